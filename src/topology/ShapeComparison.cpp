@@ -1,0 +1,132 @@
+// Geometric equality of shapes: measure, centre of mass and bounding box within tolerances that
+// scale with the first shape.
+#include "ShapeAlgorithms.h"
+#include "ShapeProperties.h"
+
+#include <BRepMesh_IncrementalMesh.hxx>
+#include <BRep_Tool.hxx>
+#include <TopExp_Explorer.hxx>
+#include <TopoDS.hxx>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// Sub-shapes of the compound's dominant type, in explorer order, each occurrence listed.
+TopTools_ListOfShape representativeSubShapes(const TopoDS_Shape &compound) {
+  TopTools_ListOfShape shape_list;
+  for (TopExp_Explorer exp(compound, getDominantShapeType(compound), TopAbs_SHAPE); exp.More(); exp.Next()) {
+    shape_list.Append(exp.Current());
+  }
+  return shape_list;
+}
+
+double linearScale(TopAbs_ShapeEnum type, double measure) {
+  switch (type) {
+    case TopAbs_SOLID:
+      return std::pow(measure, 0.3333333333333333);
+    case TopAbs_FACE:
+      return std::pow(measure, 0.5);
+    default:
+      return measure;
+  }
+}
+
+bool areMeasuredShapesEqual(TopoDS_Shape first, TopoDS_Shape second, TopAbs_ShapeEnum type) {
+  meshShape(first);
+  meshShape(second);
+  const GProp_GProps gprops1 = nimbo::detail::measureProperties(first, type);
+  const GProp_GProps gprops2 = nimbo::detail::measureProperties(second, type);
+  // Tolerances come from the magnitude of the first measure, so that an inside-out solid (negative
+  // volume) still equals itself.
+  const double m1 = gprops1.Mass();
+  const double m2 = gprops2.Mass();
+  if (std::abs(m1 - m2) > 0.001 * std::abs(m1)) return false;
+  const gp_Pnt center1 = gprops1.CentreOfMass();
+  if (!center1.IsEqual(gprops2.CentreOfMass(), 0.001 * linearScale(type, std::abs(m1)))) return false;
+  return areBoundingBoxesClose(first, second);
+}
+
+template <typename Compare>
+bool isEqualToAny(const TopoDS_Shape &shape, const TopTools_ListOfShape &candidates, Compare compare) {
+  return std::any_of(candidates.cbegin(), candidates.cend(),
+                     [&](const TopoDS_Shape &candidate) { return compare(shape, candidate); });
+}
+
+}  // namespace
+
+bool areShapesEqual(const TopoDS_Shape &first, const TopoDS_Shape &second) {
+  if (first.IsNull() || second.IsNull()) return false;
+  // The other shape goes first in the recursive comparisons, so its tolerances decide.
+  if (first.ShapeType() == TopAbs_COMPOUND) return isShapeEqualToAny(second, representativeSubShapes(first));
+  if (second.ShapeType() == TopAbs_COMPOUND) return isShapeEqualToAny(first, representativeSubShapes(second));
+  if (first.ShapeType() != second.ShapeType()) return false;
+  return areSimpleShapesEqual(first, second);
+}
+
+bool isShapeEqualToAny(const TopoDS_Shape &shape, const TopTools_ListOfShape &candidates) {
+  return isEqualToAny(shape, candidates, areShapesEqual);
+}
+
+bool areSimpleShapesEqual(const TopoDS_Shape &first, const TopoDS_Shape &second) {
+  if (first.IsNull() || second.IsNull()) return false;
+  switch (first.ShapeType()) {
+    case TopAbs_SOLID:
+      return areSolidsEqual(first, second);
+    case TopAbs_FACE:
+      return areFacesEqual(first, second);
+    case TopAbs_VERTEX:
+      return areVerticesEqual(first, second);
+    case TopAbs_EDGE:
+      return areEdgesEqual(first, second);
+    default:
+      return false;
+  }
+}
+
+bool isSimpleShapeEqualToAny(const TopoDS_Shape &shape, const TopTools_ListOfShape &candidates) {
+  return isEqualToAny(shape, candidates, areSimpleShapesEqual);
+}
+
+bool areSolidsEqual(TopoDS_Shape first, TopoDS_Shape second) {
+  return areMeasuredShapesEqual(first, second, TopAbs_SOLID);
+}
+
+bool areFacesEqual(TopoDS_Shape first, TopoDS_Shape second) {
+  return areMeasuredShapesEqual(first, second, TopAbs_FACE);
+}
+
+bool areEdgesEqual(TopoDS_Shape first, TopoDS_Shape second) {
+  return areMeasuredShapesEqual(first, second, TopAbs_EDGE);
+}
+
+bool areVerticesEqual(TopoDS_Shape first, TopoDS_Shape second) {
+  const gp_Pnt P1 = BRep_Tool::Pnt(TopoDS::Vertex(first));
+  const gp_Pnt P2 = BRep_Tool::Pnt(TopoDS::Vertex(second));
+  return P1.Distance(P2) <= 1e-6;
+}
+
+bool areBoundingBoxesClose(TopoDS_Shape first, TopoDS_Shape second) {
+  double Xmin1, Ymin1, Zmin1, Xmax1, Ymax1, Zmax1;
+  double Xmin2, Ymin2, Zmin2, Xmax2, Ymax2, Zmax2;
+  nimbo::detail::boundingBox(first).Get(Xmin1, Ymin1, Zmin1, Xmax1, Ymax1, Zmax1);
+  nimbo::detail::boundingBox(second).Get(Xmin2, Ymin2, Zmin2, Xmax2, Ymax2, Zmax2);
+  const double t = 0.04 * std::max({Xmax1 - Xmin1, Ymax1 - Ymin1, Zmax1 - Zmin1,  //
+                                    Xmax2 - Xmin2, Ymax2 - Ymin2, Zmax2 - Zmin2});
+  const double bounds1[] = {Xmin1, Xmax1, Ymin1, Ymax1, Zmin1, Zmax1};
+  const double bounds2[] = {Xmin2, Xmax2, Ymin2, Ymax2, Zmin2, Zmax2};
+  for (int i = 0; i < 6; ++i) {
+    if (!(std::abs(bounds1[i] - bounds2[i]) < t)) return false;
+  }
+  return true;
+}
+
+void meshShape(TopoDS_Shape shape) {
+  if (shape.ShapeType() == TopAbs_EDGE && BRep_Tool::Degenerated(TopoDS::Edge(shape))) return;
+  double aXmin, aYmin, aZmin, aXmax, aYmax, aZmax;
+  nimbo::detail::boundingBox(shape).Get(aXmin, aYmin, aZmin, aXmax, aYmax, aZmax);
+  const double deflection = 0.001 * std::max({aXmax - aXmin, aYmax - aYmin, aZmax - aZmin});
+  // Construction meshes; the triangulation stays on the shared topology.
+  BRepMesh_IncrementalMesh Inc(shape, deflection, false, 0.5, false);
+}
