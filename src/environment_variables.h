@@ -1,0 +1,11 @@
+// Reading the process environment: the one place that asks the platform for variables.
+#pragma once
+
+#include <optional>
+#include <string>
+
+/// Returns the value of the environment variable, or no value when it is not set (an empty value is set).
+std::optional<std::string> environment_variable(const char *name);
+
+/// Returns the user's temporary folder: TEMP, else TMPDIR, else "/tmp".
+std::string temp_directory();
