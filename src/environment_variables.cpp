@@ -1,5 +1,6 @@
 #include "environment_variables.h"
 
+#include <cerrno>
 #include <cstdlib>
 
 std::optional<std::string> environment_variable(const char *name) {
@@ -13,4 +14,8 @@ std::string temp_directory() {
     if (auto value = environment_variable(name); value && !value->empty()) return *value;
   }
   return "/tmp";
+}
+
+int set_environment_variable(const char *name, const char *value) {
+  return setenv(name, value, 1) == 0 ? 0 : errno;
 }

@@ -1,4 +1,4 @@
-// Reading the process environment: the one place that asks the platform for variables.
+// Reading and setting the process environment: the one place that asks the platform for variables.
 #pragma once
 
 #include <optional>
@@ -9,3 +9,7 @@ std::optional<std::string> environment_variable(const char *name);
 
 /// Returns the user's temporary folder: TEMP, else TMPDIR, else "/tmp".
 std::string temp_directory();
+
+/// Sets the variable for this process and the children it starts later; returns 0, or the
+/// platform's error number when the variable could not be set.
+int set_environment_variable(const char *name, const char *value);

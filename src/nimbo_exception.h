@@ -1,12 +1,26 @@
-// Placeholder: the backend's exception type. Construction will log and write a dump.
+// The backend's one exception type: constructing one logs the message and writes a process dump.
 #pragma once
 
 #include <stdexcept>
 #include <string>
 
+struct dump_cause;
+
+/// A failure the backend detected itself. Construction writes the message as an ERROR record on the
+/// logger "default", writes a process dump on a worker thread that it joins before returning, and
+/// logs where the dump went, so a caller that catches the exception still leaves both behind.
 class nimbo_exception : public std::domain_error {
  public:
-  explicit nimbo_exception(const std::string &message) : std::domain_error(message) {}
+  explicit nimbo_exception(const std::string &message);
+
+  /// Copies the message only: copies made while the exception travels never log or dump again.
   nimbo_exception(const nimbo_exception &other) = default;
-  static void write_dump() {}
+  nimbo_exception &operator=(const nimbo_exception &other) = default;
+
+  /// Writes a dump of the process about the calling thread and logs "Exception dump written to "
+  /// and its path, or "Cannot write exception dump".
+  static void write_dump();
+
+ private:
+  static void write_dump(const dump_cause &cause);
 };

@@ -13,15 +13,6 @@
 
 namespace {
 
-// Sub-shapes of the compound's dominant type, in explorer order, each occurrence listed.
-TopTools_ListOfShape representativeSubShapes(const TopoDS_Shape &compound) {
-  TopTools_ListOfShape shape_list;
-  for (TopExp_Explorer exp(compound, getDominantShapeType(compound), TopAbs_SHAPE); exp.More(); exp.Next()) {
-    shape_list.Append(exp.Current());
-  }
-  return shape_list;
-}
-
 double linearScale(TopAbs_ShapeEnum type, double measure) {
   switch (type) {
     case TopAbs_SOLID:
@@ -59,8 +50,8 @@ bool isEqualToAny(const TopoDS_Shape &shape, const TopTools_ListOfShape &candida
 bool areShapesEqual(const TopoDS_Shape &first, const TopoDS_Shape &second) {
   if (first.IsNull() || second.IsNull()) return false;
   // The other shape goes first in the recursive comparisons, so its tolerances decide.
-  if (first.ShapeType() == TopAbs_COMPOUND) return isShapeEqualToAny(second, representativeSubShapes(first));
-  if (second.ShapeType() == TopAbs_COMPOUND) return isShapeEqualToAny(first, representativeSubShapes(second));
+  if (first.ShapeType() == TopAbs_COMPOUND) return isShapeEqualToAny(second, nimbo::detail::representativeSubShapes(first));
+  if (second.ShapeType() == TopAbs_COMPOUND) return isShapeEqualToAny(first, nimbo::detail::representativeSubShapes(second));
   if (first.ShapeType() != second.ShapeType()) return false;
   return areSimpleShapesEqual(first, second);
 }

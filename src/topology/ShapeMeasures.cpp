@@ -2,6 +2,8 @@
 #include "ShapeAlgorithms.h"
 #include "ShapeProperties.h"
 
+#include <nimbo/nimbo_exception.h>
+
 #include <BRepBndLib.hxx>
 #include <BRepGProp.hxx>
 #include <BRep_Tool.hxx>
@@ -36,6 +38,14 @@ Bnd_Box boundingBox(const TopoDS_Shape &shape) {
   box.SetGap(0.0);
   BRepBndLib::Add(shape, box, true);
   return box;
+}
+
+TopTools_ListOfShape representativeSubShapes(const TopoDS_Shape &compound) {
+  TopTools_ListOfShape shape_list;
+  for (TopExp_Explorer exp(compound, getDominantShapeType(compound), TopAbs_SHAPE); exp.More(); exp.Next()) {
+    shape_list.Append(exp.Current());
+  }
+  return shape_list;
 }
 
 }  // namespace nimbo::detail
@@ -114,8 +124,8 @@ gp_Pnt getCenterOfMass(const TopoDS_Shape &shape) {
     TopExp_Explorer vertices(shape, TopAbs_VERTEX, TopAbs_SHAPE);
     if (vertices.More()) return BRep_Tool::Pnt(TopoDS::Vertex(vertices.Current()));
   }
-  throw std::invalid_argument(shape.IsNull() ? "Cannot compute the centre of mass of a null shape"
-                                             : "Cannot compute the centre of mass of a shape without vertices");
+  throw nimbo_exception(shape.IsNull() ? "Cannot compute the centre of mass of a null shape"
+                                       : "Cannot compute the centre of mass of a shape without vertices");
 }
 
 bool hasInternalFaces(const TopoDS_Shape &shape) {

@@ -4,6 +4,7 @@
 #include <Bnd_Box.hxx>
 #include <GProp_GProps.hxx>
 #include <TopAbs_ShapeEnum.hxx>
+#include <TopTools_ListOfShape.hxx>
 #include <TopoDS_Shape.hxx>
 
 namespace nimbo::detail {
@@ -14,5 +15,8 @@ GProp_GProps measureProperties(const TopoDS_Shape &shape, TopAbs_ShapeEnum domin
 
 /// The bounding box of the shape, with triangulation used where present and no gap.
 Bnd_Box boundingBox(const TopoDS_Shape &shape);
+
+/// The sub-shapes of the compound's dominant type, in explorer order, each occurrence listed.
+TopTools_ListOfShape representativeSubShapes(const TopoDS_Shape &compound);
 
 }  // namespace nimbo::detail
