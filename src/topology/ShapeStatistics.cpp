@@ -1,0 +1,105 @@
+// The statistics record of a shape, and the axial volume of planar cross-sections.
+#include "ShapeAlgorithms.h"
+#include "ShapeProperties.h"
+
+#include <nimbo/nimbo_exception.h>
+
+#include <BOPTools_AlgoTools3D.hxx>
+#include <BRepBndLib.hxx>
+#include <BRepPrimAPI_MakeRevol.hxx>
+#include <BRep_Tool.hxx>
+#include <GeomLib_IsPlanarSurface.hxx>
+#include <Geom_Surface.hxx>
+#include <TopExp_Explorer.hxx>
+#include <TopoDS.hxx>
+#include <gp_Ax1.hxx>
+
+#include <easylogging++.h>
+
+namespace {
+
+void writeCentre(const gp_Pnt &centre, ShapeStatistics &statistics) {
+  statistics.centerX = centre.X();
+  statistics.centerY = centre.Y();
+  statistics.centerZ = centre.Z();
+}
+
+// Exact box without the tolerance enlargement; any failure is the caller's to report.
+void writeBoundingBox(const TopoDS_Shape &shape, ShapeStatistics &statistics) {
+  try {
+    Bnd_Box box;
+    box.SetGap(0.0);
+    BRepBndLib::AddOptimal(shape, box, true, false);
+    statistics.xmax = box.CornerMax().X();
+    statistics.ymax = box.CornerMax().Y();
+    statistics.zmax = box.CornerMax().Z();
+    statistics.xmin = box.CornerMin().X();
+    statistics.ymin = box.CornerMin().Y();
+    statistics.zmin = box.CornerMin().Z();
+  } catch (...) {
+    throw nimbo_exception("Could not compute bounding box for shape during getShapeStatistics");
+  }
+}
+
+// Planar, and parallel to the XY plane within 0.05 rad whichever way its normal points.
+bool isRevolvable(const TopoDS_Face &face, double z) {
+  const Handle(Geom_Surface) surface = BRep_Tool::Surface(face);
+  const GeomLib_IsPlanarSurface planarCheck(surface, 1e-7);
+  gp_Dir dir(1, 0, 0);
+  BOPTools_AlgoTools3D::GetNormalToSurface(surface, 0.0, 0.0, dir);
+  if (!planarCheck.IsPlanar()) return false;
+  if (z != 0.0) return false;
+  const gp_Dir zAxis(0, 0, 1);
+  return dir.IsEqual(zAxis, 0.05) || dir.IsOpposite(zAxis, 0.05);
+}
+
+double revolvedVolume(const TopoDS_Shape &sh) {
+  const gp_Ax1 axis(gp_Pnt(0, 0, 0), gp_Dir(0, 1, 0));
+  const TopoDS_Shape revolvedShape = BRepPrimAPI_MakeRevol(sh, axis, false).Shape();
+  return nimbo::detail::measureProperties(revolvedShape, TopAbs_SOLID).Mass();
+}
+
+}  // namespace
+
+double getAxialVolume(const TopoDS_Shape *shape, const double z) {
+  if (shape == nullptr) return 0.0;
+  double sum = 0.0;
+  for (TopExp_Explorer exp(*shape, TopAbs_FACE, TopAbs_SHAPE); exp.More(); exp.Next()) {
+    const TopoDS_Shape sh = exp.Current();
+    if (!isRevolvable(TopoDS::Face(sh), z)) continue;
+    // One face that cannot be revolved must not lose the volume of the others.
+    try {
+      sum += revolvedVolume(sh);
+    } catch (...) {
+      LOG(ERROR) << "Could not compute axial volume for shape during getShapeStatistics";
+    }
+  }
+  return sum;
+}
+
+void getShapeStatistics(const TopoDS_Shape &shape, ShapeStatistics &statistics) {
+  const TopAbs_ShapeEnum type = getDominantShapeType(shape);
+  if (type == TopAbs_VERTEX) {
+    // No vertex at all (null shape, empty compound): nothing to report.
+    if (shape.IsNull()) return;
+    TopExp_Explorer exp(shape, TopAbs_VERTEX, TopAbs_SHAPE);
+    if (!exp.More()) return;
+    writeCentre(BRep_Tool::Pnt(TopoDS::Vertex(exp.Current())), statistics);
+    return;
+  }
+  const GProp_GProps gprops = nimbo::detail::measureProperties(shape, type);
+  writeCentre(gprops.CentreOfMass(), statistics);
+  switch (type) {
+    case TopAbs_EDGE:
+      statistics.length = gprops.Mass();
+      break;
+    case TopAbs_FACE:
+      statistics.area = gprops.Mass();
+      statistics.axialVolume = getAxialVolume(&shape, statistics.centerZ);
+      break;
+    default:
+      statistics.volume = gprops.Mass();
+      break;
+  }
+  writeBoundingBox(shape, statistics);
+}
