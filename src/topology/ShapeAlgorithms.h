@@ -4,7 +4,11 @@
 #include <TopAbs_ShapeEnum.hxx>
 #include <TopTools_ListOfShape.hxx>
 #include <TopoDS_Shape.hxx>
+#include <gp_Dir.hxx>
 #include <gp_Pnt.hxx>
+#include <gp_Vec.hxx>
+
+#include <string>
 
 // --- Shape comparison -------------------------------------------------------
 // Two shapes are equal when their measure (volume, area or length) agrees within 0.1 % of the first
@@ -80,3 +84,93 @@ gp_Pnt getCenterOfMass(const TopoDS_Shape &shape);
 
 /// Returns whether some face of some shell is oriented TopAbs_INTERNAL.
 bool hasInternalFaces(const TopoDS_Shape &shape);
+
+// --- Shape overlap ----------------------------------------------------------
+// Overlap means a common part of full dimension, the dimension of the shape the test dispatches on:
+// the first shape, or, when the first is a compound, the other one.
+
+/// Returns whether the Boolean common of the shapes holds a solid, face or edge, by the first shape's
+/// type; a compound first is tested through its dominant sub-shapes. Throws nimbo_exception when the
+/// Boolean operation fails.
+bool doShapesOverlap(const TopoDS_Shape &first, const TopoDS_Shape &second);
+
+/// Returns whether `shape` overlaps some candidate (doShapesOverlap, shape first), trying them in order.
+bool doesShapeOverlapAny(const TopoDS_Shape &shape, const TopTools_ListOfShape &candidates);
+
+/// Returns whether the common part of the shapes holds a solid.
+bool doSolidsOverlap(TopoDS_Shape first, TopoDS_Shape second);
+
+/// Returns whether the common part of the shapes holds a face.
+bool doFacesOverlap(TopoDS_Shape first, TopoDS_Shape second);
+
+/// Returns whether the common part of the shapes holds an edge.
+bool doEdgesOverlap(TopoDS_Shape first, TopoDS_Shape second);
+
+// --- Shape statistics and axial volume --------------------------------------
+
+/// The figures of a shape, in the shape's length unit. Fields the shape's type does not write keep
+/// the caller's values: the record is never reset.
+struct ShapeStatistics {
+  double xmax;
+  double ymax;
+  double zmax;
+  double xmin;
+  double ymin;
+  double zmin;
+  double centerX;
+  double centerY;
+  double centerZ;
+  double length;       ///< edge-type shapes
+  double area;         ///< face-type shapes
+  double volume;       ///< solid-type shapes
+  double axialVolume;  ///< face-type shapes: revolved about the Y axis when centerZ is exactly 0
+};
+
+/// Fills the record with the bounding box, centre and measure of the shape's dominant type; for the
+/// vertex class only the centre (the first vertex). Throws nimbo_exception when the box cannot be computed.
+void getShapeStatistics(const TopoDS_Shape &shape, ShapeStatistics &statistics);
+
+/// Returns the volume swept by revolving every planar face parallel to XY (within 0.05 rad) a full turn
+/// about the Y axis, when z is exactly 0.0; otherwise, or for a null pointer, 0.0. A face whose
+/// revolution fails is logged and left out.
+double getAxialVolume(const TopoDS_Shape *shape, const double z);
+
+// --- Shape editing and queries ----------------------------------------------
+
+/// Returns a copy of the shape scaled by `factor` about the origin. Throws nimbo_exception for a null shape.
+TopoDS_Shape scaleShape(TopoDS_Shape shape, double factor);
+
+/// Chains the shape's edges into wires by coinciding end vertices (within 1e-6), one forward pass per wire.
+TopTools_ListOfShape makeWires(const TopoDS_Shape &shape);
+
+/// Returns the normal of the face's surface at parameters (0, 0), ignoring the face's orientation.
+/// Throws nimbo_exception when the shape is not a face.
+gp_Dir getFaceNormal(TopoDS_Shape shape);
+
+/// Returns the minimum distance between the shapes and sets `vector` from the first shape's closest
+/// point to the second's; 1e20 and a zero vector when the distance cannot be computed.
+double getMinDistance(TopoDS_Shape shape1, TopoDS_Shape shape2, gp_Vec &vector);
+
+// --- CAD import, length units and export ------------------------------------
+// Shapes come in and go out in the kernel's length unit; the kernel converts from and to the
+// file's own unit.
+
+/// Reads a STEP file into one shape; a file without transferable content, or one that cannot be
+/// read, gives a null shape. Switches on non-manifold STEP reading for the whole process.
+TopoDS_Shape readStep(std::string path);
+
+/// Reads an IGES file holding B-Rep solids into one shape. Throws nimbo_exception naming the file
+/// (without its directory) when it holds no B-Rep entity or the read does not succeed.
+TopoDS_Shape readIges(std::string path);
+
+/// Returns the kernel's unit code ("MM", "INCH", ...) for a STEP length-unit name ("millimetre",
+/// "inch", ...), ignoring case; any other name gives "M" and a warning on standard error.
+std::string stepUnitToOccUnit(std::string unit);
+
+/// Writes the shape to a STEP file with the kernel's current STEP settings. Throws nimbo_exception
+/// when the shape cannot be translated or the file cannot be written, leaving any earlier file as it was.
+void writeStep(const TopoDS_Shape &shape, std::string path);
+
+/// Writes the shape with its triangulation and normals to a BREP file (format version 1). Throws
+/// nimbo_exception when the file cannot be written, leaving any earlier file as it was.
+void writeBrep(const TopoDS_Shape &shape, std::string path);
