@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <system_error>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -62,7 +63,9 @@ bool writeThroughTemporary(const std::string &path, Write write) {
 
 }  // namespace
 
-TopoDS_Shape readStep(std::string path) {
+TopoDS_Shape readStep(std::string path) { return readStep(std::move(path), Message_ProgressRange()); }
+
+TopoDS_Shape readStep(std::string path, const Message_ProgressRange &progress) {
   TopoDS_Shape shape;
   STEPControl_Reader reader;
   reader.ReadFile(path.c_str());
@@ -70,12 +73,14 @@ TopoDS_Shape readStep(std::string path) {
   // A file that cannot be opened or parsed leaves no model, and the kernel's transfer would
   // dereference it; such a file gives the null shape the transfer would have left.
   if (reader.Model().IsNull()) return shape;
-  reader.TransferRoots();
+  reader.TransferRoots(progress);
   shape = reader.OneShape();
   return shape;
 }
 
-TopoDS_Shape readIges(std::string path) {
+TopoDS_Shape readIges(std::string path) { return readIges(std::move(path), Message_ProgressRange()); }
+
+TopoDS_Shape readIges(std::string path, const Message_ProgressRange &progress) {
   TopoDS_Shape shape;
   IGESControl_Reader reader;
   const IFSelect_ReturnStatus status = reader.ReadFile(path.c_str());
@@ -103,7 +108,7 @@ TopoDS_Shape readIges(std::string path) {
       throw nimbo_exception("Wrong format of the imported file (" + fn + "). Can't import file.");
   }
   reader.ClearShapes();
-  reader.TransferRoots();
+  reader.TransferRoots(progress);
   shape = reader.OneShape();
   return shape;
 }

@@ -1,0 +1,402 @@
+// nimbo-shape run as a process: its answers against the library's own, its exit codes, its error
+// lines, and what it leaves on the streams and in the working directory.
+#include <nimbo/topology/ShapeAlgorithms.h>
+
+#include "test_helpers.h"
+
+#include <BRepTools.hxx>
+#include <BRep_Builder.hxx>
+#include <IGESControl_Writer.hxx>
+#include <Message_ProgressIndicator.hxx>
+#include <Message_ProgressScope.hxx>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <fcntl.h>
+#include <fstream>
+#include <iterator>
+#include <limits>
+#include <spawn.h>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <sys/wait.h>
+#include <utility>
+#include <vector>
+
+extern char **environ;
+
+namespace fs = std::filesystem;
+using nimbo::test::box;
+using nimbo::test::TempDir;
+using nlohmann::json;
+
+namespace {
+
+const std::string samples = NIMBO_SAMPLES_DIR;
+const std::string step_part = samples + "/flanged_shaft.step";
+const std::string iges_part = samples + "/flanged_shaft.igs";
+const std::string ring = samples + "/bearing_ring.step";
+const std::string face_1 = samples + "/shaft_small_face_1.brep";
+const std::string face_2 = samples + "/shaft_small_face_2.brep";
+
+struct ToolRun {
+  int status;  // the exit status, or -1 when the tool did not exit normally
+  std::string out;
+  std::string err;
+};
+
+std::string readText(const fs::path &path) {
+  std::ifstream file(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+/// Runs the tool in `folder`, with TEMP pointed there and both streams going to files (not a terminal).
+ToolRun runTool(const std::vector<std::string> &args, const fs::path &folder) {
+  std::vector<std::string> env_text = {"TEMP=" + folder.string()};
+  for (char **variable = environ; *variable != nullptr; ++variable) {
+    if (std::string(*variable).rfind("TEMP=", 0) != 0) env_text.emplace_back(*variable);
+  }
+  std::vector<std::string> argv_text = {NIMBO_SHAPE_EXECUTABLE};
+  argv_text.insert(argv_text.end(), args.begin(), args.end());
+  const auto pointers = [](std::vector<std::string> &texts) {
+    std::vector<char *> result;
+    for (std::string &text : texts) result.push_back(text.data());
+    result.push_back(nullptr);
+    return result;
+  };
+  std::vector<char *> argv = pointers(argv_text);
+  std::vector<char *> envp = pointers(env_text);
+  const fs::path out = folder / ".stdout";
+  const fs::path err = folder / ".stderr";
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
+  pid_t pid = 0;
+  const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) throw std::runtime_error("cannot start " + argv_text[0]);
+  int wait_status = 0;
+  waitpid(pid, &wait_status, 0);
+  const int status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
+  return {status, readText(out), readText(err)};
+}
+
+TopoDS_Shape readBrepFile(const std::string &path) {
+  TopoDS_Shape shape;
+  BRep_Builder builder;
+  BRepTools::Read(shape, path.c_str(), builder);
+  return shape;
+}
+
+TopoDS_Shape readSample(const std::string &path) {
+  const std::string extension = fs::path(path).extension().string();
+  if (extension == ".step") return readStep(path);
+  if (extension == ".igs") return readIges(path);
+  return readBrepFile(path);
+}
+
+void writeBrepFile(const TopoDS_Shape &shape, const fs::path &path) {
+  ASSERT_TRUE(BRepTools::Write(shape, path.c_str()));
+}
+
+void expectFigure(const json &value, double expected) {
+  if (std::isnan(expected)) {
+    EXPECT_TRUE(value.is_null()) << value;
+  } else {
+    ASSERT_TRUE(value.is_number()) << value;
+    EXPECT_DOUBLE_EQ(value.get<double>(), expected);
+  }
+}
+
+}  // namespace
+
+TEST(NimboShapeStats, EveryFigureIsTheLibrarysAndUnwrittenFieldsAreNull) {
+  const struct {
+    std::string file;
+    std::string dominant_type;
+  } cases[] = {{step_part, "solid"}, {iges_part, "solid"}, {face_1, "face"}};
+  TempDir dir;
+  for (const auto &sample : cases) {
+    SCOPED_TRACE(sample.file);
+    const ToolRun run = runTool({"stats", "--json", sample.file}, dir.path());
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    const json report = json::parse(run.out);
+
+    const TopoDS_Shape shape = readSample(sample.file);
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    ShapeStatistics s{nan, nan, nan, nan, nan, nan, nan, nan, nan, nan, nan, nan, nan};
+    getShapeStatistics(shape, s);
+    const json &r = report["statistics"];
+    const std::pair<const char *, double> fields[] = {
+        {"xmax", s.xmax},         {"ymax", s.ymax},         {"zmax", s.zmax},         {"xmin", s.xmin},
+        {"ymin", s.ymin},         {"zmin", s.zmin},         {"center_x", s.centerX},  {"center_y", s.centerY},
+        {"center_z", s.centerZ},  {"length", s.length},     {"area", s.area},         {"volume", s.volume},
+        {"axial_volume", s.axialVolume}};
+    ASSERT_EQ(r.size(), 13u);
+    for (const auto &[key, expected] : fields) {
+      SCOPED_TRACE(key);
+      expectFigure(r.at(key), expected);
+    }
+    EXPECT_EQ(report["file"], sample.file);
+    EXPECT_EQ(report["dominant_type"], sample.dominant_type);
+    expectFigure(report["bounding_box_diagonal"], getBoundingBoxDiagonal(shape));
+    expectFigure(report["min_edge_length"], getMinEdgeLength(shape));
+    EXPECT_EQ(report["negligible"], isNegligibleShape(shape));
+    EXPECT_EQ(report["internal_faces"], hasInternalFaces(shape));
+  }
+}
+
+TEST(NimboShapeStats, SamplePartIsTheFlangedShaftInMillimetres) {
+  TempDir dir;
+  const ToolRun run = runTool({"stats", "--json", step_part}, dir.path());
+  ASSERT_EQ(run.status, 0) << run.err;
+  const json report = json::parse(run.out);
+  // Flange r 30 x 10 and shaft r 10 x 90, less four bolt holes r 3 x 10.
+  EXPECT_NEAR(report["statistics"]["volume"].get<double>(), 17640 * M_PI, 1e-6 * 17640 * M_PI);
+  EXPECT_NEAR(report["statistics"]["ymax"].get<double>(), 100.0, 1e-6);
+  EXPECT_EQ(report["counts"], json({{"solids", 1}, {"faces", 9}, {"edges", 18}, {"vertices", 12}}));
+}
+
+TEST(NimboShapeStats, TextIsAlignedAndShowsUnwrittenFieldsAsAbsent) {
+  TempDir dir;
+  const ToolRun run = runTool({"stats", step_part}, dir.path());
+  ASSERT_EQ(run.status, 0) << run.err;
+  std::istringstream lines(run.out);
+  std::string line;
+  std::size_t value_column = std::string::npos;
+  int rows = 0;
+  while (std::getline(lines, line)) {
+    ++rows;
+    const std::size_t column = line.find_first_not_of(' ', line.find(' '));
+    if (value_column == std::string::npos) value_column = column;
+    EXPECT_EQ(column, value_column) << line;
+    if (line.rfind("length ", 0) == 0 || line.rfind("area ", 0) == 0) {
+      EXPECT_EQ(line.substr(column), "n/a");
+    }
+  }
+  EXPECT_EQ(rows, 24);
+  EXPECT_EQ(run.out.find("nan\n"), std::string::npos);
+}
+
+TEST(NimboShapeCompare, ShaftFacesAreEqualBothWays) {
+  TempDir dir;
+  const ToolRun run = runTool({"compare", "--json", face_1, face_2}, dir.path());
+  ASSERT_EQ(run.status, 0) << run.err;
+  const json report = json::parse(run.out);
+  EXPECT_EQ(report["equal"], true);
+  for (const char *direction : {"first_to_second", "second_to_first"}) {
+    SCOPED_TRACE(direction);
+    EXPECT_EQ(report[direction]["equal"], true);
+    const json &checks = report[direction]["checks"];
+    EXPECT_LE(checks["measure_difference"].get<double>(), checks["measure_tolerance"].get<double>());
+  }
+  EXPECT_DOUBLE_EQ(report["first"]["measure"].get<double>(), getArea(readBrepFile(face_1)));
+
+  const ToolRun text = runTool({"compare", face_1, face_2}, dir.path());
+  EXPECT_EQ(text.status, 0);
+  EXPECT_NE(text.out.find("\nverdict            equal\n"), std::string::npos) << text.out;
+}
+
+// Tolerances come from the first shape, so a slightly smaller and shifted box can pass one way and
+// fail the other: the report has to say which way failed.
+TEST(NimboShapeCompare, ReportNamesTheDirectionThatFailed) {
+  TempDir dir;
+  // Volume 999.5 against 1000 passes both ways; the centres lie 0.0099992 apart, inside 0.1 % of
+  // the first box's edge (0.01) but outside 0.1 % of the second's (0.0099983).
+  const double height = 9.995;
+  const double shift = std::sqrt(std::pow(0.0099992, 2) - std::pow((10 - height) / 2, 2));
+  const TopoDS_Shape larger = box(gp_Pnt(0, 0, 0), gp_Pnt(10, 10, 10));
+  const TopoDS_Shape smaller = box(gp_Pnt(shift, 0, 0), gp_Pnt(10 + shift, 10, height));
+  ASSERT_TRUE(areShapesEqual(larger, smaller));
+  ASSERT_FALSE(areShapesEqual(smaller, larger));
+  writeBrepFile(larger, dir.path() / "larger.brep");
+  writeBrepFile(smaller, dir.path() / "smaller.brep");
+
+  const ToolRun run = runTool({"compare", "larger.brep", "smaller.brep"}, dir.path());
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_NE(run.out.find("first -> second      equal\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("second -> first      not equal\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("  center distance    0.0099992"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("exceeded"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("verdict              not equal (second -> first failed)\n"), std::string::npos) << run.out;
+
+  const json report = json::parse(runTool({"compare", "--json", "larger.brep", "smaller.brep"}, dir.path()).out);
+  EXPECT_EQ(report["equal"], false);
+  EXPECT_EQ(report["first_to_second"]["equal"], true);
+  EXPECT_EQ(report["second_to_first"]["equal"], false);
+  const json &checks = report["second_to_first"]["checks"];
+  EXPECT_GT(checks["center_distance"].get<double>(), checks["center_tolerance"].get<double>());
+}
+
+TEST(NimboShapeOverlapAndDistance, ExitStatusFollowsTheAnswer) {
+  const struct {
+    std::string first;
+    std::string second;
+    bool overlap;
+  } cases[] = {{face_1, face_2, true}, {step_part, ring, false}};
+  TempDir dir;
+  for (const auto &pair : cases) {
+    SCOPED_TRACE(pair.first + " / " + pair.second);
+    const ToolRun run = runTool({"overlap", "--json", pair.first, pair.second}, dir.path());
+    EXPECT_EQ(run.status, pair.overlap ? 0 : 1) << run.err;
+    EXPECT_EQ(json::parse(run.out)["overlap"], pair.overlap);
+  }
+}
+
+TEST(NimboShapeOverlapAndDistance, DistanceAndVectorAreTheLibrarys) {
+  TempDir dir;
+  const ToolRun run = runTool({"distance", "--json", step_part, ring}, dir.path());
+  ASSERT_EQ(run.status, 0) << run.err;
+  const json report = json::parse(run.out);
+  gp_Vec vector;
+  const double distance = getMinDistance(readStep(step_part), readStep(ring), vector);
+  EXPECT_DOUBLE_EQ(report["distance"].get<double>(), distance);
+  EXPECT_NEAR(distance, 2.0, 1e-6);  // the ring's radial clearance
+  for (int i = 0; i < 3; ++i) EXPECT_DOUBLE_EQ(report["vector"][i].get<double>(), vector.Coord(i + 1));
+}
+
+TEST(NimboShapeConvert, WritesTheScaledShapeInTheOutputsFormat) {
+  TempDir dir;
+  const double volume = getVolume(readStep(step_part));
+  for (const char *output : {"part.brep", "part.stp"}) {
+    SCOPED_TRACE(output);
+    const ToolRun run = runTool({"convert", "--json", step_part, output, "--scale", "0.5"}, dir.path());
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(json::parse(run.out),
+              json({{"input", step_part}, {"output", output}, {"scale", 0.5}, {"dominant_type", "solid"}}));
+    const fs::path written = dir.path() / output;
+    const TopoDS_Shape shape = written.extension() == ".brep" ? readBrepFile(written) : readStep(written);
+    EXPECT_NEAR(getVolume(shape), volume / 8, 1e-6 * volume);
+  }
+}
+
+// Each failure: exit status 2, nothing on standard output even with --json, and one line on
+// standard error that names the file and the problem.
+TEST(NimboShapeErrors, EachFailureIsOneLineNamingTheFile) {
+  TempDir dir;
+  const fs::path d = dir.path();
+  {
+    IGESControl_Writer writer("MM", 0);  // face mode: trimmed surfaces, no B-Rep entity
+    writer.AddShape(box(gp_Pnt(0, 0, 0), gp_Pnt(1, 1, 1)));
+    writer.ComputeModel();
+    ASSERT_TRUE(writer.Write((d / "surfaces.igs").c_str()));
+  }
+  std::ofstream(d / "garbage.step") << "not a STEP file\n";
+  std::ofstream(d / "garbage.brep") << "not a BREP file\n";
+  fs::create_directory(d / "taken.step");
+  const std::string not_brep =
+      "IGES file surfaces.igs is not of B-Rep format. Please make sure your IGES file contains Manifold Solids! "
+      "Usually in CAD editors there is an option to save IGES with Manifold Solids (B-Rep)";
+  const struct {
+    std::vector<std::string> args;
+    std::string line;
+  } cases[] = {
+      {{"stats", "missing.step"}, "missing.step: No such file or directory"},
+      {{"stats", "notes.txt"}, "notes.txt: unknown extension \".txt\"; expected .step, .stp, .iges, .igs or .brep"},
+      {{"stats", "surfaces.igs"}, "surfaces.igs: " + not_brep},
+      {{"stats", "garbage.step"}, "garbage.step: no shape could be read from the file"},
+      {{"stats", "garbage.brep"}, "garbage.brep: not a readable BREP file"},
+      {{"compare", step_part, "missing.brep"}, "missing.brep: No such file or directory"},
+      {{"convert", step_part, "part.igs"}, "part.igs: IGES cannot be written; write .step, .stp or .brep"},
+      {{"convert", step_part, "no/part.step"}, "no/part.step: the folder no does not exist"},
+      {{"convert", step_part, "taken.step"}, "taken.step: Could not write STEP file taken.step"},
+  };
+  for (const auto &failure : cases) {
+    std::vector<std::string> args = failure.args;
+    args.push_back("--json");
+    SCOPED_TRACE(args[0] + " " + args[1]);
+    const ToolRun run = runTool(args, d);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "nimbo-shape: " + failure.line + "\n");
+  }
+  // A failed conversion leaves no partial file behind.
+  EXPECT_FALSE(fs::exists(d / "part.igs"));
+  for (const fs::directory_entry &entry : fs::directory_iterator(d)) {
+    EXPECT_EQ(entry.path().extension() == ".tmp", false) << entry.path();
+  }
+}
+
+TEST(NimboShapeUsage, VersionHelpAndUsageErrors) {
+  TempDir dir;
+  const ToolRun version = runTool({"--version"}, dir.path());
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out.rfind("nimbo-shape ", 0), 0u) << version.out;
+  const ToolRun help = runTool({"--help"}, dir.path());
+  EXPECT_EQ(help.status, 0);
+  for (const char *command : {"stats", "compare", "overlap", "distance", "convert"}) {
+    EXPECT_NE(help.out.find(command), std::string::npos) << command;
+  }
+  const ToolRun command_help = runTool({"convert", "--help"}, dir.path());
+  EXPECT_EQ(command_help.status, 0);
+  EXPECT_NE(command_help.out.find("--scale"), std::string::npos);
+  for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
+           {}, {"stats"}, {"frobnicate", "a.step"}, {"convert", "a.step", "b.brep", "--scale", "0"},
+           {"convert", "a.step", "b.brep", "--scale", "-2"}, {"convert", "a.step", "b.brep", "--scale", "nan"}}) {
+    const ToolRun run = runTool(args, dir.path());
+    EXPECT_EQ(run.status, 2) << run.err;
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err, "");
+  }
+}
+
+// Progress and colour belong to terminals; piped, the streams carry text only. The kernel's own
+// messages reach standard error with --verbose and nowhere without it, never standard output.
+TEST(NimboShapeOutput, PipedStreamsCarryNoProgressAndKernelMessagesOnlyWhenVerbose) {
+  TempDir dir;
+  for (const bool verbose : {false, true}) {
+    SCOPED_TRACE(verbose ? "verbose" : "quiet");
+    std::vector<std::string> args = {"convert", "--json", iges_part, "part.step"};
+    if (verbose) args.push_back("--verbose");
+    const ToolRun run = runTool(args, dir.path());
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NO_THROW(json::parse(run.out)) << run.out;
+    EXPECT_EQ(verbose, !run.err.empty()) << run.err;
+    for (const std::string *stream : {&run.out, &run.err}) {
+      EXPECT_EQ(stream->find('\r'), std::string::npos);
+      EXPECT_EQ(stream->find('\x1b'), std::string::npos);
+    }
+  }
+}
+
+TEST(NimboShapeOutput, LeavesNoLogFileInTheWorkingDirectoryButKeepsTheUsersOwn) {
+  TempDir dir;
+  EXPECT_EQ(runTool({"stats", step_part}, dir.path()).status, 0);
+  EXPECT_EQ(runTool({"--version"}, dir.path()).status, 0);
+  EXPECT_FALSE(fs::exists(dir.path() / "myeasylog.log"));
+  std::ofstream(dir.path() / "myeasylog.log").close();
+  EXPECT_EQ(runTool({"stats", step_part}, dir.path()).status, 0);
+  EXPECT_TRUE(fs::exists(dir.path() / "myeasylog.log"));
+}
+
+namespace {
+
+// Records the furthest position the kernel reported.
+class RecordingProgress : public Message_ProgressIndicator {
+ public:
+  double furthest = 0.0;
+
+ protected:
+  void Show(const Message_ProgressScope &, const Standard_Boolean) override {
+    furthest = std::max(furthest, GetPosition());
+  }
+};
+
+}  // namespace
+
+TEST(ReaderProgress, ReadersReportTheirTransferToTheEnd) {
+  for (const std::string &file : {step_part, iges_part}) {
+    SCOPED_TRACE(file);
+    const Handle(RecordingProgress) progress = new RecordingProgress;
+    const bool step = file == step_part;
+    const TopoDS_Shape shape = step ? readStep(file, progress->Start()) : readIges(file, progress->Start());
+    EXPECT_NEAR(progress->furthest, 1.0, 1e-9);
+    EXPECT_DOUBLE_EQ(getVolume(shape), getVolume(step ? readStep(file) : readIges(file)));
+  }
+}

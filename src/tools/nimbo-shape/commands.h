@@ -1,0 +1,87 @@
+// The tool's subcommands: each reads its files, asks the library, and returns what it found.
+#pragma once
+
+#include <nimbo/topology/ShapeAlgorithms.h>
+
+#include <TopAbs_ShapeEnum.hxx>
+#include <gp_Pnt.hxx>
+#include <gp_Vec.hxx>
+
+#include <optional>
+#include <string>
+
+/// What `stats` reports about one file. Statistics fields the shape's type does not write are NaN.
+struct StatsReport {
+  std::string file;
+  TopAbs_ShapeEnum shape_type;
+  TopAbs_ShapeEnum dominant_type;
+  int solids;
+  int faces;
+  int edges;
+  int vertices;
+  ShapeStatistics statistics;
+  double bounding_box_diagonal;
+  std::optional<double> min_edge_length;  ///< none when the shape has no edge
+  bool negligible;
+  bool internal_faces;
+};
+
+/// The figures the comparison looks at, for one shape.
+struct ShapeFigures {
+  std::string file;
+  TopAbs_ShapeEnum shape_type;
+  TopAbs_ShapeEnum dominant_type;
+  std::optional<double> measure;  ///< volume, area or length by the dominant type; none for the vertex class
+  gp_Pnt center;
+  gp_Pnt box_min;
+  gp_Pnt box_max;
+};
+
+/// One direction of the comparison: its verdict and, when both shapes are single solids, faces or
+/// edges of one type, the three checks it made against the first shape's tolerances.
+struct DirectionChecks {
+  bool equal;
+  bool checked;  ///< whether the figures below are set
+  double measure_difference;
+  double measure_tolerance;
+  double center_distance;
+  double center_tolerance;
+  double box_deviation;  ///< the largest difference between corresponding box bounds
+  double box_tolerance;
+};
+
+struct CompareReport {
+  ShapeFigures first;
+  ShapeFigures second;
+  DirectionChecks forward;   ///< first compared with second
+  DirectionChecks backward;  ///< second compared with first
+};
+
+struct OverlapReport {
+  std::string first;
+  std::string second;
+  bool overlap;
+};
+
+struct DistanceReport {
+  std::string first;
+  std::string second;
+  double distance;
+  gp_Vec vector;  ///< from the first shape's closest point to the second's
+};
+
+struct ConvertReport {
+  std::string input;
+  std::string output;
+  double scale;
+  TopAbs_ShapeEnum dominant_type;
+};
+
+StatsReport statsOf(const std::string &file);
+CompareReport compareFiles(const std::string &first, const std::string &second);
+OverlapReport overlapOf(const std::string &first, const std::string &second);
+/// Throws tool_error when the distance cannot be computed.
+DistanceReport distanceOf(const std::string &first, const std::string &second);
+/// Reads `input`, scales it about the origin unless `scale` is 1, and writes `output`. The output's
+/// format is checked before the input is read.
+ConvertReport convertFile(const std::string &input, const std::string &output, double scale);

@@ -1,0 +1,278 @@
+#include "report.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <iomanip>
+#include <string>
+#include <utility>
+#include <vector>
+
+using json = nlohmann::ordered_json;
+
+namespace {
+
+const char *typeName(TopAbs_ShapeEnum type) {
+  switch (type) {
+    case TopAbs_COMPOUND:
+      return "compound";
+    case TopAbs_COMPSOLID:
+      return "compsolid";
+    case TopAbs_SOLID:
+      return "solid";
+    case TopAbs_SHELL:
+      return "shell";
+    case TopAbs_FACE:
+      return "face";
+    case TopAbs_WIRE:
+      return "wire";
+    case TopAbs_EDGE:
+      return "edge";
+    case TopAbs_VERTEX:
+      return "vertex";
+    default:
+      return "shape";
+  }
+}
+
+const char *measureName(TopAbs_ShapeEnum dominant_type) {
+  switch (dominant_type) {
+    case TopAbs_SOLID:
+      return "volume";
+    case TopAbs_FACE:
+      return "area";
+    case TopAbs_EDGE:
+      return "length";
+    default:
+      return "measure";
+  }
+}
+
+json orNull(double value) { return std::isnan(value) ? json(nullptr) : json(value); }
+
+json orNull(const std::optional<double> &value) { return value ? json(*value) : json(nullptr); }
+
+json array(const gp_XYZ &xyz) { return json::array({xyz.X(), xyz.Y(), xyz.Z()}); }
+
+// Ten significant digits: more than a model's tolerance, few enough to read.
+std::string number(double value) {
+  if (std::isnan(value)) return "n/a";
+  char text[32];
+  std::snprintf(text, sizeof text, "%.10g", value == 0.0 ? 0.0 : value);  // no "-0"
+  return text;
+}
+
+std::string number(const std::optional<double> &value) { return value ? number(*value) : "n/a"; }
+
+std::string point(const gp_XYZ &xyz) {
+  return "(" + number(xyz.X()) + ", " + number(xyz.Y()) + ", " + number(xyz.Z()) + ")";
+}
+
+std::string yesNo(bool value) { return value ? "yes" : "no"; }
+
+using Rows = std::vector<std::vector<std::string>>;
+
+// Pads every column but the last to its widest cell, two blanks apart.
+void printRows(const Rows &rows, std::ostream &out) {
+  std::vector<std::size_t> widths;
+  for (const auto &row : rows) {
+    for (std::size_t i = 0; i + 1 < row.size(); ++i) {
+      if (widths.size() <= i) widths.resize(i + 1, 0);
+      widths[i] = std::max(widths[i], row[i].size());
+    }
+  }
+  for (const auto &row : rows) {
+    for (std::size_t i = 0; i < row.size(); ++i) {
+      if (i + 1 < row.size()) {
+        out << std::left << std::setw(static_cast<int>(widths[i] + 2)) << row[i];
+      } else {
+        out << row[i];
+      }
+    }
+    out << '\n';
+  }
+}
+
+json statisticsJson(const ShapeStatistics &s) {
+  return {{"xmax", orNull(s.xmax)},
+          {"ymax", orNull(s.ymax)},
+          {"zmax", orNull(s.zmax)},
+          {"xmin", orNull(s.xmin)},
+          {"ymin", orNull(s.ymin)},
+          {"zmin", orNull(s.zmin)},
+          {"center_x", orNull(s.centerX)},
+          {"center_y", orNull(s.centerY)},
+          {"center_z", orNull(s.centerZ)},
+          {"length", orNull(s.length)},
+          {"area", orNull(s.area)},
+          {"volume", orNull(s.volume)},
+          {"axial_volume", orNull(s.axialVolume)}};
+}
+
+json figuresJson(const ShapeFigures &figures) {
+  return {{"file", figures.file},
+          {"shape_type", typeName(figures.shape_type)},
+          {"dominant_type", typeName(figures.dominant_type)},
+          {"measure", orNull(figures.measure)},
+          {"center", array(figures.center.XYZ())},
+          {"box", {{"min", array(figures.box_min.XYZ())}, {"max", array(figures.box_max.XYZ())}}}};
+}
+
+json directionJson(const DirectionChecks &checks) {
+  json direction = {{"equal", checks.equal}, {"checks", nullptr}};
+  if (checks.checked) {
+    direction["checks"] = {{"measure_difference", checks.measure_difference},
+                           {"measure_tolerance", checks.measure_tolerance},
+                           {"center_distance", checks.center_distance},
+                           {"center_tolerance", checks.center_tolerance},
+                           {"box_deviation", checks.box_deviation},
+                           {"box_tolerance", checks.box_tolerance}};
+  }
+  return direction;
+}
+
+// Why a direction has no checks of its own to show.
+std::string uncheckedReason(const ShapeFigures &first, const ShapeFigures &second) {
+  if (first.shape_type == TopAbs_COMPOUND || second.shape_type == TopAbs_COMPOUND) {
+    return "(a compound is compared through its " + std::string(typeName(first.dominant_type)) + "s)";
+  }
+  if (first.shape_type != second.shape_type) return "(shapes of different types are never equal)";
+  return "(no measure for this type)";
+}
+
+// The checks of one direction, each with its limit and whether it held as the comparison judges it.
+void addDirectionRows(const std::string &name, const DirectionChecks &checks, const ShapeFigures &first,
+                      const ShapeFigures &second, const char *measure, Rows &rows) {
+  rows.push_back({name, checks.equal ? "equal" : "not equal"});
+  if (!checks.checked) {
+    rows.push_back({"", uncheckedReason(first, second)});
+    return;
+  }
+  const auto check = [&rows](const std::string &label, double value, double limit, bool held) {
+    rows.push_back({"  " + label, number(value), "limit " + number(limit), held ? "ok" : "exceeded"});
+  };
+  check(std::string(measure) + " difference", checks.measure_difference, checks.measure_tolerance,
+        checks.measure_difference <= checks.measure_tolerance);
+  check("center distance", checks.center_distance, checks.center_tolerance,
+        checks.center_distance <= checks.center_tolerance);
+  check("box deviation", checks.box_deviation, checks.box_tolerance, checks.box_deviation < checks.box_tolerance);
+}
+
+}  // namespace
+
+json toJson(const StatsReport &report) {
+  return {{"file", report.file},
+          {"shape_type", typeName(report.shape_type)},
+          {"dominant_type", typeName(report.dominant_type)},
+          {"counts",
+           {{"solids", report.solids},
+            {"faces", report.faces},
+            {"edges", report.edges},
+            {"vertices", report.vertices}}},
+          {"statistics", statisticsJson(report.statistics)},
+          {"bounding_box_diagonal", report.bounding_box_diagonal},
+          {"min_edge_length", orNull(report.min_edge_length)},
+          {"negligible", report.negligible},
+          {"internal_faces", report.internal_faces}};
+}
+
+json toJson(const CompareReport &report) {
+  return {{"first", figuresJson(report.first)},
+          {"second", figuresJson(report.second)},
+          {"first_to_second", directionJson(report.forward)},
+          {"second_to_first", directionJson(report.backward)},
+          {"equal", report.forward.equal && report.backward.equal}};
+}
+
+json toJson(const OverlapReport &report) {
+  return {{"first", report.first}, {"second", report.second}, {"overlap", report.overlap}};
+}
+
+json toJson(const DistanceReport &report) {
+  return {{"first", report.first},
+          {"second", report.second},
+          {"distance", report.distance},
+          {"vector", array(report.vector.XYZ())}};
+}
+
+json toJson(const ConvertReport &report) {
+  return {{"input", report.input},
+          {"output", report.output},
+          {"scale", report.scale},
+          {"dominant_type", typeName(report.dominant_type)}};
+}
+
+void printText(const StatsReport &report, std::ostream &out) {
+  const ShapeStatistics &s = report.statistics;
+  printRows({{"file", report.file},
+             {"shape_type", typeName(report.shape_type)},
+             {"dominant_type", typeName(report.dominant_type)},
+             {"solids", std::to_string(report.solids)},
+             {"faces", std::to_string(report.faces)},
+             {"edges", std::to_string(report.edges)},
+             {"vertices", std::to_string(report.vertices)},
+             {"xmax", number(s.xmax)},
+             {"ymax", number(s.ymax)},
+             {"zmax", number(s.zmax)},
+             {"xmin", number(s.xmin)},
+             {"ymin", number(s.ymin)},
+             {"zmin", number(s.zmin)},
+             {"center_x", number(s.centerX)},
+             {"center_y", number(s.centerY)},
+             {"center_z", number(s.centerZ)},
+             {"length", number(s.length)},
+             {"area", number(s.area)},
+             {"volume", number(s.volume)},
+             {"axial_volume", number(s.axialVolume)},
+             {"bounding_box_diagonal", number(report.bounding_box_diagonal)},
+             {"min_edge_length", number(report.min_edge_length)},
+             {"negligible", yesNo(report.negligible)},
+             {"internal_faces", yesNo(report.internal_faces)}},
+            out);
+}
+
+void printText(const CompareReport &report, std::ostream &out) {
+  const ShapeFigures &a = report.first;
+  const ShapeFigures &b = report.second;
+  const char *measure = a.dominant_type == b.dominant_type ? measureName(a.dominant_type) : "measure";
+  printRows({{"", "first", "second"},
+             {"file", a.file, b.file},
+             {"shape_type", typeName(a.shape_type), typeName(b.shape_type)},
+             {"dominant_type", typeName(a.dominant_type), typeName(b.dominant_type)},
+             {measure, number(a.measure), number(b.measure)},
+             {"center", point(a.center.XYZ()), point(b.center.XYZ())},
+             {"box_min", point(a.box_min.XYZ()), point(b.box_min.XYZ())},
+             {"box_max", point(a.box_max.XYZ()), point(b.box_max.XYZ())}},
+            out);
+  out << '\n';
+  Rows rows;
+  addDirectionRows("first -> second", report.forward, a, b, measure, rows);
+  addDirectionRows("second -> first", report.backward, b, a, measure, rows);
+  const bool equal = report.forward.equal && report.backward.equal;
+  std::string verdict = "equal";
+  if (!equal) {
+    verdict = !report.forward.equal && !report.backward.equal ? "not equal (both directions failed)"
+              : report.forward.equal                           ? "not equal (second -> first failed)"
+                                                               : "not equal (first -> second failed)";
+  }
+  rows.push_back({"verdict", verdict});
+  printRows(rows, out);
+}
+
+void printText(const OverlapReport &report, std::ostream &out) {
+  out << report.first << " and " << report.second << (report.overlap ? " overlap" : " do not overlap") << '\n';
+}
+
+void printText(const DistanceReport &report, std::ostream &out) {
+  printRows({{"first", report.first},
+             {"second", report.second},
+             {"distance", number(report.distance)},
+             {"vector", point(report.vector.XYZ())}},
+            out);
+}
+
+void printText(const ConvertReport &report, std::ostream &out) {
+  out << "wrote " << report.output << " (" << typeName(report.dominant_type) << ") from " << report.input;
+  if (report.scale != 1.0) out << ", scaled by " << number(report.scale);
+  out << '\n';
+}

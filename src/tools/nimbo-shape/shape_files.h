@@ -1,0 +1,50 @@
+// Shape files read and written by their extension, and the failures the tool reports about them.
+#pragma once
+
+#include <nimbo/nimbo_exception.h>
+
+#include <Standard_Failure.hxx>
+#include <TopoDS_Shape.hxx>
+
+#include <stdexcept>
+#include <string>
+#include <utility>
+
+/// A failure about one file (or a pair of them), reported as "<subject>: <problem>" with exit status 2.
+class tool_error : public std::runtime_error {
+ public:
+  tool_error(std::string subject, const std::string &problem)
+      : std::runtime_error(problem), subject_(std::move(subject)) {}
+  const std::string &subject() const { return subject_; }
+
+ private:
+  std::string subject_;
+};
+
+/// The text of a kernel failure: its type, then its message when it has one.
+std::string kernelFailureText(const Standard_Failure &failure);
+
+/// Runs `work`, turning the library's and the kernel's failures into a tool_error about `subject`.
+template <typename Work>
+auto about(const std::string &subject, Work work) -> decltype(work()) {
+  try {
+    return work();
+  } catch (const nimbo_exception &error) {
+    throw tool_error(subject, error.what());
+  } catch (const Standard_Failure &failure) {
+    throw tool_error(subject, kernelFailureText(failure));
+  }
+}
+
+/// Reads a .step/.stp, .iges/.igs or .brep file (extension in any case). Throws tool_error naming the
+/// file for an unknown extension, a file that cannot be opened, a read that fails, and a result
+/// without geometry. Shows the transfer's progress on standard error when that is a terminal.
+TopoDS_Shape readShapeFile(const std::string &path);
+
+/// Throws tool_error unless `path` names a format the tool writes (.step, .stp, .brep) in an
+/// existing folder, so that a conversion fails before its input is read.
+void checkWritablePath(const std::string &path);
+
+/// Writes the shape in the format of the path's extension; an existing file is replaced only by a
+/// complete one. Throws tool_error naming the file when it cannot be written.
+void writeShapeFile(const TopoDS_Shape &shape, const std::string &path);

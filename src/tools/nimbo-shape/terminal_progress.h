@@ -1,0 +1,33 @@
+// Progress of long reads, drawn on standard error when that is a terminal.
+#pragma once
+
+#include <Message_ProgressIndicator.hxx>
+
+#include <chrono>
+#include <cstddef>
+#include <string>
+
+/// One line "<label>  42%" on standard error, redrawn in place. Quick work draws nothing: the line
+/// appears once the work has taken half a second. The line is wiped when the indicator goes away,
+/// so what the tool prints next starts on a clean line.
+class TerminalProgress : public Message_ProgressIndicator {
+ public:
+  explicit TerminalProgress(std::string label);
+  ~TerminalProgress() override;
+  TerminalProgress(const TerminalProgress &) = delete;
+  TerminalProgress &operator=(const TerminalProgress &) = delete;
+
+  /// An indicator for `label` when standard error is a terminal, otherwise none (a null handle,
+  /// which the kernel's progress ranges accept).
+  static Handle(TerminalProgress) forStandardError(const std::string &label);
+
+ protected:
+  void Show(const Message_ProgressScope &scope, const Standard_Boolean force) override;
+  void Reset() override;
+
+ private:
+  std::string label_;
+  std::chrono::steady_clock::time_point start_;
+  int shown_percent_ = -1;
+  std::size_t drawn_width_ = 0;
+};
