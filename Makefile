@@ -1,22 +1,45 @@
-# make run: install what is missing, build Release, run the topology test driver.
+# make run: install what is missing, build Release, run the topology test driver, then nimbo-shape on
+#   the bundled samples: the statistics of the STEP part and the verdict on the two shaft faces.
 # make test: install what is missing, build with tests, run every test through ctest.
+# make test-sanitize: the same tests on a build of nimbo's code with AddressSanitizer and
+#   UndefinedBehaviorSanitizer, in $(SANITIZE_DIR).
+# make bench: build Release, run the benchmarks (JSON in $(BUILD_DIR)/bench.json), print each case
+#   beside its baseline; the benchmark's own report goes to standard error.
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
+SANITIZE_DIR ?= build-sanitize
 
-.PHONY: run test deps configure build clean
+.PHONY: run test test-sanitize bench deps configure build clean
 
 run: deps
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release
-	cmake --build $(BUILD_DIR) -j $(JOBS) --target topology_tests
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target topology_tests nimbo-shape
 	$(BUILD_DIR)/src/tests/topology/topology_tests
+	$(BUILD_DIR)/src/tools/nimbo-shape/nimbo-shape stats samples/flanged_shaft.step
+	$(BUILD_DIR)/src/tools/nimbo-shape/nimbo-shape compare samples/shaft_small_face_1.brep samples/shaft_small_face_2.brep
 
 test: deps
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release -DNIMBO_BUILD_TESTS=ON
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 
+# Debug keeps assertions and exact stack lines; the sanitizers' settings come with the build (NIMBO_SANITIZE).
+test-sanitize: deps
+	cmake -S . -B $(SANITIZE_DIR) -DCMAKE_BUILD_TYPE=Debug -DNIMBO_SANITIZE=ON \
+		-DNIMBO_BUILD_TESTS=ON -DNIMBO_BUILD_BENCHMARKS=OFF
+	cmake --build $(SANITIZE_DIR) -j $(JOBS)
+	cd $(SANITIZE_DIR) && ctest --output-on-failure -j $(JOBS)
+
+# Five runs of each benchmark; the table shows their medians.
+bench: deps
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release -DNIMBO_BUILD_BENCHMARKS=ON
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target nimbo_bench
+	cd $(BUILD_DIR) && src/bench/nimbo_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
+		--benchmark_min_time=0.2 --benchmark_out=bench.json --benchmark_out_format=json >&2
+	python3 scripts/bench-table.py $(BUILD_DIR)/bench.json
+
 deps:
 	@bash scripts/install-deps.sh
 
 clean:
-	rm -rf $(BUILD_DIR)
+	rm -rf $(BUILD_DIR) $(SANITIZE_DIR)

@@ -8,6 +8,8 @@ packages=(
   libocct-data-exchange-dev libtbb-dev
   libeasyloggingpp-dev libyaml-cpp-dev libboost-stacktrace-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  python3
+  libcli11-dev nlohmann-json3-dev
 )
 
 missing=()

@@ -1,6 +1,7 @@
 // nimbo topology library: free functions that analyse OCCT shapes.
 #pragma once
 
+#include <Message_ProgressRange.hxx>
 #include <TopAbs_ShapeEnum.hxx>
 #include <TopTools_ListOfShape.hxx>
 #include <TopoDS_Shape.hxx>
@@ -90,7 +91,8 @@ bool hasInternalFaces(const TopoDS_Shape &shape);
 // the first shape, or, when the first is a compound, the other one.
 
 /// Returns whether the Boolean common of the shapes holds a solid, face or edge, by the first shape's
-/// type; a compound first is tested through its dominant sub-shapes. Throws nimbo_exception when the
+/// type; a compound first is tested through its dominant sub-shapes. Shapes whose bounding boxes
+/// (with tolerances) are apart answer false without the Boolean. Throws nimbo_exception when the
 /// Boolean operation fails.
 bool doShapesOverlap(const TopoDS_Shape &first, const TopoDS_Shape &second);
 
@@ -159,9 +161,15 @@ double getMinDistance(TopoDS_Shape shape1, TopoDS_Shape shape2, gp_Vec &vector);
 /// read, gives a null shape. Switches on non-manifold STEP reading for the whole process.
 TopoDS_Shape readStep(std::string path);
 
+/// Reads a STEP file as readStep(path) does, reporting the transfer's progress to `progress`.
+TopoDS_Shape readStep(std::string path, const Message_ProgressRange &progress);
+
 /// Reads an IGES file holding B-Rep solids into one shape. Throws nimbo_exception naming the file
 /// (without its directory) when it holds no B-Rep entity or the read does not succeed.
 TopoDS_Shape readIges(std::string path);
+
+/// Reads an IGES file as readIges(path) does, reporting the transfer's progress to `progress`.
+TopoDS_Shape readIges(std::string path, const Message_ProgressRange &progress);
 
 /// Returns the kernel's unit code ("MM", "INCH", ...) for a STEP length-unit name ("millimetre",
 /// "inch", ...), ignoring case; any other name gives "M" and a warning on standard error.

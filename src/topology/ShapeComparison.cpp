@@ -93,9 +93,8 @@ bool areEdgesEqual(TopoDS_Shape first, TopoDS_Shape second) {
 }
 
 bool areVerticesEqual(TopoDS_Shape first, TopoDS_Shape second) {
-  const gp_Pnt P1 = BRep_Tool::Pnt(TopoDS::Vertex(first));
-  const gp_Pnt P2 = BRep_Tool::Pnt(TopoDS::Vertex(second));
-  return P1.Distance(P2) <= 1e-6;
+  return nimbo::detail::arePointsCoincident(BRep_Tool::Pnt(TopoDS::Vertex(first)),
+                                            BRep_Tool::Pnt(TopoDS::Vertex(second)));
 }
 
 bool areBoundingBoxesClose(TopoDS_Shape first, TopoDS_Shape second) {

@@ -1,5 +1,6 @@
 // Scaling, wire chaining, face normals and minimum distances.
 #include "ShapeAlgorithms.h"
+#include "ShapeProperties.h"
 
 #include <nimbo/nimbo_exception.h>
 
@@ -24,35 +25,46 @@ TopoDS_Shape scaleShape(TopoDS_Shape shape, double factor) {
   return BRepBuilderAPI_Transform(shape, scale_transform, false).Shape();
 }
 
+namespace {
+
+struct EdgeEnds {
+  TopoDS_Edge edge;
+  gp_Pnt first;
+  gp_Pnt last;
+};
+
+}  // namespace
+
 TopTools_ListOfShape makeWires(const TopoDS_Shape &shape) {
-  std::vector<TopoDS_Edge> edges;
+  // Each end point is read once; the passes then compare points, not vertices.
+  std::vector<EdgeEnds> edges;
   for (TopExp_Explorer exp(shape, TopAbs_EDGE, TopAbs_SHAPE); exp.More(); exp.Next()) {
-    edges.push_back(TopoDS::Edge(exp.Current()));
+    const TopoDS_Edge edge = TopoDS::Edge(exp.Current());
+    edges.push_back({edge, BRep_Tool::Pnt(TopExp::FirstVertex(edge)), BRep_Tool::Pnt(TopExp::LastVertex(edge))});
   }
+  using nimbo::detail::arePointsCoincident;
   TopTools_ListOfShape wire_list;
   while (!edges.empty()) {
     // Both open ends start at the seed's first vertex, so the seed always joins first.
-    TopoDS_Vertex vstart = TopExp::FirstVertex(edges.front());
-    TopoDS_Vertex vend = vstart;
+    gp_Pnt start = edges.front().first;
+    gp_Pnt end = start;
     BRepBuilderAPI_MakeWire wire;
     // One forward pass: an edge that could only join an end grown later in the pass waits for a later wire.
     for (auto it = edges.begin(); it != edges.end();) {
-      const TopoDS_Vertex v1 = TopExp::FirstVertex(*it);
-      const TopoDS_Vertex v2 = TopExp::LastVertex(*it);
       bool joined = true;
-      if (areVerticesEqual(v1, vstart)) {
-        vstart = v2;
-      } else if (areVerticesEqual(v2, vstart)) {
-        vstart = v1;
-      } else if (areVerticesEqual(v1, vend)) {
-        vend = v2;
-      } else if (areVerticesEqual(v2, vend)) {
-        vend = v1;
+      if (arePointsCoincident(it->first, start)) {
+        start = it->last;
+      } else if (arePointsCoincident(it->last, start)) {
+        start = it->first;
+      } else if (arePointsCoincident(it->first, end)) {
+        end = it->last;
+      } else if (arePointsCoincident(it->last, end)) {
+        end = it->first;
       } else {
         joined = false;
       }
       if (joined) {
-        wire.Add(*it);
+        wire.Add(it->edge);
         it = edges.erase(it);
       } else {
         ++it;

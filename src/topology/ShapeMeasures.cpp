@@ -14,6 +14,7 @@
 
 #include <cmath>
 #include <stdexcept>
+#include <vector>
 
 namespace nimbo::detail {
 
@@ -80,9 +81,16 @@ bool haveSameShapeType(TopoDS_Shape first, TopoDS_Shape second) {
 }
 
 bool haveCoincidentVertex(const TopoDS_Shape &first, const TopoDS_Shape &second) {
+  // Every pair is still compared, but each point is read once rather than once per pair.
+  std::vector<gp_Pnt> points2;
+  for (TopExp_Explorer explorer2(second, TopAbs_VERTEX, TopAbs_SHAPE); explorer2.More(); explorer2.Next()) {
+    points2.push_back(BRep_Tool::Pnt(TopoDS::Vertex(explorer2.Current())));
+  }
+  if (points2.empty()) return false;
   for (TopExp_Explorer explorer1(first, TopAbs_VERTEX, TopAbs_SHAPE); explorer1.More(); explorer1.Next()) {
-    for (TopExp_Explorer explorer2(second, TopAbs_VERTEX, TopAbs_SHAPE); explorer2.More(); explorer2.Next()) {
-      if (areVerticesEqual(explorer1.Current(), explorer2.Current())) return true;
+    const gp_Pnt point1 = BRep_Tool::Pnt(TopoDS::Vertex(explorer1.Current()));
+    for (const gp_Pnt &point2 : points2) {
+      if (nimbo::detail::arePointsCoincident(point1, point2)) return true;
     }
   }
   return false;

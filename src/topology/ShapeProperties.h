@@ -6,6 +6,7 @@
 #include <TopAbs_ShapeEnum.hxx>
 #include <TopTools_ListOfShape.hxx>
 #include <TopoDS_Shape.hxx>
+#include <gp_Pnt.hxx>
 
 namespace nimbo::detail {
 
@@ -18,5 +19,8 @@ Bnd_Box boundingBox(const TopoDS_Shape &shape);
 
 /// The sub-shapes of the compound's dominant type, in explorer order, each occurrence listed.
 TopTools_ListOfShape representativeSubShapes(const TopoDS_Shape &compound);
+
+/// Whether two vertex points are one: at most 1e-6 apart, absolute, in the model's length unit.
+inline bool arePointsCoincident(const gp_Pnt &first, const gp_Pnt &second) { return first.Distance(second) <= 1e-6; }
 
 }  // namespace nimbo::detail

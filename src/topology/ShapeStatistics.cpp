@@ -42,31 +42,32 @@ void writeBoundingBox(const TopoDS_Shape &shape, ShapeStatistics &statistics) {
 }
 
 // Planar, and parallel to the XY plane within 0.05 rad whichever way its normal points.
-bool isRevolvable(const TopoDS_Face &face, double z) {
+bool isRevolvable(const TopoDS_Face &face) {
   const Handle(Geom_Surface) surface = BRep_Tool::Surface(face);
   const GeomLib_IsPlanarSurface planarCheck(surface, 1e-7);
   gp_Dir dir(1, 0, 0);
   BOPTools_AlgoTools3D::GetNormalToSurface(surface, 0.0, 0.0, dir);
   if (!planarCheck.IsPlanar()) return false;
-  if (z != 0.0) return false;
   const gp_Dir zAxis(0, 0, 1);
   return dir.IsEqual(zAxis, 0.05) || dir.IsOpposite(zAxis, 0.05);
 }
 
 double revolvedVolume(const TopoDS_Shape &sh) {
   const gp_Ax1 axis(gp_Pnt(0, 0, 0), gp_Dir(0, 1, 0));
-  const TopoDS_Shape revolvedShape = BRepPrimAPI_MakeRevol(sh, axis, false).Shape();
+  // Revolve a copy: revolving the face itself adds curves of the revolved solid to the caller's
+  // edges, so every call would grow the caller's shape and slow the next one down.
+  const TopoDS_Shape revolvedShape = BRepPrimAPI_MakeRevol(sh, axis, true).Shape();
   return nimbo::detail::measureProperties(revolvedShape, TopAbs_SOLID).Mass();
 }
 
 }  // namespace
 
 double getAxialVolume(const TopoDS_Shape *shape, const double z) {
-  if (shape == nullptr) return 0.0;
+  if (shape == nullptr || z != 0.0) return 0.0;
   double sum = 0.0;
   for (TopExp_Explorer exp(*shape, TopAbs_FACE, TopAbs_SHAPE); exp.More(); exp.Next()) {
     const TopoDS_Shape sh = exp.Current();
-    if (!isRevolvable(TopoDS::Face(sh), z)) continue;
+    if (!isRevolvable(TopoDS::Face(sh))) continue;
     // One face that cannot be revolved must not lose the volume of the others.
     try {
       sum += revolvedVolume(sh);

@@ -7,6 +7,7 @@
 #include <BRepBuilderAPI_MakeEdge.hxx>
 #include <BRepBuilderAPI_MakeFace.hxx>
 #include <BRepPrimAPI_MakeCylinder.hxx>
+#include <BRepTools.hxx>
 #include <BRep_Builder.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopoDS_Solid.hxx>
@@ -15,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <sstream>
 #include <string>
 
 using nimbo::test::box;
@@ -187,4 +189,18 @@ TEST(AxialVolume, FaceWhoseRevolutionFailsIsLoggedAndSkipped) {
   ASSERT_NE(at, std::string::npos) << log;
   EXPECT_EQ(log.find(message, at + 1), std::string::npos) << "logged more than once";
   EXPECT_NE(log.find("ERROR"), std::string::npos) << log;
+}
+
+TEST(AxialVolume, RevolvingLeavesTheCallersFaceAsItWas) {
+  // Revolving the face itself would add curves of every revolved solid to its edges, call after call.
+  const TopoDS_Shape face = rectangleFace(1, 0, 2, 1);
+  const auto brepText = [](const TopoDS_Shape &shape) {
+    std::ostringstream text;
+    BRepTools::Write(shape, text);
+    return text.str();
+  };
+  const std::string before = brepText(face);
+  EXPECT_NEAR(getAxialVolume(&face, 0.0), 3 * pi, 1e-6);
+  EXPECT_NEAR(statisticsOf(face).axialVolume, 3 * pi, 1e-6);
+  EXPECT_EQ(brepText(face), before);
 }
