@@ -3,8 +3,10 @@
 
 #include <BRepBuilderAPI_MakeFace.hxx>
 #include <BRepBuilderAPI_MakePolygon.hxx>
+#include <BRepBuilderAPI_MakeVertex.hxx>
 #include <BRepPrimAPI_MakeBox.hxx>
 #include <BRep_Builder.hxx>
+#include <Poly_Triangulation.hxx>
 #include <TopoDS_Compound.hxx>
 #include <TopoDS_Face.hxx>
 #include <TopoDS_Shape.hxx>
@@ -12,7 +14,9 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <initializer_list>
+#include <iterator>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -23,6 +27,9 @@ namespace nimbo::test {
 inline TopoDS_Shape box(const gp_Pnt &corner1, const gp_Pnt &corner2) {
   return BRepPrimAPI_MakeBox(corner1, corner2).Shape();
 }
+
+/// A vertex at the point.
+inline TopoDS_Shape vertexAt(double x, double y, double z) { return BRepBuilderAPI_MakeVertex(gp_Pnt(x, y, z)).Vertex(); }
 
 /// A planar face bounded by the closed polygon through the given corners.
 inline TopoDS_Face polygonFace(std::initializer_list<gp_Pnt> corners) {
@@ -37,6 +44,19 @@ inline TopoDS_Face rectangleFace(double x0, double y0, double x1, double y1, dou
   return polygonFace({{x0, y0, z}, {x1, y0, z}, {x1, y1, z}, {x0, y1, z}});
 }
 
+/// The triangle (0, 0, 0), (1, 0, 0), (0, 1, 0) as a face that has a triangulation and no surface,
+/// edge or vertex, as mesh imports make them.
+inline TopoDS_Face triangulationOnlyFace() {
+  Handle(Poly_Triangulation) triangles = new Poly_Triangulation(3, 1, false);
+  triangles->SetNode(1, gp_Pnt(0, 0, 0));
+  triangles->SetNode(2, gp_Pnt(1, 0, 0));
+  triangles->SetNode(3, gp_Pnt(0, 1, 0));
+  triangles->SetTriangle(1, Poly_Triangle(1, 2, 3));
+  TopoDS_Face face;
+  BRep_Builder().MakeFace(face, triangles);
+  return face;
+}
+
 /// A compound of the given shapes, in order.
 inline TopoDS_Compound compoundOf(std::initializer_list<TopoDS_Shape> shapes) {
   TopoDS_Compound compound;
@@ -44,6 +64,17 @@ inline TopoDS_Compound compoundOf(std::initializer_list<TopoDS_Shape> shapes) {
   builder.MakeCompound(compound);
   for (const TopoDS_Shape &shape : shapes) builder.Add(compound, shape);
   return compound;
+}
+
+/// Writes `text` to the file as it is, replacing what was there.
+inline void writeText(const std::filesystem::path &path, const std::string &text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+/// The whole content of the file; empty when it cannot be read.
+inline std::string readText(const std::filesystem::path &path) {
+  std::ifstream file(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
 /// Sets (or, with no value, unsets) an environment variable for the scope and restores it afterwards.

@@ -5,7 +5,6 @@
 
 #include <BRepMesh_IncrementalMesh.hxx>
 #include <BRep_Tool.hxx>
-#include <TopExp_Explorer.hxx>
 #include <TopoDS.hxx>
 
 #include <algorithm>
@@ -113,6 +112,7 @@ bool areBoundingBoxesClose(TopoDS_Shape first, TopoDS_Shape second) {
 }
 
 void meshShape(TopoDS_Shape shape) {
+  if (shape.IsNull()) return;  // nothing to mesh, and a null shape has no type to ask
   if (shape.ShapeType() == TopAbs_EDGE && BRep_Tool::Degenerated(TopoDS::Edge(shape))) return;
   double aXmin, aYmin, aZmin, aXmax, aYmax, aZmax;
   nimbo::detail::boundingBox(shape).Get(aXmin, aYmin, aZmin, aXmax, aYmax, aZmax);

@@ -9,6 +9,7 @@
 #include <BRepBuilderAPI_Transform.hxx>
 #include <BRepExtrema_DistShapeShape.hxx>
 #include <BRep_Tool.hxx>
+#include <Geom_Surface.hxx>
 #include <Message_ProgressRange.hxx>
 #include <TopExp.hxx>
 #include <TopExp_Explorer.hxx>
@@ -20,6 +21,9 @@
 
 TopoDS_Shape scaleShape(TopoDS_Shape shape, double factor) {
   if (shape.IsNull()) throw nimbo_exception("Empty shape passed to scaleShape()");
+  if (nimbo::detail::hasFaceWithoutSurface(shape)) {
+    throw nimbo_exception("Shape with a face without surface passed to scaleShape()");
+  }
   gp_Trsf scale_transform;
   scale_transform.SetScale(gp_Pnt(0, 0, 0), factor);
   return BRepBuilderAPI_Transform(shape, scale_transform, false).Shape();
@@ -79,8 +83,10 @@ gp_Dir getFaceNormal(TopoDS_Shape shape) {
   if (getDominantShapeType(shape) != TopAbs_FACE) {
     throw nimbo_exception("Face normal requested for shape that is not face");
   }
+  const Handle(Geom_Surface) surface = BRep_Tool::Surface(TopoDS::Face(shape));
+  if (surface.IsNull()) throw nimbo_exception("Face normal requested for face without surface");
   gp_Dir dir(1, 0, 0);
-  BOPTools_AlgoTools3D::GetNormalToSurface(BRep_Tool::Surface(TopoDS::Face(shape)), 0.0, 0.0, dir);
+  BOPTools_AlgoTools3D::GetNormalToSurface(surface, 0.0, 0.0, dir);
   return dir;
 }
 

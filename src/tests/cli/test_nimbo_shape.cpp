@@ -16,7 +16,6 @@
 #include <cmath>
 #include <fcntl.h>
 #include <fstream>
-#include <iterator>
 #include <limits>
 #include <spawn.h>
 #include <sstream>
@@ -30,6 +29,7 @@ extern char **environ;
 
 namespace fs = std::filesystem;
 using nimbo::test::box;
+using nimbo::test::readText;
 using nimbo::test::TempDir;
 using nlohmann::json;
 
@@ -48,13 +48,9 @@ struct ToolRun {
   std::string err;
 };
 
-std::string readText(const fs::path &path) {
-  std::ifstream file(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
-
-/// Runs the tool in `folder`, with TEMP pointed there and both streams going to files (not a terminal).
-ToolRun runTool(const std::vector<std::string> &args, const fs::path &folder) {
+/// Runs the tool in `folder`, with TEMP pointed there and both streams going to files (not a terminal);
+/// standard output to `out` when given.
+ToolRun runTool(const std::vector<std::string> &args, const fs::path &folder, const fs::path &out = {}) {
   std::vector<std::string> env_text = {"TEMP=" + folder.string()};
   for (char **variable = environ; *variable != nullptr; ++variable) {
     if (std::string(*variable).rfind("TEMP=", 0) != 0) env_text.emplace_back(*variable);
@@ -69,11 +65,11 @@ ToolRun runTool(const std::vector<std::string> &args, const fs::path &folder) {
   };
   std::vector<char *> argv = pointers(argv_text);
   std::vector<char *> envp = pointers(env_text);
-  const fs::path out = folder / ".stdout";
+  const fs::path out_file = out.empty() ? folder / ".stdout" : out;
   const fs::path err = folder / ".stderr";
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 1, out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
   pid_t pid = 0;
@@ -83,7 +79,7 @@ ToolRun runTool(const std::vector<std::string> &args, const fs::path &folder) {
   int wait_status = 0;
   waitpid(pid, &wait_status, 0);
   const int status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
-  return {status, readText(out), readText(err)};
+  return {status, out.empty() ? readText(out_file) : "", readText(err)};
 }
 
 TopoDS_Shape readBrepFile(const std::string &path) {
@@ -234,6 +230,15 @@ TEST(NimboShapeCompare, ReportNamesTheDirectionThatFailed) {
   EXPECT_GT(checks["center_distance"].get<double>(), checks["center_tolerance"].get<double>());
 }
 
+TEST(NimboShapeCompare, CompoundIsSaidToBeComparedThroughItsOwnParts) {
+  TempDir dir;
+  writeBrepFile(nimbo::test::compoundOf({box(gp_Pnt(0, 0, 0), gp_Pnt(1, 1, 1))}), dir.path() / "boxes.brep");
+  const ToolRun run = runTool({"compare", face_1, "boxes.brep"}, dir.path());
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_NE(run.out.find("(a compound is compared through its solids)\n"), std::string::npos) << run.out;
+  EXPECT_EQ(run.out.find("faces)"), std::string::npos) << run.out;
+}
+
 TEST(NimboShapeOverlapAndDistance, ExitStatusFollowsTheAnswer) {
   const struct {
     std::string first;
@@ -320,6 +325,18 @@ TEST(NimboShapeErrors, EachFailureIsOneLineNamingTheFile) {
   EXPECT_FALSE(fs::exists(d / "part.igs"));
   for (const fs::directory_entry &entry : fs::directory_iterator(d)) {
     EXPECT_EQ(entry.path().extension() == ".tmp", false) << entry.path();
+  }
+}
+
+TEST(NimboShapeErrors, ReportThatCannotBeWrittenIsAFailure) {
+  TempDir dir;
+  for (const bool json : {false, true}) {
+    SCOPED_TRACE(json ? "json" : "text");
+    std::vector<std::string> args = {"stats", face_1};
+    if (json) args.push_back("--json");
+    const ToolRun run = runTool(args, dir.path(), "/dev/full");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "nimbo-shape: standard output: the report could not be written\n");
   }
 }
 

@@ -19,7 +19,6 @@
 #include <mutex>
 #include <regex>
 #include <set>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -28,6 +27,7 @@ namespace fs = std::filesystem;
 using nimbo::test::ScopedEnv;
 using nimbo::test::TempDir;
 using nimbo::test::TempDirAsTemp;
+using nimbo::test::readText;
 
 // Thrown from a function of its own so that a dump's stack trace has a name to show.
 [[gnu::noinline]] void fail_while_meshing_part(const std::string &message) { throw nimbo_exception(message); }
@@ -69,13 +69,6 @@ class LogCapture {
     return recorded;
   }
 };
-
-std::string read_file(const fs::path &path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream content;
-  content << file.rdbuf();
-  return content.str();
-}
 
 std::vector<fs::path> dumps_in(const fs::path &temp) {
   std::vector<fs::path> dumps;
@@ -157,7 +150,7 @@ TEST(NimboException, DumpNamesTheThrowingFunctionAndDescribesTheProcess) {
   EXPECT_THROW(fail_while_meshing_part("no B-Rep entities"), nimbo_exception);
   const std::vector<fs::path> dumps = dumps_in(temp.path());
   ASSERT_EQ(dumps.size(), 1u);
-  const std::string dump = read_file(dumps[0]);
+  const std::string dump = readText(dumps[0]);
 
   EXPECT_NE(dump.find("Process: " + std::to_string(getpid()) + "\n"), std::string::npos);
   EXPECT_NE(dump.find("Thread: " + std::to_string(gettid()) + "\n"), std::string::npos);
@@ -236,7 +229,7 @@ TEST(NimboException, WriteDumpLogsTheDumpOfTheCallingThread) {
   ASSERT_EQ(records.size(), 1u);
   ASSERT_EQ(dumps.size(), 1u);
   EXPECT_EQ(records[0].message, "Exception dump written to " + dumps[0].string());
-  EXPECT_NE(read_file(dumps[0]).find("WriteDumpLogsTheDumpOfTheCallingThread"), std::string::npos);
+  EXPECT_NE(readText(dumps[0]).find("WriteDumpLogsTheDumpOfTheCallingThread"), std::string::npos);
 }
 
 TEST(DumpTimeStamp, AllFieldsHaveFixedWidth) {
@@ -282,14 +275,14 @@ TEST(WriteMinidump, ReplacesAnExistingFileButNotThroughALink) {
   plant(temp.path() / "nimbo", [](const fs::path &path) { std::ofstream(path) << "stale dump"; });
   const fs::path path = wide_to_utf8(write_minidump());
   ASSERT_FALSE(path.empty());
-  EXPECT_EQ(read_file(path).rfind("nimbo ", 0), 0u);
+  EXPECT_EQ(readText(path).rfind("nimbo ", 0), 0u);
 
   TempDirAsTemp linked;
   const fs::path victim = linked.path() / "victim";
   std::ofstream(victim) << "keep me";
   plant(linked.path() / "nimbo", [&](const fs::path &path) { fs::create_symlink(victim, path); });
   EXPECT_EQ(write_minidump(), L"");
-  EXPECT_EQ(read_file(victim), "keep me");
+  EXPECT_EQ(readText(victim), "keep me");
 }
 
 TEST(WriteMinidump, WithoutTempSaysSoAndFallsBackToTmpdir) {
@@ -323,7 +316,7 @@ TEST(CrashDumpFilter, ReportsTheDumpThenTheProcessDiesOfItsSignal) {
                 "^Crash dump written to: .*/nimbo/[-0-9]+\\.dmp\n$");
     const std::vector<fs::path> dumps = dumps_in(temp.path());
     ASSERT_EQ(dumps.size(), 1u);
-    const std::string dump = read_file(dumps[0]);
+    const std::string dump = readText(dumps[0]);
     EXPECT_NE(dump.find(c.in_dump), std::string::npos) << dump.substr(0, 400);
     EXPECT_NE(dump.find("Registers: pc 0x"), std::string::npos);
   }

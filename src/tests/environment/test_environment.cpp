@@ -8,17 +8,15 @@
 
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 
 namespace fs = std::filesystem;
 using nimbo::test::ScopedEnv;
 using nimbo::test::TempDir;
 using nimbo::test::TempDirAsTemp;
+using nimbo::test::writeText;
 
 namespace {
-
-void write_file(const fs::path &path, const std::string &text) { std::ofstream(path, std::ios::binary) << text; }
 
 std::string today() {
   const std::time_t now = std::time(nullptr);
@@ -50,7 +48,7 @@ TEST(EnvironmentFiles, EnsureDirectoryCreatesOneLevelAndLeavesExistingPathsAlone
   ensure_directory(created.string());  // already there
 
   const fs::path file = dir.path() / "notes.txt";
-  write_file(file, "keep me");
+  writeText(file, "keep me");
   ensure_directory(file.string());
   EXPECT_TRUE(fs::is_regular_file(file));
   EXPECT_EQ(fs::file_size(file), 7u);
@@ -110,16 +108,16 @@ TEST(YamlFile, LeadingMarkerIsSkippedAndEveryOtherFirstLineKept) {
   const fs::path file = dir.path() / "settings.yaml";
   for (const char *first_line : {"", "---\n", "---   \n", "--- # settings\n", "---\r\n"}) {
     SCOPED_TRACE(first_line);
-    write_file(file, std::string(first_line) + "title: plain\nsize: 3\n");
+    writeText(file, std::string(first_line) + "title: plain\nsize: 3\n");
     const YAML::Node settings = read_yaml_file(file.string());
     EXPECT_EQ(settings["title"].as<std::string>(), "plain");
     EXPECT_EQ(settings["size"].as<int>(), 3);
   }
-  write_file(file, "title: a---b\nsize: 3\n");
+  writeText(file, "title: a---b\nsize: 3\n");
   EXPECT_EQ(read_yaml_file(file.string())["title"].as<std::string>(), "a---b");
-  write_file(file, "--- [1, 2]\n");
+  writeText(file, "--- [1, 2]\n");
   EXPECT_EQ(read_yaml_file(file.string()).size(), 2u);
-  write_file(file, "---");
+  writeText(file, "---");
   EXPECT_TRUE(read_yaml_file(file.string()).IsNull());
 }
 
@@ -133,7 +131,7 @@ TEST(YamlFile, FailuresNameTheFile) {
 
   // The skipped marker must not shift the line the parser reports.
   const fs::path malformed = temp.path() / "malformed.yaml";
-  write_file(malformed, "---\nname: x\nsize: : 3\n");
+  writeText(malformed, "---\nname: x\nsize: : 3\n");
   try {
     read_yaml_file(malformed.string());
     FAIL() << "no error for a malformed file";
@@ -156,7 +154,7 @@ class SolverEnvironment : public testing::Test {
     }
   }
   void install_solver(const std::string &script) {
-    write_file(dir_.path() / "getdp", "#!/bin/sh\n" + script);
+    writeText(dir_.path() / "getdp", "#!/bin/sh\n" + script);
     fs::permissions(dir_.path() / "getdp", fs::perms::owner_all);
   }
   std::string query() {

@@ -18,30 +18,23 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <set>
 #include <string>
 #include <vector>
 
 namespace fs = std::filesystem;
 using nimbo::test::box;
+using nimbo::test::readText;
 using nimbo::test::TempDir;
 using nimbo::test::TempDirAsTemp;
+using nimbo::test::writeText;
 
 namespace {
 
 const std::string not_brep_message =
     " is not of B-Rep format. \n Please make sure your IGES file contains Manifold Solids! \n Usually in CAD editors "
     "there is an option to save IGES with Manifold Solids (B-Rep)";
-
-void writeText(const fs::path &path, const std::string &text) { std::ofstream(path, std::ios::binary) << text; }
-
-std::string readText(const fs::path &path) {
-  std::ifstream file(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
 
 std::set<std::string> entriesOf(const fs::path &folder) {
   std::set<std::string> names;

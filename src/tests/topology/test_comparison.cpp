@@ -4,7 +4,6 @@
 #include "test_helpers.h"
 
 #include <BRepBuilderAPI_MakeEdge.hxx>
-#include <BRepBuilderAPI_MakeVertex.hxx>
 #include <BRepBuilderAPI_MakeWire.hxx>
 #include <BRepPrimAPI_MakeSphere.hxx>
 #include <BRep_Tool.hxx>
@@ -19,6 +18,7 @@
 using nimbo::test::box;
 using nimbo::test::compoundOf;
 using nimbo::test::rectangleFace;
+using nimbo::test::vertexAt;
 
 namespace {
 
@@ -30,8 +30,6 @@ TopoDS_Shape unitVolumeSphere() {
 }
 
 TopoDS_Shape segment(const gp_Pnt &from, const gp_Pnt &to) { return BRepBuilderAPI_MakeEdge(from, to).Edge(); }
-
-TopoDS_Shape vertexAt(double x, double y, double z) { return BRepBuilderAPI_MakeVertex(gp_Pnt(x, y, z)).Vertex(); }
 
 void expectBothWays(const TopoDS_Shape &a, const TopoDS_Shape &b, bool expected) {
   EXPECT_EQ(areShapesEqual(a, b), expected);
@@ -68,6 +66,7 @@ TEST(ShapeComparison, NullShapeEqualsNothing) {
   EXPECT_FALSE(areShapesEqual(null, null));
   EXPECT_FALSE(areSimpleShapesEqual(null, cube));
   EXPECT_FALSE(areSimpleShapesEqual(cube, null));
+  EXPECT_NO_THROW(meshShape(null));
 }
 
 TEST(ShapeComparison, OnlySolidsFacesEdgesAndVerticesCanBeEqual) {

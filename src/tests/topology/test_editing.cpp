@@ -47,13 +47,22 @@ TEST(ShapeEditing, ScalingIsAboutTheOrigin) {
   EXPECT_NEAR(getVolume(scaled), 8.0, 1e-9);
 }
 
-TEST(ShapeEditing, ScalingANullShapeIsRefused) {
+TEST(ShapeEditing, ScalingANullShapeOrASurfacelessFaceIsRefused) {
   nimbo::test::TempDirAsTemp temp;
-  try {
-    scaleShape(TopoDS_Shape(), 2.0);
-    FAIL() << "expected nimbo_exception";
-  } catch (const nimbo_exception &error) {
-    EXPECT_STREQ(error.what(), "Empty shape passed to scaleShape()");
+  struct Case {
+    TopoDS_Shape shape;
+    const char *message;
+  };
+  for (const Case &c : {Case{TopoDS_Shape(), "Empty shape passed to scaleShape()"},
+                        Case{compoundOf({box({0, 0, 0}, {1, 1, 1}), nimbo::test::triangulationOnlyFace()}),
+                             "Shape with a face without surface passed to scaleShape()"}}) {
+    SCOPED_TRACE(c.message);
+    try {
+      scaleShape(c.shape, 2.0);
+      ADD_FAILURE() << "expected nimbo_exception";
+    } catch (const nimbo_exception &error) {
+      EXPECT_STREQ(error.what(), c.message);
+    }
   }
 }
 
@@ -88,13 +97,21 @@ TEST(ShapeEditing, FaceNormalIgnoresOrientation) {
   EXPECT_TRUE(getFaceNormal(face.Reversed()).IsEqual(gp_Dir(0, 0, 1), 1e-12));
 }
 
-TEST(ShapeEditing, FaceNormalOfANonFaceIsRefused) {
+TEST(ShapeEditing, FaceNormalOfANonFaceOrOfASurfacelessFaceIsRefused) {
   nimbo::test::TempDirAsTemp temp;
-  try {
-    getFaceNormal(box({0, 0, 0}, {1, 1, 1}));
-    FAIL() << "expected nimbo_exception";
-  } catch (const nimbo_exception &error) {
-    EXPECT_STREQ(error.what(), "Face normal requested for shape that is not face");
+  struct Case {
+    TopoDS_Shape shape;
+    const char *message;
+  };
+  for (const Case &c : {Case{box({0, 0, 0}, {1, 1, 1}), "Face normal requested for shape that is not face"},
+                        Case{nimbo::test::triangulationOnlyFace(), "Face normal requested for face without surface"}}) {
+    SCOPED_TRACE(c.message);
+    try {
+      getFaceNormal(c.shape);
+      ADD_FAILURE() << "expected nimbo_exception";
+    } catch (const nimbo_exception &error) {
+      EXPECT_STREQ(error.what(), c.message);
+    }
   }
 }
 

@@ -5,7 +5,6 @@
 #include "test_helpers.h"
 
 #include <Geom_Line.hxx>
-#include <BRepBuilderAPI_MakeVertex.hxx>
 #include <BRepBuilderAPI_MakeFace.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopoDS.hxx>
@@ -18,6 +17,7 @@
 using nimbo::test::box;
 using nimbo::test::compoundOf;
 using nimbo::test::rectangleFace;
+using nimbo::test::vertexAt;
 
 namespace {
 
@@ -29,8 +29,6 @@ TopoDS_Shape segment(double length) {
   builder.Range(edge, 0.0, length);
   return edge;
 }
-
-TopoDS_Shape vertexAt(double x, double y, double z) { return BRepBuilderAPI_MakeVertex(gp_Pnt(x, y, z)).Vertex(); }
 
 TopoDS_Shape first(const TopoDS_Shape &shape, TopAbs_ShapeEnum type) { return TopExp_Explorer(shape, type).Current(); }
 
@@ -92,6 +90,7 @@ TEST(ShapeMeasures, NegligibleBelowOneHundredMillionth) {
   EXPECT_FALSE(isNegligibleShape(rectangleFace(0, 0, 1e-3, 1e-3)));
   EXPECT_FALSE(isNegligibleShape(vertexAt(0, 0, 0)));
   EXPECT_FALSE(isNegligibleShape(compoundOf({})));
+  EXPECT_FALSE(isNegligibleShape(box({0, 0, 0}, {1, 1, 1}).Reversed()));  // volume -1
 }
 
 TEST(ShapeMeasures, MinEdgeLength) {

@@ -85,7 +85,25 @@ TEST(ShapeOverlap, FailedBooleanIsAnErrorNotAnAnswer) {
     doShapesOverlap(edge, unitBox);
     FAIL() << "expected nimbo_exception";
   } catch (const nimbo_exception &error) {
-    EXPECT_EQ(std::string(error.what()).rfind("Boolean common failed in doEdgesOverlap: ", 0), 0u) << error.what();
+    const std::string message = error.what();
+    EXPECT_EQ(message.rfind("Boolean common failed in doEdgesOverlap: ", 0), 0u) << message;
+    EXPECT_EQ(message.find('\n'), std::string::npos) << "one line: " << message;
+  }
+}
+
+TEST(ShapeOverlap, FaceWithoutSurfaceIsRefusedBeforeTheBoolean) {
+  nimbo::test::TempDirAsTemp temp;
+  const TopoDS_Shape meshOnly = nimbo::test::triangulationOnlyFace();
+  for (const bool meshFirst : {true, false}) {
+    SCOPED_TRACE(meshFirst ? "mesh first" : "mesh second");
+    try {
+      meshFirst ? doShapesOverlap(meshOnly, unitBox) : doShapesOverlap(unitBox, meshOnly);
+      ADD_FAILURE() << "expected nimbo_exception";
+    } catch (const nimbo_exception &error) {
+      EXPECT_EQ(std::string(error.what()),
+                std::string("Boolean common failed in ") + (meshFirst ? "doFacesOverlap" : "doSolidsOverlap") +
+                    ": a face without surface (a triangulation only) cannot take part");
+    }
   }
 }
 

@@ -1,12 +1,13 @@
 #include "console.h"
 
+#include <nimbo/environment_variables.h>
+
 #include <Message.hxx>
 #include <Message_Messenger.hxx>
 #include <Message_PrinterOStream.hxx>
 
 #include <easylogging++.h>
 
-#include <cstdlib>
 #include <iostream>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -55,10 +56,7 @@ void routeKernelMessages(bool verbose) {
 
 void quietStartup() {
   // Without TEMP the dump writer announces its fallback on standard output.
-  if (std::getenv("TEMP") == nullptr) {
-    const char *tmpdir = std::getenv("TMPDIR");
-    setenv("TEMP", tmpdir != nullptr ? tmpdir : "/tmp", 1);
-  }
+  if (!environment_variable("TEMP")) set_environment_variable("TEMP", temp_directory().c_str());
   el::Loggers::reconfigureAllLoggers(el::ConfigurationType::ToStandardOutput, "false");
   el::Loggers::reconfigureAllLoggers(el::ConfigurationType::ToFile, "false");
   removeStartupLogFile();

@@ -38,7 +38,8 @@ void print(const Report &report, bool json, std::ostream &out) {
   } else {
     printText(report, out);
   }
-  out.flush();
+  // A report that never reached its reader (a full disk, a closed pipe) is no success.
+  if (!out.flush()) throw tool_error("standard output", "the report could not be written");
 }
 
 // Messages may span lines (the IGES refusal does); the tool's error is one line.

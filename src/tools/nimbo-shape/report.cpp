@@ -131,10 +131,25 @@ json directionJson(const DirectionChecks &checks) {
   return direction;
 }
 
-// Why a direction has no checks of its own to show.
+const char *pluralTypeName(TopAbs_ShapeEnum dominant_type) {
+  switch (dominant_type) {
+    case TopAbs_SOLID:
+      return "solids";
+    case TopAbs_FACE:
+      return "faces";
+    case TopAbs_EDGE:
+      return "edges";
+    default:
+      return "vertices";
+  }
+}
+
+// Why a direction has no checks of its own to show. The comparison takes the first argument apart
+// when it is a compound, else the second.
 std::string uncheckedReason(const ShapeFigures &first, const ShapeFigures &second) {
   if (first.shape_type == TopAbs_COMPOUND || second.shape_type == TopAbs_COMPOUND) {
-    return "(a compound is compared through its " + std::string(typeName(first.dominant_type)) + "s)";
+    const ShapeFigures &compound = first.shape_type == TopAbs_COMPOUND ? first : second;
+    return "(a compound is compared through its " + std::string(pluralTypeName(compound.dominant_type)) + ")";
   }
   if (first.shape_type != second.shape_type) return "(shapes of different types are never equal)";
   return "(no measure for this type)";
