@@ -12,7 +12,7 @@ SANITIZE_DIR ?= build-sanitize
 .PHONY: run test test-sanitize bench deps configure build clean
 
 run: deps
-	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release -DNIMBO_BUILD_TESTS=ON
 	cmake --build $(BUILD_DIR) -j $(JOBS) --target topology_tests nimbo-shape
 	$(BUILD_DIR)/src/tests/topology/topology_tests
 	$(BUILD_DIR)/src/tools/nimbo-shape/nimbo-shape stats samples/flanged_shaft.step

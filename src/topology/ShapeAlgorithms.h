@@ -46,7 +46,7 @@ bool areVerticesEqual(TopoDS_Shape first, TopoDS_Shape second);
 bool areBoundingBoxesClose(TopoDS_Shape first, TopoDS_Shape second);
 
 /// Triangulates the shape with an absolute deflection of 0.1 % of its largest box extent and 0.5 rad;
-/// degenerated edges are left alone.
+/// degenerated edges and null shapes are left alone.
 void meshShape(TopoDS_Shape shape);
 
 // --- Shape measures ---------------------------------------------------------
@@ -61,7 +61,7 @@ bool haveSameShapeType(TopoDS_Shape first, TopoDS_Shape second);
 /// Returns whether some vertex of `first` lies within 1e-6 of some vertex of `second`.
 bool haveCoincidentVertex(const TopoDS_Shape &first, const TopoDS_Shape &second);
 
-/// Returns whether the measure of the dominant type is below 1e-8; never true for the vertex class.
+/// Returns whether the magnitude of the dominant type's measure is below 1e-8; never true for the vertex class.
 bool isNegligibleShape(const TopoDS_Shape &shape);
 
 /// Returns the length of the bounding-box diagonal (triangulation used where present, no gap).
@@ -93,7 +93,7 @@ bool hasInternalFaces(const TopoDS_Shape &shape);
 /// Returns whether the Boolean common of the shapes holds a solid, face or edge, by the first shape's
 /// type; a compound first is tested through its dominant sub-shapes. Shapes whose bounding boxes
 /// (with tolerances) are apart answer false without the Boolean. Throws nimbo_exception when the
-/// Boolean operation fails.
+/// Boolean operation fails or would have to take a face without surface (a triangulation only).
 bool doShapesOverlap(const TopoDS_Shape &first, const TopoDS_Shape &second);
 
 /// Returns whether `shape` overlaps some candidate (doShapesOverlap, shape first), trying them in order.
@@ -139,18 +139,20 @@ double getAxialVolume(const TopoDS_Shape *shape, const double z);
 
 // --- Shape editing and queries ----------------------------------------------
 
-/// Returns a copy of the shape scaled by `factor` about the origin. Throws nimbo_exception for a null shape.
+/// Returns a copy of the shape scaled by `factor` about the origin. Throws nimbo_exception for a null
+/// shape and for one holding a face without surface (a triangulation only).
 TopoDS_Shape scaleShape(TopoDS_Shape shape, double factor);
 
 /// Chains the shape's edges into wires by coinciding end vertices (within 1e-6), one forward pass per wire.
 TopTools_ListOfShape makeWires(const TopoDS_Shape &shape);
 
 /// Returns the normal of the face's surface at parameters (0, 0), ignoring the face's orientation.
-/// Throws nimbo_exception when the shape is not a face.
+/// Throws nimbo_exception when the shape is not a face or the face has no surface (a triangulation only).
 gp_Dir getFaceNormal(TopoDS_Shape shape);
 
 /// Returns the minimum distance between the shapes and sets `vector` from the first shape's closest
-/// point to the second's; 1e20 and a zero vector when the distance cannot be computed.
+/// point to the second's; 1e20 and a zero vector when the computation finds none. A shape the kernel
+/// cannot measure at all (an empty compound) raises the kernel's exception.
 double getMinDistance(TopoDS_Shape shape1, TopoDS_Shape shape2, gp_Vec &vector);
 
 // --- CAD import, length units and export ------------------------------------

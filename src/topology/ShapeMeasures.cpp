@@ -13,7 +13,6 @@
 #include <TopoDS.hxx>
 
 #include <cmath>
-#include <stdexcept>
 #include <vector>
 
 namespace nimbo::detail {
@@ -47,6 +46,14 @@ TopTools_ListOfShape representativeSubShapes(const TopoDS_Shape &compound) {
     shape_list.Append(exp.Current());
   }
   return shape_list;
+}
+
+bool hasFaceWithoutSurface(const TopoDS_Shape &shape) {
+  for (TopExp_Explorer faces(shape, TopAbs_FACE, TopAbs_SHAPE); faces.More(); faces.Next()) {
+    TopLoc_Location location;
+    if (BRep_Tool::Surface(TopoDS::Face(faces.Current()), location).IsNull()) return true;
+  }
+  return false;
 }
 
 }  // namespace nimbo::detail
@@ -99,7 +106,8 @@ bool haveCoincidentVertex(const TopoDS_Shape &first, const TopoDS_Shape &second)
 bool isNegligibleShape(const TopoDS_Shape &shape) {
   const TopAbs_ShapeEnum type = getDominantShapeType(shape);
   if (!isMeasuredType(type)) return false;
-  return measureProperties(shape, type).Mass() < 1e-8;
+  // By magnitude: an inside-out solid of volume -1 is not negligible.
+  return std::abs(measureProperties(shape, type).Mass()) < 1e-8;
 }
 
 double getBoundingBoxDiagonal(const TopoDS_Shape &shape) {

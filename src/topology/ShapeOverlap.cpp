@@ -13,6 +13,7 @@
 #include <TopExp_Explorer.hxx>
 
 #include <algorithm>
+#include <cctype>
 #include <sstream>
 #include <string>
 
@@ -20,6 +21,10 @@ namespace {
 
 bool commonHolds(const TopoDS_Shape &first, const TopoDS_Shape &second, TopAbs_ShapeEnum type,
                  const char *operation) {
+  if (nimbo::detail::hasFaceWithoutSurface(first) || nimbo::detail::hasFaceWithoutSurface(second)) {
+    throw nimbo_exception(std::string("Boolean common failed in ") + operation +
+                          ": a face without surface (a triangulation only) cannot take part");
+  }
   BRepAlgoAPI_Common common_builder;
   common_builder.SetRunParallel(true);
   // A query must leave the caller's shapes alone: by default the Boolean grows the tolerances of
@@ -36,7 +41,9 @@ bool commonHolds(const TopoDS_Shape &first, const TopoDS_Shape &second, TopAbs_S
   if (common_builder.HasErrors()) {
     std::ostringstream errors;
     common_builder.DumpErrors(errors);
-    throw nimbo_exception(std::string("Boolean common failed in ") + operation + ": " + errors.str());
+    std::string reasons = errors.str();
+    while (!reasons.empty() && std::isspace(static_cast<unsigned char>(reasons.back()))) reasons.pop_back();
+    throw nimbo_exception(std::string("Boolean common failed in ") + operation + ": " + reasons);
   }
   const TopoDS_Shape common = common_builder.Shape();
   return TopExp_Explorer(common, type, TopAbs_SHAPE).More();
