@@ -48,13 +48,9 @@ void ensure_directory(const std::string &resdir) {
   }
 }
 
-std::string file_extension(std::string path) {
-  return std::filesystem::path(std::move(path)).extension().string();
-}
+std::string file_extension(std::string path) { return std::filesystem::path(std::move(path)).extension().string(); }
 
-std::string file_name_of(std::string path) {
-  return std::filesystem::path(std::move(path)).filename().string();
-}
+std::string file_name_of(std::string path) { return std::filesystem::path(std::move(path)).filename().string(); }
 
 std::optional<std::string> config_directory() { return environment_variable("NIMBO_CONFIG"); }
 

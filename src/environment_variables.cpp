@@ -16,6 +16,4 @@ std::string temp_directory() {
   return "/tmp";
 }
 
-int set_environment_variable(const char *name, const char *value) {
-  return setenv(name, value, 1) == 0 ? 0 : errno;
-}
+int set_environment_variable(const char *name, const char *value) { return setenv(name, value, 1) == 0 ? 0 : errno; }

@@ -4,6 +4,7 @@
 
 #include "bench_shapes.h"
 
+#include <benchmark/benchmark.h>
 #include <BRepBndLib.hxx>
 #include <BRepGProp.hxx>
 #include <BRepMesh_IncrementalMesh.hxx>
@@ -11,7 +12,6 @@
 #include <BRepTools.hxx>
 #include <Bnd_Box.hxx>
 #include <GProp_GProps.hxx>
-#include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <cmath>

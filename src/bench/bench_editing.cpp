@@ -4,12 +4,12 @@
 
 #include "bench_shapes.h"
 
+#include <benchmark/benchmark.h>
 #include <BRepBuilderAPI_MakeWire.hxx>
 #include <BRep_Tool.hxx>
 #include <TopExp.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopoDS.hxx>
-#include <benchmark/benchmark.h>
 
 #include <vector>
 

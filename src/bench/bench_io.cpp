@@ -4,6 +4,7 @@
 
 #include "bench_shapes.h"
 
+#include <benchmark/benchmark.h>
 #include <BRepMesh_IncrementalMesh.hxx>
 #include <BRepTools.hxx>
 #include <IGESControl_Reader.hxx>
@@ -14,7 +15,6 @@
 #include <Message_PrinterOStream.hxx>
 #include <STEPControl_Reader.hxx>
 #include <STEPControl_Writer.hxx>
-#include <benchmark/benchmark.h>
 
 #include <map>
 #include <set>

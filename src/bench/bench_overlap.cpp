@@ -3,10 +3,10 @@
 
 #include "bench_shapes.h"
 
+#include <benchmark/benchmark.h>
 #include <BRepAlgoAPI_Common.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopTools_ListOfShape.hxx>
-#include <benchmark/benchmark.h>
 
 namespace {
 

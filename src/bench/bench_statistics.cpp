@@ -3,6 +3,7 @@
 
 #include "bench_shapes.h"
 
+#include <benchmark/benchmark.h>
 #include <BOPTools_AlgoTools3D.hxx>
 #include <BRepBndLib.hxx>
 #include <BRepGProp.hxx>
@@ -14,7 +15,6 @@
 #include <Geom_Surface.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopoDS.hxx>
-#include <benchmark/benchmark.h>
 
 namespace {
 

@@ -29,7 +29,9 @@ inline TopoDS_Shape box(const gp_Pnt &corner1, const gp_Pnt &corner2) {
 }
 
 /// A vertex at the point.
-inline TopoDS_Shape vertexAt(double x, double y, double z) { return BRepBuilderAPI_MakeVertex(gp_Pnt(x, y, z)).Vertex(); }
+inline TopoDS_Shape vertexAt(double x, double y, double z) {
+  return BRepBuilderAPI_MakeVertex(gp_Pnt(x, y, z)).Vertex();
+}
 
 /// A planar face bounded by the closed polygon through the given corners.
 inline TopoDS_Face polygonFace(std::initializer_list<gp_Pnt> corners) {

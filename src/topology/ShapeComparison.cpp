@@ -49,8 +49,10 @@ bool isEqualToAny(const TopoDS_Shape &shape, const TopTools_ListOfShape &candida
 bool areShapesEqual(const TopoDS_Shape &first, const TopoDS_Shape &second) {
   if (first.IsNull() || second.IsNull()) return false;
   // The other shape goes first in the recursive comparisons, so its tolerances decide.
-  if (first.ShapeType() == TopAbs_COMPOUND) return isShapeEqualToAny(second, nimbo::detail::representativeSubShapes(first));
-  if (second.ShapeType() == TopAbs_COMPOUND) return isShapeEqualToAny(first, nimbo::detail::representativeSubShapes(second));
+  if (first.ShapeType() == TopAbs_COMPOUND)
+    return isShapeEqualToAny(second, nimbo::detail::representativeSubShapes(first));
+  if (second.ShapeType() == TopAbs_COMPOUND)
+    return isShapeEqualToAny(first, nimbo::detail::representativeSubShapes(second));
   if (first.ShapeType() != second.ShapeType()) return false;
   return areSimpleShapesEqual(first, second);
 }

@@ -13,11 +13,11 @@
 #include <STEPControl_Reader.hxx>
 #include <STEPControl_Writer.hxx>
 
+#include <unistd.h>
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <system_error>
-#include <unistd.h>
 #include <utility>
 #include <vector>
 

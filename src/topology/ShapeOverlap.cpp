@@ -19,8 +19,7 @@
 
 namespace {
 
-bool commonHolds(const TopoDS_Shape &first, const TopoDS_Shape &second, TopAbs_ShapeEnum type,
-                 const char *operation) {
+bool commonHolds(const TopoDS_Shape &first, const TopoDS_Shape &second, TopAbs_ShapeEnum type, const char *operation) {
   if (nimbo::detail::hasFaceWithoutSurface(first) || nimbo::detail::hasFaceWithoutSurface(second)) {
     throw nimbo_exception(std::string("Boolean common failed in ") + operation +
                           ": a face without surface (a triangulation only) cannot take part");

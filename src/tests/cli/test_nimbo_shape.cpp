@@ -4,24 +4,24 @@
 
 #include "test_helpers.h"
 
+#include <gtest/gtest.h>
 #include <BRepTools.hxx>
 #include <BRep_Builder.hxx>
 #include <IGESControl_Writer.hxx>
 #include <Message_ProgressIndicator.hxx>
 #include <Message_ProgressScope.hxx>
-#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <algorithm>
 #include <cmath>
-#include <fcntl.h>
 #include <fstream>
 #include <limits>
-#include <spawn.h>
 #include <sstream>
 #include <stdexcept>
 #include <string>
-#include <sys/wait.h>
 #include <utility>
 #include <vector>
 
@@ -129,11 +129,19 @@ TEST(NimboShapeStats, EveryFigureIsTheLibrarysAndUnwrittenFieldsAreNull) {
     ShapeStatistics s{nan, nan, nan, nan, nan, nan, nan, nan, nan, nan, nan, nan, nan};
     getShapeStatistics(shape, s);
     const json &r = report["statistics"];
-    const std::pair<const char *, double> fields[] = {
-        {"xmax", s.xmax},         {"ymax", s.ymax},         {"zmax", s.zmax},         {"xmin", s.xmin},
-        {"ymin", s.ymin},         {"zmin", s.zmin},         {"center_x", s.centerX},  {"center_y", s.centerY},
-        {"center_z", s.centerZ},  {"length", s.length},     {"area", s.area},         {"volume", s.volume},
-        {"axial_volume", s.axialVolume}};
+    const std::pair<const char *, double> fields[] = {{"xmax", s.xmax},
+                                                      {"ymax", s.ymax},
+                                                      {"zmax", s.zmax},
+                                                      {"xmin", s.xmin},
+                                                      {"ymin", s.ymin},
+                                                      {"zmin", s.zmin},
+                                                      {"center_x", s.centerX},
+                                                      {"center_y", s.centerY},
+                                                      {"center_z", s.centerZ},
+                                                      {"length", s.length},
+                                                      {"area", s.area},
+                                                      {"volume", s.volume},
+                                                      {"axial_volume", s.axialVolume}};
     ASSERT_EQ(r.size(), 13u);
     for (const auto &[key, expected] : fields) {
       SCOPED_TRACE(key);
@@ -353,9 +361,13 @@ TEST(NimboShapeUsage, VersionHelpAndUsageErrors) {
   const ToolRun command_help = runTool({"convert", "--help"}, dir.path());
   EXPECT_EQ(command_help.status, 0);
   EXPECT_NE(command_help.out.find("--scale"), std::string::npos);
-  for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
-           {}, {"stats"}, {"frobnicate", "a.step"}, {"convert", "a.step", "b.brep", "--scale", "0"},
-           {"convert", "a.step", "b.brep", "--scale", "-2"}, {"convert", "a.step", "b.brep", "--scale", "nan"}}) {
+  for (const std::vector<std::string> &args :
+       std::vector<std::vector<std::string>>{{},
+                                             {"stats"},
+                                             {"frobnicate", "a.step"},
+                                             {"convert", "a.step", "b.brep", "--scale", "0"},
+                                             {"convert", "a.step", "b.brep", "--scale", "-2"},
+                                             {"convert", "a.step", "b.brep", "--scale", "nan"}}) {
     const ToolRun run = runTool(args, dir.path());
     EXPECT_EQ(run.status, 2) << run.err;
     EXPECT_EQ(run.out, "");

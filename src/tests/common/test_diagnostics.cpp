@@ -24,10 +24,10 @@
 #include <vector>
 
 namespace fs = std::filesystem;
+using nimbo::test::readText;
 using nimbo::test::ScopedEnv;
 using nimbo::test::TempDir;
 using nimbo::test::TempDirAsTemp;
-using nimbo::test::readText;
 
 // Thrown from a function of its own so that a dump's stack trace has a name to show.
 [[gnu::noinline]] void fail_while_meshing_part(const std::string &message) { throw nimbo_exception(message); }
@@ -237,9 +237,9 @@ TEST(DumpTimeStamp, AllFieldsHaveFixedWidth) {
     int year, month, day, hour, minute, second, counter;
     const char *stamp;
   };
-  for (const Case &c : {Case{2026, 1, 5, 9, 3, 7, 3, "2026-01-05-090307-3"},
-                        Case{2026, 12, 31, 23, 59, 59, 0, "2026-12-31-235959-0"},
-                        Case{2027, 10, 1, 0, 0, 0, 9, "2027-10-01-000000-9"}}) {
+  for (const Case &c :
+       {Case{2026, 1, 5, 9, 3, 7, 3, "2026-01-05-090307-3"}, Case{2026, 12, 31, 23, 59, 59, 0, "2026-12-31-235959-0"},
+        Case{2027, 10, 1, 0, 0, 0, 9, "2027-10-01-000000-9"}}) {
     SCOPED_TRACE(c.stamp);
     std::tm time{};
     time.tm_year = c.year - 1900;
@@ -338,11 +338,14 @@ TEST(Utf8, ConvertsBothWaysAndReplacesWhatIsNotUtf8) {
     std::string bytes;
     std::wstring wide;
   };
-  for (const Case &c : {Case{"stray byte", "a\xff" "b", L"a\uFFFDb"},
-                        Case{"truncated sequence", "a\xe2\x82", L"a\uFFFD\uFFFD"},
-                        Case{"overlong slash", "\xc0\xaf", L"\uFFFD\uFFFD"},
-                        Case{"encoded surrogate", "\xed\xa0\x80", L"\uFFFD\uFFFD\uFFFD"},
-                        Case{"beyond U+10FFFF", "\xf4\x90\x80\x80", L"\uFFFD\uFFFD\uFFFD\uFFFD"}}) {
+  for (const Case &c :
+       {Case{"stray byte",
+             "a\xff"
+             "b",
+             L"a\uFFFDb"},
+        Case{"truncated sequence", "a\xe2\x82", L"a\uFFFD\uFFFD"}, Case{"overlong slash", "\xc0\xaf", L"\uFFFD\uFFFD"},
+        Case{"encoded surrogate", "\xed\xa0\x80", L"\uFFFD\uFFFD\uFFFD"},
+        Case{"beyond U+10FFFF", "\xf4\x90\x80\x80", L"\uFFFD\uFFFD\uFFFD\uFFFD"}}) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(utf8_to_wide(c.bytes), c.wide);
   }

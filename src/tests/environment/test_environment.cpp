@@ -66,7 +66,9 @@ TEST(EnvironmentFiles, EnsureDirectoryCreatesOneLevelAndLeavesExistingPathsAlone
 }
 
 TEST(EnvironmentFiles, ExtensionAndFileName) {
-  struct Case { const char *path, *extension, *name; };
+  struct Case {
+    const char *path, *extension, *name;
+  };
   for (const Case &c : {Case{"a/b.step", ".step", "b.step"}, Case{"a/b", "", "b"}, Case{"a/b/", "", ""}}) {
     SCOPED_TRACE(c.path);
     EXPECT_EQ(file_extension(c.path), c.extension);
@@ -92,7 +94,10 @@ TEST(EnvironmentConfig, ProductFolderSuffix) {
 }
 
 TEST(EnvironmentConfig, DatedTempPathFollowsTheTemporaryFolder) {
-  struct Case { std::optional<std::string> temp, tmpdir; std::string folder; };
+  struct Case {
+    std::optional<std::string> temp, tmpdir;
+    std::string folder;
+  };
   for (const Case &c : {Case{"/t", "/x", "/t/nimbo/"}, Case{"/t/nimbo", std::nullopt, "/t/nimbo/"},
                         Case{std::nullopt, "/x", "/x/nimbo/"}, Case{std::nullopt, std::nullopt, "/tmp/nimbo/"}}) {
     SCOPED_TRACE(c.folder);
@@ -179,9 +184,12 @@ TEST_F(SolverEnvironment, NoSolverOrNoCoreLinesGiveNoInfo) {
 
 TEST_F(SolverEnvironment, CoreLinesJoinedWithABlankAfterEach) {
   const std::string long_name(200, 'x');  // longer than one read of the pipe
-  install_solver("echo 'GetDP 3.5.0'\n"
-                 "echo \"Core $1 $OPENBLAS_VERBOSE " + long_name + "\"\n"
-                 "echo 'Build: shared'\n"
-                 "printf 'Cores 8\\r\\n' >&2\n");
+  install_solver(
+      "echo 'GetDP 3.5.0'\n"
+      "echo \"Core $1 $OPENBLAS_VERBOSE " +
+      long_name +
+      "\"\n"
+      "echo 'Build: shared'\n"
+      "printf 'Cores 8\\r\\n' >&2\n");
   EXPECT_EQ(query(), "Opening pipe\nGetDP CPU info : [ Core -version 2 " + long_name + " Cores 8 ]\n");
 }

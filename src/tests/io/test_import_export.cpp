@@ -5,6 +5,7 @@
 
 #include "test_helpers.h"
 
+#include <gtest/gtest.h>
 #include <BRepMesh_IncrementalMesh.hxx>
 #include <BRepTools.hxx>
 #include <BRep_Builder.hxx>
@@ -14,7 +15,6 @@
 #include <STEPControl_Controller.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopoDS.hxx>
-#include <gtest/gtest.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -38,7 +38,8 @@ const std::string not_brep_message =
 
 std::set<std::string> entriesOf(const fs::path &folder) {
   std::set<std::string> names;
-  for (const fs::directory_entry &entry : fs::directory_iterator(folder)) names.insert(entry.path().filename().string());
+  for (const fs::directory_entry &entry : fs::directory_iterator(folder))
+    names.insert(entry.path().filename().string());
   return names;
 }
 
@@ -76,8 +77,8 @@ std::string igesText(const std::vector<IgesEntity> &entities) {
   int de = 0;
   int pd = 0;
   for (const IgesEntity &entity : entities) {
-    parameter_records += record(entity.parameters + std::string(64 - entity.parameters.size(), ' ') + fields({de + 1}),
-                                'P', ++pd);
+    parameter_records +=
+        record(entity.parameters + std::string(64 - entity.parameters.size(), ' ') + fields({de + 1}), 'P', ++pd);
     text += record(fields({entity.type, pd, 0, 0, 0, 0, 0, 0}) + "00000000", 'D', ++de);
     text += record(fields({entity.type, 0, 0, 1, entity.form}) + std::string(24, ' ') + fields({0}), 'D', ++de);
   }
@@ -87,8 +88,8 @@ std::string igesText(const std::vector<IgesEntity> &entities) {
 }
 
 const fs::path shared_cad_dir = NIMBO_SHARED_CAD_DIR;
-const std::string no_shared_cad = "no folder of files from other CAD programs at " NIMBO_SHARED_CAD_DIR
-                                  " (it lies beside the repository, not in it)";
+const std::string no_shared_cad =
+    "no folder of files from other CAD programs at " NIMBO_SHARED_CAD_DIR " (it lies beside the repository, not in it)";
 
 /// Checks that `call` throws nimbo_exception with exactly `message`.
 void expectRefusal(const std::function<void()> &call, const std::string &message) {
@@ -168,10 +169,8 @@ TEST(ShapeImport, SolidsFromOtherCadProgramsComeInMillimetres) {
     std::string file;
     double volume;  // mm^3
   } cases[] = {
-      {"elmer_cylinder_in_channel.iges", 0.41615},
-      {"pointwise_aneurysm_case1.iges", 8651578.9},  // in inches
-      {"euclid_screw.step", 3788.27059},
-      {"solidworks_base_interface_ap203_inch.step", 1257991.53},
+      {"elmer_cylinder_in_channel.iges", 0.41615}, {"pointwise_aneurysm_case1.iges", 8651578.9},  // in inches
+      {"euclid_screw.step", 3788.27059},           {"solidworks_base_interface_ap203_inch.step", 1257991.53},
       {"caxif_as1-tu-203_asm.stp", 764518.984},  // an assembly of 18 solids
   };
   for (const auto &[file, volume] : cases) {

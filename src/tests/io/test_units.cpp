@@ -1,9 +1,9 @@
 // STEP length-unit names and the kernel's unit codes.
 #include <nimbo/topology/ShapeAlgorithms.h>
 
+#include <gtest/gtest.h>
 #include <Interface_Static.hxx>
 #include <STEPControl_Controller.hxx>
-#include <gtest/gtest.h>
 
 #include <cctype>
 #include <iostream>
@@ -28,9 +28,9 @@ class CerrCapture {
 };
 
 const std::pair<std::string, std::string> unit_table[] = {
-    {"inch", "INCH"}, {"mil", "MIL"},         {"microinch", "UIN"},  {"foot", "FT"},
-    {"mile", "MI"},   {"metre", "M"},         {"kilometre", "KM"},   {"millimetre", "MM"},
-    {"centimetre", "CM"}, {"micrometre", "UM"}, {"", "M"},
+    {"inch", "INCH"}, {"mil", "MIL"},      {"microinch", "UIN"}, {"foot", "FT"},       {"mile", "MI"},
+    {"metre", "M"},   {"kilometre", "KM"}, {"millimetre", "MM"}, {"centimetre", "CM"}, {"micrometre", "UM"},
+    {"", "M"},
 };
 
 }  // namespace
@@ -55,8 +55,8 @@ TEST(StepUnits, KnownNamesInAnyCaseGiveTheirCodeSilently) {
 TEST(StepUnits, OtherNamesFallBackToMetresWithOneWarning) {
   // Input, and the name as the warning shows it: lower-cased, never trimmed.
   const std::pair<std::string, std::string> cases[] = {
-      {"meter", "meter"}, {"Millimeter", "millimeter"}, {"mm", "mm"}, {"MM", "mm"}, {"in", "in"},
-      {" inch", " inch"}, {"inch ", "inch "},
+      {"meter", "meter"}, {"Millimeter", "millimeter"}, {"mm", "mm"},       {"MM", "mm"},
+      {"in", "in"},       {" inch", " inch"},           {"inch ", "inch "},
   };
   for (const auto &[input, shown] : cases) {
     SCOPED_TRACE("'" + input + "'");

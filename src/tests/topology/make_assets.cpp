@@ -45,13 +45,25 @@ TopoDS_Face planarFace(std::initializer_list<gp_Pnt> corners) {
 
 // Steps of radius 10, 6 and 8 over an axial length of 120.
 TopoDS_Face shaftFace1() {
-  return planarFace({{0, 0, 0}, {10, 0, 0}, {10, 40, 0}, {6, 40, 0}, {6, 100, 0}, {8, 100, 0}, {8, 120, 0},
-                     {0, 120, 0}});
+  return planarFace(
+      {{0, 0, 0}, {10, 0, 0}, {10, 40, 0}, {6, 40, 0}, {6, 100, 0}, {8, 100, 0}, {8, 120, 0}, {0, 120, 0}});
 }
 
 TopoDS_Face shaftFace2() {
-  return planarFace({{10, 40, 0}, {8, 40, 0}, {6, 40, 0}, {6, 70, 0}, {6, 100, 0}, {8, 100, 0}, {8, 120, 0},
-                     {4, 120, 0}, {0, 120, 0}, {0, 60, 0}, {0, 0, 0}, {5, 0, 0}, {10, 0, 0}, {10, 20, 0}});
+  return planarFace({{10, 40, 0},
+                     {8, 40, 0},
+                     {6, 40, 0},
+                     {6, 70, 0},
+                     {6, 100, 0},
+                     {8, 100, 0},
+                     {8, 120, 0},
+                     {4, 120, 0},
+                     {0, 120, 0},
+                     {0, 60, 0},
+                     {0, 0, 0},
+                     {5, 0, 0},
+                     {10, 0, 0},
+                     {10, 20, 0}});
 }
 
 const gp_Ax1 y_axis(gp_Pnt(0, 0, 0), gp_Dir(0, 1, 0));
@@ -70,8 +82,8 @@ TopoDS_Solid onlySolid(const TopoDS_Shape &shape) {
 // A flange of radius 30 and thickness 10 at Y = 0 on a shaft of radius 10 up to Y = 100, with four
 // bolt holes of radius 3 on a pitch circle of radius 22: volume 17640 pi mm^3.
 TopoDS_Solid flangedShaft() {
-  const TopoDS_Shape body = revolvedAboutY(planarFace({{0, 0, 0}, {30, 0, 0}, {30, 10, 0}, {10, 10, 0},
-                                                      {10, 100, 0}, {0, 100, 0}}));
+  const TopoDS_Shape body =
+      revolvedAboutY(planarFace({{0, 0, 0}, {30, 0, 0}, {30, 10, 0}, {10, 10, 0}, {10, 100, 0}, {0, 100, 0}}));
   TopoDS_Compound holes;
   BRep_Builder builder;
   builder.MakeCompound(holes);
@@ -84,9 +96,7 @@ TopoDS_Solid flangedShaft() {
 }
 
 // Radii 12 to 20 from Y = 40 to Y = 55: around the shaft, touching nothing.
-TopoDS_Shape bearingRing() {
-  return revolvedAboutY(planarFace({{12, 40, 0}, {20, 40, 0}, {20, 55, 0}, {12, 55, 0}}));
-}
+TopoDS_Shape bearingRing() { return revolvedAboutY(planarFace({{12, 40, 0}, {20, 40, 0}, {20, 55, 0}, {12, 55, 0}})); }
 
 void writeFace(const TopoDS_Face &face, const std::string &path) {
   if (!BRepTools::Write(face, path.c_str())) throw std::runtime_error("Could not write " + path);

@@ -3,6 +3,7 @@
 
 #include "test_helpers.h"
 
+#include <gtest/gtest.h>
 #include <BRepBuilderAPI_MakeEdge.hxx>
 #include <BRepBuilderAPI_MakeWire.hxx>
 #include <BRepPrimAPI_MakeSphere.hxx>
@@ -11,7 +12,6 @@
 #include <TopExp_Explorer.hxx>
 #include <TopoDS.hxx>
 #include <TopoDS_CompSolid.hxx>
-#include <gtest/gtest.h>
 
 #include <cmath>
 
@@ -47,8 +47,7 @@ bool hasTriangulation(const TopoDS_Shape &shape) {
 }  // namespace
 
 TEST(ShapeComparison, LargeBoxesOffByATenthAreEqualBothWays) {
-  expectBothWays(box({0.1, 0.1, 0.1}, {100000, 200000, 300000}), box({0, 0, 0}, {100000.1, 200000.1, 300000.1}),
-                 true);
+  expectBothWays(box({0.1, 0.1, 0.1}, {100000, 200000, 300000}), box({0, 0, 0}, {100000.1, 200000.1, 300000.1}), true);
 }
 
 TEST(ShapeComparison, SphereAndCubeOfEqualVolumeAreToldApartByTheirBoxes) {

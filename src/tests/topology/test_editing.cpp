@@ -4,13 +4,13 @@
 
 #include "test_helpers.h"
 
+#include <gtest/gtest.h>
 #include <BRepBuilderAPI_MakeEdge.hxx>
 #include <BRepBuilderAPI_MakeFace.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopoDS.hxx>
 #include <gp_Ax3.hxx>
 #include <gp_Pln.hxx>
-#include <gtest/gtest.h>
 
 #include <vector>
 

@@ -4,15 +4,15 @@
 
 #include "test_helpers.h"
 
-#include <Geom_Line.hxx>
+#include <gtest/gtest.h>
 #include <BRepBuilderAPI_MakeFace.hxx>
+#include <Geom_Line.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopoDS.hxx>
 #include <TopoDS_CompSolid.hxx>
 #include <TopoDS_Shell.hxx>
 #include <TopoDS_Solid.hxx>
 #include <gp_Pln.hxx>
-#include <gtest/gtest.h>
 
 using nimbo::test::box;
 using nimbo::test::compoundOf;

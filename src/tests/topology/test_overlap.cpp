@@ -4,6 +4,7 @@
 
 #include "test_helpers.h"
 
+#include <gtest/gtest.h>
 #include <BRepBuilderAPI_MakeEdge.hxx>
 #include <BRepBuilderAPI_MakeFace.hxx>
 #include <BRep_Builder.hxx>
@@ -14,7 +15,6 @@
 #include <TopExp_Explorer.hxx>
 #include <TopoDS.hxx>
 #include <TopoDS_Edge.hxx>
-#include <gtest/gtest.h>
 
 #include <cmath>
 #include <vector>
@@ -100,9 +100,9 @@ TEST(ShapeOverlap, FaceWithoutSurfaceIsRefusedBeforeTheBoolean) {
       meshFirst ? doShapesOverlap(meshOnly, unitBox) : doShapesOverlap(unitBox, meshOnly);
       ADD_FAILURE() << "expected nimbo_exception";
     } catch (const nimbo_exception &error) {
-      EXPECT_EQ(std::string(error.what()),
-                std::string("Boolean common failed in ") + (meshFirst ? "doFacesOverlap" : "doSolidsOverlap") +
-                    ": a face without surface (a triangulation only) cannot take part");
+      EXPECT_EQ(std::string(error.what()), std::string("Boolean common failed in ") +
+                                               (meshFirst ? "doFacesOverlap" : "doSolidsOverlap") +
+                                               ": a face without surface (a triangulation only) cannot take part");
     }
   }
 }

@@ -4,6 +4,7 @@
 
 #include "test_helpers.h"
 
+#include <gtest/gtest.h>
 #include <BRepBuilderAPI_MakeEdge.hxx>
 #include <BRepBuilderAPI_MakeFace.hxx>
 #include <BRepPrimAPI_MakeCylinder.hxx>
@@ -13,7 +14,6 @@
 #include <TopoDS_Solid.hxx>
 #include <gp_Ax3.hxx>
 #include <gp_Pln.hxx>
-#include <gtest/gtest.h>
 
 #include <cmath>
 #include <sstream>

@@ -8,9 +8,9 @@
 
 #include <easylogging++.h>
 
-#include <iostream>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <iostream>
 
 namespace {
 

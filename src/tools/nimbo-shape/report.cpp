@@ -121,12 +121,10 @@ json figuresJson(const ShapeFigures &figures) {
 json directionJson(const DirectionChecks &checks) {
   json direction = {{"equal", checks.equal}, {"checks", nullptr}};
   if (checks.checked) {
-    direction["checks"] = {{"measure_difference", checks.measure_difference},
-                           {"measure_tolerance", checks.measure_tolerance},
-                           {"center_distance", checks.center_distance},
-                           {"center_tolerance", checks.center_tolerance},
-                           {"box_deviation", checks.box_deviation},
-                           {"box_tolerance", checks.box_tolerance}};
+    direction["checks"] = {
+        {"measure_difference", checks.measure_difference}, {"measure_tolerance", checks.measure_tolerance},
+        {"center_distance", checks.center_distance},       {"center_tolerance", checks.center_tolerance},
+        {"box_deviation", checks.box_deviation},           {"box_tolerance", checks.box_tolerance}};
   }
   return direction;
 }
@@ -176,19 +174,17 @@ void addDirectionRows(const std::string &name, const DirectionChecks &checks, co
 }  // namespace
 
 json toJson(const StatsReport &report) {
-  return {{"file", report.file},
-          {"shape_type", typeName(report.shape_type)},
-          {"dominant_type", typeName(report.dominant_type)},
-          {"counts",
-           {{"solids", report.solids},
-            {"faces", report.faces},
-            {"edges", report.edges},
-            {"vertices", report.vertices}}},
-          {"statistics", statisticsJson(report.statistics)},
-          {"bounding_box_diagonal", report.bounding_box_diagonal},
-          {"min_edge_length", orNull(report.min_edge_length)},
-          {"negligible", report.negligible},
-          {"internal_faces", report.internal_faces}};
+  return {
+      {"file", report.file},
+      {"shape_type", typeName(report.shape_type)},
+      {"dominant_type", typeName(report.dominant_type)},
+      {"counts",
+       {{"solids", report.solids}, {"faces", report.faces}, {"edges", report.edges}, {"vertices", report.vertices}}},
+      {"statistics", statisticsJson(report.statistics)},
+      {"bounding_box_diagonal", report.bounding_box_diagonal},
+      {"min_edge_length", orNull(report.min_edge_length)},
+      {"negligible", report.negligible},
+      {"internal_faces", report.internal_faces}};
 }
 
 json toJson(const CompareReport &report) {
@@ -267,8 +263,8 @@ void printText(const CompareReport &report, std::ostream &out) {
   std::string verdict = "equal";
   if (!equal) {
     verdict = !report.forward.equal && !report.backward.equal ? "not equal (both directions failed)"
-              : report.forward.equal                           ? "not equal (second -> first failed)"
-                                                               : "not equal (first -> second failed)";
+              : report.forward.equal                          ? "not equal (second -> first failed)"
+                                                              : "not equal (first -> second failed)";
   }
   rows.push_back({"verdict", verdict});
   printRows(rows, out);

@@ -1,7 +1,7 @@
 #include "terminal_progress.h"
 
-#include <cstdio>
 #include <unistd.h>
+#include <cstdio>
 #include <utility>
 
 TerminalProgress::TerminalProgress(std::string label)
