@@ -3,6 +3,7 @@
 #include <nimbo/nimbo_exception.h>
 #include <nimbo/topology/ShapeAlgorithms.h>
 
+#include "test_checks.h"
 #include "test_helpers.h"
 
 #include <gtest/gtest.h>
@@ -25,7 +26,9 @@
 
 namespace fs = std::filesystem;
 using nimbo::test::box;
+using nimbo::test::expectRefusal;
 using nimbo::test::readText;
+using nimbo::test::ScopedStatic;
 using nimbo::test::TempDir;
 using nimbo::test::TempDirAsTemp;
 using nimbo::test::writeText;
@@ -90,32 +93,6 @@ std::string igesText(const std::vector<IgesEntity> &entities) {
 const fs::path shared_cad_dir = NIMBO_SHARED_CAD_DIR;
 const std::string no_shared_cad =
     "no folder of files from other CAD programs at " NIMBO_SHARED_CAD_DIR " (it lies beside the repository, not in it)";
-
-/// Checks that `call` throws nimbo_exception with exactly `message`.
-void expectRefusal(const std::function<void()> &call, const std::string &message) {
-  try {
-    call();
-    ADD_FAILURE() << "expected nimbo_exception: " << message;
-  } catch (const nimbo_exception &error) {
-    EXPECT_EQ(std::string(error.what()), message);
-  }
-}
-
-/// Sets a process-wide kernel parameter for the scope.
-class ScopedStatic {
- public:
-  ScopedStatic(std::string name, const std::string &value)
-      : name_(std::move(name)), saved_(Interface_Static::CVal(name_.c_str())) {
-    EXPECT_TRUE(Interface_Static::SetCVal(name_.c_str(), value.c_str())) << name_;
-  }
-  ~ScopedStatic() { Interface_Static::SetCVal(name_.c_str(), saved_.c_str()); }
-  ScopedStatic(const ScopedStatic &) = delete;
-  ScopedStatic &operator=(const ScopedStatic &) = delete;
-
- private:
-  std::string name_;
-  std::string saved_;
-};
 
 }  // namespace
 

@@ -1,6 +1,8 @@
 // STEP length-unit names and the kernel's unit codes.
 #include <nimbo/topology/ShapeAlgorithms.h>
 
+#include "test_checks.h"
+
 #include <gtest/gtest.h>
 #include <Interface_Static.hxx>
 #include <STEPControl_Controller.hxx>
@@ -68,11 +70,9 @@ TEST(StepUnits, OtherNamesFallBackToMetresWithOneWarning) {
 
 TEST(StepUnits, KernelAcceptsEveryCode) {
   STEPControl_Controller::Init();  // defines the STEP parameters
-  const std::string saved_unit = Interface_Static::CVal("write.step.unit");
   for (const auto &[name, code] : unit_table) {
     SCOPED_TRACE(code);
-    EXPECT_TRUE(Interface_Static::SetCVal("write.step.unit", code.c_str()));
+    const nimbo::test::ScopedStatic unit("write.step.unit", code);
     EXPECT_EQ(Interface_Static::CVal("write.step.unit"), code);
   }
-  Interface_Static::SetCVal("write.step.unit", saved_unit.c_str());
 }
