@@ -30,6 +30,26 @@ bool areSimpleShapesEqual(const TopoDS_Shape &first, const TopoDS_Shape &second)
 /// Returns whether `shape` equals some candidate (areSimpleShapesEqual, shape first).
 bool isSimpleShapeEqualToAny(const TopoDS_Shape &shape, const TopTools_ListOfShape &candidates);
 
+/// The three checks behind one direction of the comparison of two shapes of one measured type, each
+/// figure beside the limit it was held to; `equal` is the comparison's verdict.
+struct ComparisonChecks {
+  double measureDifference;  ///< |first measure - second measure|
+  double measureTolerance;   ///< 0.1 % of the first measure's magnitude
+  double centerDistance;
+  double centerTolerance;  ///< 0.1 % of the first shape's linear scale (cube root of a volume, ...)
+  double boxDeviation;     ///< the largest difference between corresponding bounding-box bounds
+  double boxTolerance;     ///< 4 % of the largest extent of either box
+  bool measureHeld;        ///< measureDifference <= measureTolerance
+  bool centerHeld;         ///< centerDistance <= centerTolerance
+  bool boxHeld;            ///< boxDeviation < boxTolerance
+  bool equal;              ///< all three held
+};
+
+/// Runs the comparison of `first` against `second` as solids (TopAbs_SOLID), faces (TopAbs_FACE) or
+/// edges (TopAbs_EDGE) and returns its figures: areSolidsEqual, areFacesEqual and areEdgesEqual
+/// answer its `equal`. Meshes both shapes, as the comparison does.
+ComparisonChecks getComparisonChecks(const TopoDS_Shape &first, const TopoDS_Shape &second, TopAbs_ShapeEnum type);
+
 /// Compares two solids by volume, centre of mass and bounding box.
 bool areSolidsEqual(TopoDS_Shape first, TopoDS_Shape second);
 

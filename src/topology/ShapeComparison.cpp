@@ -23,19 +23,29 @@ double linearScale(TopAbs_ShapeEnum type, double measure) {
   }
 }
 
-bool areMeasuredShapesEqual(TopoDS_Shape first, TopoDS_Shape second, TopAbs_ShapeEnum type) {
-  meshShape(first);
-  meshShape(second);
-  const GProp_GProps gprops1 = nimbo::detail::measureProperties(first, type);
-  const GProp_GProps gprops2 = nimbo::detail::measureProperties(second, type);
-  // Tolerances come from the magnitude of the first measure, so that an inside-out solid (negative
-  // volume) still equals itself.
-  const double m1 = gprops1.Mass();
-  const double m2 = gprops2.Mass();
-  if (std::abs(m1 - m2) > 0.001 * std::abs(m1)) return false;
-  const gp_Pnt center1 = gprops1.CentreOfMass();
-  if (!center1.IsEqual(gprops2.CentreOfMass(), 0.001 * linearScale(type, std::abs(m1)))) return false;
-  return areBoundingBoxesClose(first, second);
+struct BoxCheck {
+  double deviation;
+  double tolerance;
+  bool held;
+};
+
+BoxCheck checkBoundingBoxes(const TopoDS_Shape &first, const TopoDS_Shape &second) {
+  double Xmin1, Ymin1, Zmin1, Xmax1, Ymax1, Zmax1;
+  double Xmin2, Ymin2, Zmin2, Xmax2, Ymax2, Zmax2;
+  nimbo::detail::boundingBox(first).Get(Xmin1, Ymin1, Zmin1, Xmax1, Ymax1, Zmax1);
+  nimbo::detail::boundingBox(second).Get(Xmin2, Ymin2, Zmin2, Xmax2, Ymax2, Zmax2);
+  const double t = 0.04 * std::max({Xmax1 - Xmin1, Ymax1 - Ymin1, Zmax1 - Zmin1,  //
+                                    Xmax2 - Xmin2, Ymax2 - Ymin2, Zmax2 - Zmin2});
+  const double bounds1[] = {Xmin1, Xmax1, Ymin1, Ymax1, Zmin1, Zmax1};
+  const double bounds2[] = {Xmin2, Xmax2, Ymin2, Ymax2, Zmin2, Zmax2};
+  BoxCheck check{0.0, t, true};
+  for (int i = 0; i < 6; ++i) {
+    const double difference = std::abs(bounds1[i] - bounds2[i]);
+    check.deviation = std::max(check.deviation, difference);
+    // Written as "not below" so that a NaN bound fails the check.
+    if (!(difference < t)) check.held = false;
+  }
+  return check;
 }
 
 template <typename Compare>
@@ -81,16 +91,41 @@ bool isSimpleShapeEqualToAny(const TopoDS_Shape &shape, const TopTools_ListOfSha
   return isEqualToAny(shape, candidates, areSimpleShapesEqual);
 }
 
+ComparisonChecks getComparisonChecks(const TopoDS_Shape &first, const TopoDS_Shape &second, TopAbs_ShapeEnum type) {
+  meshShape(first);
+  meshShape(second);
+  const GProp_GProps gprops1 = nimbo::detail::measureProperties(first, type);
+  const GProp_GProps gprops2 = nimbo::detail::measureProperties(second, type);
+  // Tolerances come from the magnitude of the first measure, so that an inside-out solid (negative
+  // volume) still equals itself.
+  const double m1 = gprops1.Mass();
+  const double m2 = gprops2.Mass();
+  ComparisonChecks checks{};
+  checks.measureDifference = std::abs(m1 - m2);
+  checks.measureTolerance = 0.001 * std::abs(m1);
+  checks.measureHeld = !(checks.measureDifference > checks.measureTolerance);
+  const gp_Pnt center1 = gprops1.CentreOfMass();
+  checks.centerDistance = center1.Distance(gprops2.CentreOfMass());
+  checks.centerTolerance = 0.001 * linearScale(type, std::abs(m1));
+  checks.centerHeld = center1.IsEqual(gprops2.CentreOfMass(), checks.centerTolerance);
+  const BoxCheck box = checkBoundingBoxes(first, second);
+  checks.boxDeviation = box.deviation;
+  checks.boxTolerance = box.tolerance;
+  checks.boxHeld = box.held;
+  checks.equal = checks.measureHeld && checks.centerHeld && checks.boxHeld;
+  return checks;
+}
+
 bool areSolidsEqual(TopoDS_Shape first, TopoDS_Shape second) {
-  return areMeasuredShapesEqual(first, second, TopAbs_SOLID);
+  return getComparisonChecks(first, second, TopAbs_SOLID).equal;
 }
 
 bool areFacesEqual(TopoDS_Shape first, TopoDS_Shape second) {
-  return areMeasuredShapesEqual(first, second, TopAbs_FACE);
+  return getComparisonChecks(first, second, TopAbs_FACE).equal;
 }
 
 bool areEdgesEqual(TopoDS_Shape first, TopoDS_Shape second) {
-  return areMeasuredShapesEqual(first, second, TopAbs_EDGE);
+  return getComparisonChecks(first, second, TopAbs_EDGE).equal;
 }
 
 bool areVerticesEqual(TopoDS_Shape first, TopoDS_Shape second) {
@@ -98,20 +133,7 @@ bool areVerticesEqual(TopoDS_Shape first, TopoDS_Shape second) {
                                             BRep_Tool::Pnt(TopoDS::Vertex(second)));
 }
 
-bool areBoundingBoxesClose(TopoDS_Shape first, TopoDS_Shape second) {
-  double Xmin1, Ymin1, Zmin1, Xmax1, Ymax1, Zmax1;
-  double Xmin2, Ymin2, Zmin2, Xmax2, Ymax2, Zmax2;
-  nimbo::detail::boundingBox(first).Get(Xmin1, Ymin1, Zmin1, Xmax1, Ymax1, Zmax1);
-  nimbo::detail::boundingBox(second).Get(Xmin2, Ymin2, Zmin2, Xmax2, Ymax2, Zmax2);
-  const double t = 0.04 * std::max({Xmax1 - Xmin1, Ymax1 - Ymin1, Zmax1 - Zmin1,  //
-                                    Xmax2 - Xmin2, Ymax2 - Ymin2, Zmax2 - Zmin2});
-  const double bounds1[] = {Xmin1, Xmax1, Ymin1, Ymax1, Zmin1, Zmax1};
-  const double bounds2[] = {Xmin2, Xmax2, Ymin2, Ymax2, Zmin2, Zmax2};
-  for (int i = 0; i < 6; ++i) {
-    if (!(std::abs(bounds1[i] - bounds2[i]) < t)) return false;
-  }
-  return true;
-}
+bool areBoundingBoxesClose(TopoDS_Shape first, TopoDS_Shape second) { return checkBoundingBoxes(first, second).held; }
 
 void meshShape(TopoDS_Shape shape) {
   if (shape.IsNull()) return;  // nothing to mesh, and a null shape has no type to ask

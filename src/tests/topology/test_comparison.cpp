@@ -124,6 +124,33 @@ TEST(ShapeComparison, ToleranceBoundaries) {
   EXPECT_FALSE(areBoundingBoxesClose(cube, box({4.01, 0, 0}, {104.01, 100, 100})));
 }
 
+// The figures are the verdict's own: at each boundary the held flags are what decided it.
+TEST(ShapeComparison, ChecksAreTheFiguresBehindTheVerdict) {
+  const TopoDS_Shape edge = segment({0, 0, 0}, {1000, 0, 0});
+  const ComparisonChecks at_measure_limit = getComparisonChecks(edge, segment({0, 0, 0}, {1001, 0, 0}), TopAbs_EDGE);
+  EXPECT_DOUBLE_EQ(at_measure_limit.measureDifference, 1.0);
+  EXPECT_DOUBLE_EQ(at_measure_limit.measureTolerance, 1.0);
+  EXPECT_TRUE(at_measure_limit.measureHeld);
+  EXPECT_TRUE(at_measure_limit.equal);
+
+  // A bound off by just over 4 % of the extent fails the box check alone among the bounds.
+  const TopoDS_Shape cube = box({0, 0, 0}, {100, 100, 100});
+  const TopoDS_Shape shifted = box({4.01, 0, 0}, {104.01, 100, 100});
+  const ComparisonChecks past_box_limit = getComparisonChecks(cube, shifted, TopAbs_SOLID);
+  EXPECT_NEAR(past_box_limit.boxDeviation, 4.01, 1e-6);
+  EXPECT_NEAR(past_box_limit.boxTolerance, 4.0, 1e-6);
+  EXPECT_FALSE(past_box_limit.boxHeld);
+  EXPECT_FALSE(past_box_limit.centerHeld);  // 4.01 against 0.1 % of 100
+  EXPECT_TRUE(past_box_limit.measureHeld);
+  EXPECT_FALSE(past_box_limit.equal);
+  EXPECT_EQ(areSolidsEqual(cube, shifted), past_box_limit.equal);
+
+  const ComparisonChecks box_only = getComparisonChecks(unitCube(), unitVolumeSphere(), TopAbs_SOLID);
+  EXPECT_TRUE(box_only.measureHeld && box_only.centerHeld);
+  EXPECT_FALSE(box_only.boxHeld);
+  EXPECT_EQ(areSolidsEqual(unitCube(), unitVolumeSphere()), box_only.equal);
+}
+
 TEST(ShapeComparison, VerticesCoincideWithinOneMillionthWhateverTheModelSize) {
   EXPECT_TRUE(areVerticesEqual(vertexAt(0, 0, 0), vertexAt(1e-6, 0, 0)));
   EXPECT_FALSE(areVerticesEqual(vertexAt(0, 0, 0), vertexAt(1.1e-6, 0, 0)));

@@ -48,44 +48,14 @@ ShapeFigures figuresOf(const std::string &file, const TopoDS_Shape &shape) {
   return figures;
 }
 
-// The length whose 0.1 % bounds the distance between centres: cube root of a volume, square root
-// of an area, a length itself.
-double linearScale(TopAbs_ShapeEnum type, double measure) {
-  switch (type) {
-    case TopAbs_SOLID:
-      return std::cbrt(measure);
-    case TopAbs_FACE:
-      return std::sqrt(measure);
-    default:
-      return measure;
-  }
-}
-
-double largestExtent(const ShapeFigures &figures) {
-  const gp_XYZ extent = figures.box_max.XYZ() - figures.box_min.XYZ();
-  return std::max({extent.X(), extent.Y(), extent.Z()});
-}
-
-// The comparison's own checks, reproduced to show the figures behind its verdict. They apply as
-// such only to two single shapes of one measured type; a compound is compared through its parts.
-DirectionChecks checksOf(bool equal, const ShapeFigures &first, const ShapeFigures &second) {
-  DirectionChecks checks{};
-  checks.equal = equal;
+// The comparison's own figures, for the one case where they describe the verdict directly: two
+// single shapes of one measured type. A compound is compared through its parts.
+DirectionChecks checksOf(bool equal, const ShapeFigures &first, const TopoDS_Shape &first_shape,
+                         const ShapeFigures &second, const TopoDS_Shape &second_shape) {
+  DirectionChecks checks{equal, std::nullopt};
   const bool single = first.shape_type == first.dominant_type && second.shape_type == second.dominant_type;
   if (!single || first.shape_type != second.shape_type || !first.measure || !second.measure) return checks;
-  checks.checked = true;
-  checks.measure_difference = std::abs(*first.measure - *second.measure);
-  checks.measure_tolerance = 0.001 * std::abs(*first.measure);
-  checks.center_distance = first.center.Distance(second.center);
-  checks.center_tolerance = 0.001 * linearScale(first.dominant_type, std::abs(*first.measure));
-  const gp_XYZ min_difference = first.box_min.XYZ() - second.box_min.XYZ();
-  const gp_XYZ max_difference = first.box_max.XYZ() - second.box_max.XYZ();
-  checks.box_deviation = 0.0;
-  for (int i = 1; i <= 3; ++i) {
-    checks.box_deviation =
-        std::max({checks.box_deviation, std::abs(min_difference.Coord(i)), std::abs(max_difference.Coord(i))});
-  }
-  checks.box_tolerance = 0.04 * std::max(largestExtent(first), largestExtent(second));
+  checks.checks = getComparisonChecks(first_shape, second_shape, first.dominant_type);
   return checks;
 }
 
@@ -127,8 +97,8 @@ CompareReport compareFiles(const std::string &first, const std::string &second) 
     CompareReport report;
     report.first = figuresOf(first, first_shape);
     report.second = figuresOf(second, second_shape);
-    report.forward = checksOf(forward, report.first, report.second);
-    report.backward = checksOf(backward, report.second, report.first);
+    report.forward = checksOf(forward, report.first, first_shape, report.second, second_shape);
+    report.backward = checksOf(backward, report.second, second_shape, report.first, first_shape);
     return report;
   });
 }

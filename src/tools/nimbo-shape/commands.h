@@ -38,16 +38,10 @@ struct ShapeFigures {
 };
 
 /// One direction of the comparison: its verdict and, when both shapes are single solids, faces or
-/// edges of one type, the three checks it made against the first shape's tolerances.
+/// edges of one type, the library's three checks against the first shape's tolerances.
 struct DirectionChecks {
   bool equal;
-  bool checked;  ///< whether the figures below are set
-  double measure_difference;
-  double measure_tolerance;
-  double center_distance;
-  double center_tolerance;
-  double box_deviation;  ///< the largest difference between corresponding box bounds
-  double box_tolerance;
+  std::optional<ComparisonChecks> checks;
 };
 
 struct CompareReport {

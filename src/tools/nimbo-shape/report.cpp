@@ -118,15 +118,15 @@ json figuresJson(const ShapeFigures &figures) {
           {"box", {{"min", array(figures.box_min.XYZ())}, {"max", array(figures.box_max.XYZ())}}}};
 }
 
-json directionJson(const DirectionChecks &checks) {
-  json direction = {{"equal", checks.equal}, {"checks", nullptr}};
-  if (checks.checked) {
-    direction["checks"] = {
-        {"measure_difference", checks.measure_difference}, {"measure_tolerance", checks.measure_tolerance},
-        {"center_distance", checks.center_distance},       {"center_tolerance", checks.center_tolerance},
-        {"box_deviation", checks.box_deviation},           {"box_tolerance", checks.box_tolerance}};
+json directionJson(const DirectionChecks &direction) {
+  json result = {{"equal", direction.equal}, {"checks", nullptr}};
+  if (const auto &checks = direction.checks) {
+    result["checks"] = {
+        {"measure_difference", checks->measureDifference}, {"measure_tolerance", checks->measureTolerance},
+        {"center_distance", checks->centerDistance},       {"center_tolerance", checks->centerTolerance},
+        {"box_deviation", checks->boxDeviation},           {"box_tolerance", checks->boxTolerance}};
   }
-  return direction;
+  return result;
 }
 
 const char *pluralTypeName(TopAbs_ShapeEnum dominant_type) {
@@ -153,22 +153,22 @@ std::string uncheckedReason(const ShapeFigures &first, const ShapeFigures &secon
   return "(no measure for this type)";
 }
 
-// The checks of one direction, each with its limit and whether it held as the comparison judges it.
-void addDirectionRows(const std::string &name, const DirectionChecks &checks, const ShapeFigures &first,
+// The checks of one direction, each with its limit and whether it held, as the library judged it.
+void addDirectionRows(const std::string &name, const DirectionChecks &direction, const ShapeFigures &first,
                       const ShapeFigures &second, const char *measure, Rows &rows) {
-  rows.push_back({name, checks.equal ? "equal" : "not equal"});
-  if (!checks.checked) {
+  rows.push_back({name, direction.equal ? "equal" : "not equal"});
+  const auto &checks = direction.checks;
+  if (!checks) {
     rows.push_back({"", uncheckedReason(first, second)});
     return;
   }
   const auto check = [&rows](const std::string &label, double value, double limit, bool held) {
     rows.push_back({"  " + label, number(value), "limit " + number(limit), held ? "ok" : "exceeded"});
   };
-  check(std::string(measure) + " difference", checks.measure_difference, checks.measure_tolerance,
-        checks.measure_difference <= checks.measure_tolerance);
-  check("center distance", checks.center_distance, checks.center_tolerance,
-        checks.center_distance <= checks.center_tolerance);
-  check("box deviation", checks.box_deviation, checks.box_tolerance, checks.box_deviation < checks.box_tolerance);
+  check(std::string(measure) + " difference", checks->measureDifference, checks->measureTolerance,
+        checks->measureHeld);
+  check("center distance", checks->centerDistance, checks->centerTolerance, checks->centerHeld);
+  check("box deviation", checks->boxDeviation, checks->boxTolerance, checks->boxHeld);
 }
 
 }  // namespace
