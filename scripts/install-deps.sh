@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   build-essential cmake make pkg-config
   libocct-foundation-dev libocct-modeling-data-dev libocct-modeling-algorithms-dev
-  libocct-data-exchange-dev libtbb-dev
+  libocct-data-exchange-dev libocct-ocaf-dev libtbb-dev
   libeasyloggingpp-dev libyaml-cpp-dev libboost-stacktrace-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   python3
