@@ -1,6 +1,9 @@
 #include "commands.h"
 
 #include "shape_files.h"
+#include "terminal_progress.h"
+
+#include <nimbo/environment.h>
 
 #include <BRepBndLib.hxx>
 #include <Bnd_Box.hxx>
@@ -82,6 +85,19 @@ StatsReport statsOf(const std::string &file) {
     if (report.edges > 0) report.min_edge_length = getMinEdgeLength(shape);
     report.negligible = isNegligibleShape(shape);
     report.internal_faces = hasInternalFaces(shape);
+    return report;
+  });
+}
+
+PartsReport partsOf(const std::string &file) {
+  checkReadableShapeFile(file);
+  return about(file, [&] {
+    const Handle(TerminalProgress) progress = TerminalProgress::forStandardError("Reading " + file_name_of(file));
+    const nimbo::Assembly assembly = nimbo::readAssembly(file, Message_ProgressIndicator::Start(progress));
+    PartsReport report{file, assembly.lengthUnit, {}};
+    for (const nimbo::Part &part : assembly.parts) {
+      report.parts.push_back({part.path, part.name, nimbo::measurePart(part)});
+    }
     return report;
   });
 }

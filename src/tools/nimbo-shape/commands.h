@@ -1,6 +1,7 @@
 // The tool's subcommands: each reads its files, asks the library, and returns what it found.
 #pragma once
 
+#include <nimbo/assembly/Assembly.h>
 #include <nimbo/topology/ShapeAlgorithms.h>
 
 #include <TopAbs_ShapeEnum.hxx>
@@ -9,6 +10,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 /// What `stats` reports about one file. Statistics fields the shape's type does not write are NaN.
 struct StatsReport {
@@ -71,7 +73,22 @@ struct ConvertReport {
   TopAbs_ShapeEnum dominant_type;
 };
 
+/// One part of an assembly file and what it measures.
+struct PartRow {
+  std::string path;
+  std::string name;
+  nimbo::PartFigures figures;
+};
+
+/// What `parts` reports about one file: its length unit and its parts in file order.
+struct PartsReport {
+  std::string file;
+  std::string length_unit;  ///< empty when the file declares none
+  std::vector<PartRow> parts;
+};
+
 StatsReport statsOf(const std::string &file);
+PartsReport partsOf(const std::string &file);
 CompareReport compareFiles(const std::string &first, const std::string &second);
 OverlapReport overlapOf(const std::string &first, const std::string &second);
 /// Throws tool_error when the distance cannot be computed.

@@ -76,6 +76,9 @@ int main(int argc, char **argv) {
   CLI::App *stats = app.add_subcommand("stats", "Statistics, counts and measures of the shape in FILE");
   stats->add_option("FILE", options.first, "Shape file")->required();
 
+  CLI::App *parts = app.add_subcommand("parts", "The parts of the assembly in FILE: paths, names, measures, boxes");
+  parts->add_option("FILE", options.first, "Assembly or shape file")->required();
+
   CLI::App *compare = app.add_subcommand("compare", "Whether A and B describe the same geometry (exit 0 equal, 1 not)");
   CLI::App *overlap = app.add_subcommand("overlap", "Whether A and B have a common part (exit 0 overlap, 1 none)");
   CLI::App *distance = app.add_subcommand("distance", "Minimum distance between A and B, and its vector");
@@ -89,7 +92,7 @@ int main(int argc, char **argv) {
   convert->add_option("OUT", options.second, "Output shape file (.step, .stp, .brep)")->required();
   convert->add_option("--scale", options.scale, "Scale factor, a positive number");
 
-  for (CLI::App *command : {stats, compare, overlap, distance, convert}) addOutputFlags(*command, options);
+  for (CLI::App *command : {stats, parts, compare, overlap, distance, convert}) addOutputFlags(*command, options);
 
   try {
     app.parse(argc, argv);
@@ -105,6 +108,10 @@ int main(int argc, char **argv) {
   try {
     if (stats->parsed()) {
       print(statsOf(options.first), options.json, out);
+      return 0;
+    }
+    if (parts->parsed()) {
+      print(partsOf(options.first), options.json, out);
       return 0;
     }
     if (compare->parsed()) {

@@ -68,6 +68,21 @@ std::string point(const gp_XYZ &xyz) {
   return "(" + number(xyz.X()) + ", " + number(xyz.Y()) + ", " + number(xyz.Z()) + ")";
 }
 
+// Seven significant digits for table cells; a coordinate below a billionth of the model's size is
+// rounding noise of a centre that lies on a symmetry plane, and reads 0.
+std::string cell(double value, double scale) {
+  if (std::abs(value) < 1e-9 * scale) value = 0.0;
+  char text[32];
+  std::snprintf(text, sizeof text, "%.7g", value == 0.0 ? 0.0 : value);
+  return text;
+}
+
+std::string cell(const std::optional<double> &value, double scale) { return value ? cell(*value, scale) : "n/a"; }
+
+std::string cellPoint(const gp_Pnt &p, double scale) {
+  return "(" + cell(p.X(), scale) + ", " + cell(p.Y(), scale) + ", " + cell(p.Z(), scale) + ")";
+}
+
 std::string yesNo(bool value) { return value ? "yes" : "no"; }
 
 using Rows = std::vector<std::vector<std::string>>;
@@ -187,6 +202,23 @@ json toJson(const StatsReport &report) {
       {"internal_faces", report.internal_faces}};
 }
 
+json toJson(const PartsReport &report) {
+  json parts = json::array();
+  for (const PartRow &part : report.parts) {
+    const nimbo::PartFigures &f = part.figures;
+    parts.push_back({{"path", part.path},
+                     {"name", part.name},
+                     {"type", typeName(f.type)},
+                     {"volume", orNull(f.volume)},
+                     {"area", orNull(f.area)},
+                     {"center", array(f.center.XYZ())},
+                     {"box", {{"min", array(f.boxMin.XYZ())}, {"max", array(f.boxMax.XYZ())}}}});
+  }
+  return {{"file", report.file},
+          {"length_unit", report.length_unit.empty() ? json(nullptr) : json(report.length_unit)},
+          {"parts", parts}};
+}
+
 json toJson(const CompareReport &report) {
   return {{"first", figuresJson(report.first)},
           {"second", figuresJson(report.second)},
@@ -240,6 +272,25 @@ void printText(const StatsReport &report, std::ostream &out) {
              {"negligible", yesNo(report.negligible)},
              {"internal_faces", yesNo(report.internal_faces)}},
             out);
+}
+
+void printText(const PartsReport &report, std::ostream &out) {
+  double scale = 0.0;
+  for (const PartRow &part : report.parts) {
+    scale = std::max(scale, part.figures.boxMin.Distance(part.figures.boxMax));
+  }
+  printRows({{"file", report.file},
+             {"length_unit", report.length_unit.empty() ? "n/a" : report.length_unit},
+             {"parts", std::to_string(report.parts.size())}},
+            out);
+  out << '\n';
+  Rows rows = {{"path", "name", "type", "volume", "area", "center", "box_min", "box_max"}};
+  for (const PartRow &part : report.parts) {
+    const nimbo::PartFigures &f = part.figures;
+    rows.push_back({part.path, part.name, typeName(f.type), cell(f.volume, scale), cell(f.area, scale),
+                    cellPoint(f.center, scale), cellPoint(f.boxMin, scale), cellPoint(f.boxMax, scale)});
+  }
+  printRows(rows, out);
 }
 
 void printText(const CompareReport &report, std::ostream &out) {

@@ -10,6 +10,7 @@
 /// JSON keys are stable, in snake_case and in the order of the text; numbers are numbers, and a
 /// figure the shape does not have is null.
 nlohmann::ordered_json toJson(const StatsReport &report);
+nlohmann::ordered_json toJson(const PartsReport &report);
 nlohmann::ordered_json toJson(const CompareReport &report);
 nlohmann::ordered_json toJson(const OverlapReport &report);
 nlohmann::ordered_json toJson(const DistanceReport &report);
@@ -18,6 +19,7 @@ nlohmann::ordered_json toJson(const ConvertReport &report);
 /// One "label  value" row per figure, labels as the JSON keys; a figure the shape does not have
 /// reads "n/a".
 void printText(const StatsReport &report, std::ostream &out);
+void printText(const PartsReport &report, std::ostream &out);
 void printText(const CompareReport &report, std::ostream &out);
 void printText(const OverlapReport &report, std::ostream &out);
 void printText(const DistanceReport &report, std::ostream &out);

@@ -76,6 +76,11 @@ std::string kernelFailureText(const Standard_Failure &failure) {
   return message.empty() ? "kernel failure " + type : "kernel failure " + type + ": " + message;
 }
 
+void checkReadableShapeFile(const std::string &path) {
+  formatOf(path);
+  checkReadable(path);
+}
+
 TopoDS_Shape readShapeFile(const std::string &path) {
   const ShapeFormat format = formatOf(path);
   checkReadable(path);

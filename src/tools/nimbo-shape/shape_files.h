@@ -36,6 +36,10 @@ auto about(const std::string &subject, Work work) -> decltype(work()) {
   }
 }
 
+/// Throws tool_error naming the file unless it has a known extension (.step/.stp, .iges/.igs, .brep
+/// in any case) and can be opened for reading.
+void checkReadableShapeFile(const std::string &path);
+
 /// Reads a .step/.stp, .iges/.igs or .brep file (extension in any case). Throws tool_error naming the
 /// file for an unknown extension, a file that cannot be opened, a read that fails, and a result
 /// without geometry. Shows the transfer's progress on standard error when that is a terminal.

@@ -1,0 +1,217 @@
+// Reading CAD files into assemblies: STEP and IGES through the kernel's XDE readers, BREP directly.
+#include "Assembly.h"
+#include "AssemblyTree.h"
+
+#include <nimbo/environment.h>
+#include <nimbo/nimbo_exception.h>
+
+#include <BRepTools.hxx>
+#include <BRep_Builder.hxx>
+#include <IGESCAFControl_Reader.hxx>
+#include <IGESData_GlobalSection.hxx>
+#include <IGESData_IGESModel.hxx>
+#include <NCollection_DataMap.hxx>
+#include <STEPCAFControl_ExternFile.hxx>
+#include <STEPCAFControl_Reader.hxx>
+#include <StepData_StepModel.hxx>
+#include <StepRepr_NextAssemblyUsageOccurrence.hxx>
+#include <TColStd_SequenceOfAsciiString.hxx>
+#include <TDocStd_Document.hxx>
+#include <XCAFDoc_DocumentTool.hxx>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+
+namespace nimbo {
+
+namespace {
+
+enum class Format { step, iges, brep };
+
+Format formatOf(const std::string &path) {
+  std::string extension = file_extension(path);
+  std::transform(extension.begin(), extension.end(), extension.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (extension == ".step" || extension == ".stp") return Format::step;
+  if (extension == ".iges" || extension == ".igs") return Format::iges;
+  if (extension == ".brep") return Format::brep;
+  throw nimbo_exception("Unknown CAD file extension of " + file_name_of(path) +
+                        "; expected .step, .stp, .iges, .igs or .brep");
+}
+
+// The kernel's readers say no more than "failed" about a file they cannot open.
+void checkReadable(const std::string &path) {
+  std::error_code error;
+  if (std::filesystem::is_directory(path, error)) throw nimbo_exception(file_name_of(path) + " is a directory");
+  if (!std::ifstream(path, std::ios::binary)) {
+    throw nimbo_exception("Cannot open " + file_name_of(path) + ": " + std::strerror(errno));
+  }
+}
+
+std::string stemOf(const std::string &path) { return std::filesystem::path(path).stem().string(); }
+
+// A document of the kernel's XDE kind that belongs to no application, so nothing outlives the read.
+Handle(TDocStd_Document) newDocument() {
+  Handle(TDocStd_Document) document = new TDocStd_Document("MDTV-XCAF");
+  XCAFDoc_DocumentTool::Set(document->Main());
+  return document;
+}
+
+// The unit most of the file's representations are in; files with parts in several units are rare.
+std::string mostCommon(const TColStd_SequenceOfAsciiString &names) {
+  std::map<std::string, int> counts;
+  std::string best;
+  int bestCount = 0;
+  for (const TCollection_AsciiString &name : names) {
+    const int count = ++counts[name.ToCString()];
+    if (count > bestCount) {
+      best = name.ToCString();
+      bestCount = count;
+    }
+  }
+  return best;
+}
+
+bool isBlank(const Handle(TCollection_HAsciiString) &text) {
+  if (text.IsNull()) return true;
+  const std::string value = text->ToCString();
+  return value.find_first_not_of(" \t\r\n") == std::string::npos;
+}
+
+// The reader names an occurrence whose name is blank by its id ("NAUO1"), which names nothing.
+std::set<std::string> occurrenceIdsWithoutName(const Handle(StepData_StepModel) &model) {
+  std::set<std::string> ids;
+  if (model.IsNull()) return ids;
+  for (int i = 1; i <= model->NbEntities(); ++i) {
+    const Handle(StepRepr_NextAssemblyUsageOccurrence) occurrence =
+        Handle(StepRepr_NextAssemblyUsageOccurrence)::DownCast(model->Value(i));
+    if (!occurrence.IsNull() && isBlank(occurrence->Name()) && !isBlank(occurrence->Id())) {
+      ids.insert(occurrence->Id()->ToCString());
+    }
+  }
+  return ids;
+}
+
+// A file the main file refers to must have been read and transferred, or parts would be missing
+// without a word.
+void checkReferences(const STEPCAFControl_Reader &reader, const std::string &path) {
+  const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+  for (NCollection_DataMap<TCollection_AsciiString, Handle(STEPCAFControl_ExternFile)>::Iterator files(
+           reader.ExternFiles());
+       files.More(); files.Next()) {
+    const Handle(STEPCAFControl_ExternFile) &file = files.Value();
+    if (file->GetLoadStatus() == IFSelect_RetDone && file->GetTransferStatus()) continue;
+    const std::string name = file->GetName().IsNull() ? files.Key().ToCString() : file->GetName()->ToCString();
+    std::error_code error;
+    const bool exists = std::filesystem::exists(folder / name, error);
+    throw nimbo_exception("STEP file " + file_name_of(path) + " refers to " + name + ", which " +
+                          (exists ? "could not be read" : "is missing"));
+  }
+}
+
+Assembly readStepAssembly(const std::string &path, const Message_ProgressRange &progress) {
+  const std::string fileName = file_name_of(path);
+  STEPCAFControl_Reader reader;
+  reader.SetNameMode(true);
+  reader.SetColorMode(true);
+  reader.SetLayerMode(false);
+  reader.SetPropsMode(false);
+  reader.SetGDTMode(false);
+  reader.SetMatMode(false);
+  reader.SetViewMode(false);
+  if (reader.ReadFile(path.c_str()) != IFSelect_RetDone) throw nimbo_exception("STEP file " + fileName + " could not be read");
+  Assembly assembly;
+  TColStd_SequenceOfAsciiString lengths, angles, solidAngles;
+  reader.ChangeReader().FileUnits(lengths, angles, solidAngles);
+  assembly.lengthUnit = mostCommon(lengths);
+  Handle(TDocStd_Document) document = newDocument();
+  const bool transferred = reader.Transfer(document, progress);
+  checkReferences(reader, path);
+  if (transferred) {
+    assembly.parts = detail::partsOfDocument(document, stemOf(path),
+                                             occurrenceIdsWithoutName(reader.ChangeReader().StepModel()));
+  }
+  if (assembly.parts.empty()) throw nimbo_exception("STEP file " + fileName + " holds no shape");
+  return assembly;
+}
+
+Assembly readIgesAssembly(const std::string &path, const Message_ProgressRange &progress) {
+  const std::string fileName = file_name_of(path);
+  IGESCAFControl_Reader reader;
+  reader.SetNameMode(true);
+  reader.SetColorMode(true);
+  reader.SetLayerMode(false);
+  if (reader.ReadFile(path.c_str()) != IFSelect_RetDone || reader.IGESModel().IsNull()) {
+    throw nimbo_exception("IGES file " + fileName + " could not be read");
+  }
+  Assembly assembly;
+  const Handle(TCollection_HAsciiString) unit = reader.IGESModel()->GlobalSection().UnitName();
+  if (!unit.IsNull()) assembly.lengthUnit = unit->ToCString();
+  Handle(TDocStd_Document) document = newDocument();
+  if (reader.Transfer(document, progress)) assembly.parts = detail::partsOfDocument(document, stemOf(path));
+  if (assembly.parts.empty()) throw nimbo_exception("IGES file " + fileName + " holds no shape");
+  return assembly;
+}
+
+const char *typeWord(TopAbs_ShapeEnum type) {
+  switch (type) {
+    case TopAbs_COMPOUND:
+      return "compound";
+    case TopAbs_COMPSOLID:
+      return "compsolid";
+    case TopAbs_SOLID:
+      return "solid";
+    case TopAbs_SHELL:
+      return "shell";
+    case TopAbs_FACE:
+      return "face";
+    case TopAbs_WIRE:
+      return "wire";
+    case TopAbs_EDGE:
+      return "edge";
+    default:
+      return "vertex";
+  }
+}
+
+Assembly readBrepAssembly(const std::string &path, const Message_ProgressRange &progress) {
+  TopoDS_Shape shape;
+  BRep_Builder builder;
+  if (!BRepTools::Read(shape, path.c_str(), builder, progress)) {
+    throw nimbo_exception("BREP file " + file_name_of(path) + " could not be read");
+  }
+  Assembly assembly;
+  const std::string name = stemOf(path);
+  std::map<TopAbs_ShapeEnum, int> counts;
+  for (const TopoDS_Shape &piece : detail::partPieces(shape)) {
+    const std::string path_segment = typeWord(piece.ShapeType()) + std::string("_") +
+                                     std::to_string(++counts[piece.ShapeType()]);
+    assembly.parts.push_back({path_segment, name, piece, std::nullopt});
+  }
+  if (assembly.parts.empty()) throw nimbo_exception("BREP file " + file_name_of(path) + " holds no shape");
+  return assembly;
+}
+
+}  // namespace
+
+Assembly readAssembly(const std::string &path, const Message_ProgressRange &progress) {
+  const Format format = formatOf(path);
+  checkReadable(path);
+  switch (format) {
+    case Format::step:
+      return readStepAssembly(path, progress);
+    case Format::iges:
+      return readIgesAssembly(path, progress);
+    case Format::brep:
+      return readBrepAssembly(path, progress);
+  }
+  return {};
+}
+
+}  // namespace nimbo

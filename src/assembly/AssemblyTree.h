@@ -1,0 +1,26 @@
+// Private helpers of the assembly reader: from an XDE document or a plain shape to parts. Not installed.
+#pragma once
+
+#include "Assembly.h"
+
+#include <TDocStd_Document.hxx>
+
+#include <set>
+#include <string>
+#include <vector>
+
+namespace nimbo::detail {
+
+/// The shapes a product's shape gives parts: each solid (compounds and compsolids taken apart), then
+/// what it holds besides as one more piece. Without solids, the shape itself (unwrapped when it is a
+/// compound of one shape); nothing for an empty compound.
+std::vector<TopoDS_Shape> partPieces(const TopoDS_Shape &shape);
+
+/// The parts of the document's free shapes, depth first over the assembly tree, with unique paths;
+/// `fileName` names what the file leaves unnamed. Instance names in `stand_ins` are the reader's
+/// stand-ins for a missing name (a STEP occurrence's id where its name is blank): such an instance
+/// counts as unnamed.
+std::vector<Part> partsOfDocument(const Handle(TDocStd_Document) &document, const std::string &fileName,
+                                  const std::set<std::string> &stand_ins = {});
+
+}  // namespace nimbo::detail
