@@ -78,14 +78,14 @@ std::string mostCommon(const TColStd_SequenceOfAsciiString &names) {
   return best;
 }
 
-bool isBlank(const Handle(TCollection_HAsciiString) &text) {
+bool isBlank(const Handle(TCollection_HAsciiString) & text) {
   if (text.IsNull()) return true;
   const std::string value = text->ToCString();
   return value.find_first_not_of(" \t\r\n") == std::string::npos;
 }
 
 // The reader names an occurrence whose name is blank by its id ("NAUO1"), which names nothing.
-std::set<std::string> occurrenceIdsWithoutName(const Handle(StepData_StepModel) &model) {
+std::set<std::string> occurrenceIdsWithoutName(const Handle(StepData_StepModel) & model) {
   std::set<std::string> ids;
   if (model.IsNull()) return ids;
   for (int i = 1; i <= model->NbEntities(); ++i) {
@@ -125,7 +125,8 @@ Assembly readStepAssembly(const std::string &path, const Message_ProgressRange &
   reader.SetGDTMode(false);
   reader.SetMatMode(false);
   reader.SetViewMode(false);
-  if (reader.ReadFile(path.c_str()) != IFSelect_RetDone) throw nimbo_exception("STEP file " + fileName + " could not be read");
+  if (reader.ReadFile(path.c_str()) != IFSelect_RetDone)
+    throw nimbo_exception("STEP file " + fileName + " could not be read");
   Assembly assembly;
   TColStd_SequenceOfAsciiString lengths, angles, solidAngles;
   reader.ChangeReader().FileUnits(lengths, angles, solidAngles);
@@ -134,8 +135,8 @@ Assembly readStepAssembly(const std::string &path, const Message_ProgressRange &
   const bool transferred = reader.Transfer(document, progress);
   checkReferences(reader, path);
   if (transferred) {
-    assembly.parts = detail::partsOfDocument(document, stemOf(path),
-                                             occurrenceIdsWithoutName(reader.ChangeReader().StepModel()));
+    assembly.parts =
+        detail::partsOfDocument(document, stemOf(path), occurrenceIdsWithoutName(reader.ChangeReader().StepModel()));
   }
   if (assembly.parts.empty()) throw nimbo_exception("STEP file " + fileName + " holds no shape");
   return assembly;
@@ -150,6 +151,8 @@ Assembly readIgesAssembly(const std::string &path, const Message_ProgressRange &
   if (reader.ReadFile(path.c_str()) != IFSelect_RetDone || reader.IGESModel().IsNull()) {
     throw nimbo_exception("IGES file " + fileName + " could not be read");
   }
+  // The parser takes any text for an IGES file and finds nothing in it.
+  if (reader.IGESModel()->NbEntities() == 0) throw nimbo_exception("IGES file " + fileName + " holds no IGES entity");
   Assembly assembly;
   const Handle(TCollection_HAsciiString) unit = reader.IGESModel()->GlobalSection().UnitName();
   if (!unit.IsNull()) assembly.lengthUnit = unit->ToCString();
@@ -190,8 +193,8 @@ Assembly readBrepAssembly(const std::string &path, const Message_ProgressRange &
   const std::string name = stemOf(path);
   std::map<TopAbs_ShapeEnum, int> counts;
   for (const TopoDS_Shape &piece : detail::partPieces(shape)) {
-    const std::string path_segment = typeWord(piece.ShapeType()) + std::string("_") +
-                                     std::to_string(++counts[piece.ShapeType()]);
+    const std::string path_segment =
+        typeWord(piece.ShapeType()) + std::string("_") + std::to_string(++counts[piece.ShapeType()]);
     assembly.parts.push_back({path_segment, name, piece, std::nullopt});
   }
   if (assembly.parts.empty()) throw nimbo_exception("BREP file " + file_name_of(path) + " holds no shape");

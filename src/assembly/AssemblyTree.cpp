@@ -61,9 +61,8 @@ std::vector<TopoDS_Shape> withoutContained(const std::vector<TopoDS_Shape> &piec
   std::vector<std::size_t> largestFirst(pieces.size());
   for (std::size_t i = 0; i < pieces.size(); ++i) largestFirst[i] = i;
   // TopAbs_ShapeEnum runs from compound down to vertex.
-  std::stable_sort(largestFirst.begin(), largestFirst.end(), [&](std::size_t a, std::size_t b) {
-    return pieces[a].ShapeType() < pieces[b].ShapeType();
-  });
+  std::stable_sort(largestFirst.begin(), largestFirst.end(),
+                   [&](std::size_t a, std::size_t b) { return pieces[a].ShapeType() < pieces[b].ShapeType(); });
   std::vector<bool> kept(pieces.size(), false);
   for (const std::size_t i : largestFirst) {
     if (held.Contains(pieces[i])) continue;
@@ -77,11 +76,13 @@ std::vector<TopoDS_Shape> withoutContained(const std::vector<TopoDS_Shape> &piec
   return result;
 }
 
-// The words the kernel names a shape by when the file gives no name.
-bool isTypeWord(const std::string &name) {
+// The names the kernel gives what the file leaves unnamed: a shape's type word ("SOLID"), and an
+// instance's label entry ("=>[0:1:1:3]"), which its STEP writer then puts in the file.
+bool isStandInName(const std::string &name) {
   static const std::set<std::string> words = {"COMPOUND", "COMPSOLID", "SOLID",  "SHELL", "FACE",
                                               "WIRE",     "EDGE",      "VERTEX", "SHAPE", "ASSEMBLY"};
-  return words.count(name) != 0;
+  const bool entry = name.size() > 4 && name.compare(0, 3, "=>[") == 0 && name.back() == ']';
+  return entry || words.count(name) != 0;
 }
 
 std::string trimmed(const std::string &text) {
@@ -98,10 +99,10 @@ std::string rawName(const TDF_Label &label) {
   return trimmed(TCollection_AsciiString(name->Get()).ToCString());
 }
 
-// A name that says something: not empty and not a bare type word.
+// A name that says something: not empty and not one the kernel made up.
 std::string meaningfulName(const TDF_Label &label) {
   std::string name = rawName(label);
-  return isTypeWord(name) ? "" : name;
+  return isStandInName(name) ? "" : name;
 }
 
 // A path segment cannot hold the separator; the part's name keeps it.
@@ -136,13 +137,22 @@ std::optional<Color> nearer(const std::optional<Color> &own, const std::optional
   return own ? own : inherited;
 }
 
-// Within one assembly, the second and later siblings of one name get "#2", "#3", ...
+// Within one assembly, the second and later siblings of one name get "#2", "#3", ..., skipping
+// suffixed names that siblings already have.
 std::vector<std::string> siblingSegments(const std::vector<std::string> &names) {
+  std::set<std::string> taken(names.begin(), names.end());
   std::map<std::string, int> seen;
   std::vector<std::string> segments;
   for (const std::string &name : names) {
-    const int occurrence = ++seen[name];
-    segments.push_back(occurrence == 1 ? name : name + "#" + std::to_string(occurrence));
+    if (++seen[name] == 1) {
+      segments.push_back(name);
+      continue;
+    }
+    int suffix = seen[name];
+    while (taken.count(name + "#" + std::to_string(suffix)) != 0) ++suffix;
+    seen[name] = suffix;
+    segments.push_back(name + "#" + std::to_string(suffix));
+    taken.insert(segments.back());
   }
   return segments;
 }
@@ -174,8 +184,8 @@ void visit(Walk &walk, const TDF_Label &product, const TopLoc_Location &placemen
     const std::vector<std::string> segments = siblingSegments(names);
     for (int i = 1; i <= components.Length(); ++i) {
       const TDF_Label &instance = components(i);
-      visit(walk, referred[i - 1], placement * XCAFDoc_ShapeTool::GetLocation(instance),
-            path + "/" + segments[i - 1], name, nearer(colorOf(walk, instance), color));
+      visit(walk, referred[i - 1], placement * XCAFDoc_ShapeTool::GetLocation(instance), path + "/" + segments[i - 1],
+            name, nearer(colorOf(walk, instance), color));
     }
     return;
   }
@@ -194,8 +204,8 @@ void visit(Walk &walk, const TDF_Label &product, const TopLoc_Location &placemen
   }
 }
 
-// Sibling suffixes keep paths apart unless the file itself names a sibling "bolt#2"; then the later
-// part takes the next free suffix.
+// Sibling suffixes keep paths apart within one assembly; a product's solid "pair#1" could still meet
+// a sibling the file names "pair#1". The later part then takes the next free suffix.
 void makePathsUnique(std::vector<Part> &parts) {
   std::set<std::string> taken;
   for (Part &part : parts) {
@@ -219,10 +229,12 @@ std::vector<TopoDS_Shape> partPieces(const TopoDS_Shape &shape) {
   return solids;
 }
 
-std::vector<Part> partsOfDocument(const Handle(TDocStd_Document) &document, const std::string &fileName,
+std::vector<Part> partsOfDocument(const Handle(TDocStd_Document) & document, const std::string &fileName,
                                   const std::set<std::string> &stand_ins) {
-  Walk walk{XCAFDoc_DocumentTool::ShapeTool(document->Main()), XCAFDoc_DocumentTool::ColorTool(document->Main()),
-            stand_ins, {}};
+  Walk walk{XCAFDoc_DocumentTool::ShapeTool(document->Main()),
+            XCAFDoc_DocumentTool::ColorTool(document->Main()),
+            stand_ins,
+            {}};
   TDF_LabelSequence roots;
   walk.shapes->GetFreeShapes(roots);
   std::vector<std::string> names;

@@ -20,7 +20,7 @@ std::vector<TopoDS_Shape> partPieces(const TopoDS_Shape &shape);
 /// `fileName` names what the file leaves unnamed. Instance names in `stand_ins` are the reader's
 /// stand-ins for a missing name (a STEP occurrence's id where its name is blank): such an instance
 /// counts as unnamed.
-std::vector<Part> partsOfDocument(const Handle(TDocStd_Document) &document, const std::string &fileName,
+std::vector<Part> partsOfDocument(const Handle(TDocStd_Document) & document, const std::string &fileName,
                                   const std::set<std::string> &stand_ins = {});
 
 }  // namespace nimbo::detail

@@ -1,5 +1,6 @@
 // nimbo-shape run as a process: its answers against the library's own, its exit codes, its error
 // lines, and what it leaves on the streams and in the working directory.
+#include <nimbo/assembly/Assembly.h>
 #include <nimbo/topology/ShapeAlgorithms.h>
 
 #include "test_helpers.h"
@@ -41,6 +42,7 @@ const std::string iges_part = samples + "/flanged_shaft.igs";
 const std::string ring = samples + "/bearing_ring.step";
 const std::string face_1 = samples + "/shaft_small_face_1.brep";
 const std::string face_2 = samples + "/shaft_small_face_2.brep";
+const std::string joint = samples + "/bolted_joint.step";
 
 struct ToolRun {
   int status;  // the exit status, or -1 when the tool did not exit normally
@@ -188,6 +190,51 @@ TEST(NimboShapeStats, TextIsAlignedAndShowsUnwrittenFieldsAsAbsent) {
   EXPECT_EQ(run.out.find("nan\n"), std::string::npos);
 }
 
+TEST(NimboShapeParts, JsonIsTheLibrarysPartsAndFigures) {
+  TempDir dir;
+  const ToolRun run = runTool({"parts", "--json", joint}, dir.path());
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  const nlohmann::ordered_json report = nlohmann::ordered_json::parse(run.out);
+  std::vector<std::string> keys;
+  for (const auto &item : report.items()) keys.push_back(item.key());
+  EXPECT_EQ(keys, (std::vector<std::string>{"file", "length_unit", "parts"}));
+  EXPECT_EQ(report["file"], joint);
+  EXPECT_EQ(report["length_unit"], "millimetre");
+
+  const nimbo::Assembly assembly = nimbo::readAssembly(joint);
+  ASSERT_EQ(report["parts"].size(), assembly.parts.size());
+  ASSERT_EQ(assembly.parts.size(), 11u);  // the plate, and twice a bracket with two bolts and two nuts
+  for (std::size_t i = 0; i < assembly.parts.size(); ++i) {
+    const nimbo::Part &part = assembly.parts[i];
+    SCOPED_TRACE(part.path);
+    const nimbo::PartFigures figures = nimbo::measurePart(part);
+    const nlohmann::ordered_json &row = report["parts"][i];
+    keys.clear();
+    for (const auto &item : row.items()) keys.push_back(item.key());
+    EXPECT_EQ(keys, (std::vector<std::string>{"path", "name", "type", "volume", "area", "center", "box"}));
+    EXPECT_EQ(row["path"], part.path);
+    EXPECT_EQ(row["name"], part.name);
+    EXPECT_EQ(row["type"], "solid");
+    expectFigure(row["volume"], *figures.volume);
+    EXPECT_TRUE(row["area"].is_null());
+    for (int k = 0; k < 3; ++k) {
+      expectFigure(row["center"][k], figures.center.Coord(k + 1));
+      expectFigure(row["box"]["min"][k], figures.boxMin.Coord(k + 1));
+      expectFigure(row["box"]["max"][k], figures.boxMax.Coord(k + 1));
+    }
+  }
+  EXPECT_EQ(report["parts"][10]["path"], "bolted_joint/right/nut#2");
+
+  const ToolRun text = runTool({"parts", joint}, dir.path());
+  ASSERT_EQ(text.status, 0) << text.err;
+  EXPECT_EQ(text.out.rfind("file         " + joint + "\nlength_unit  millimetre\nparts        11\n", 0), 0u)
+      << text.out;
+  EXPECT_NE(text.out.find("\nbolted_joint/right/nut#2    nut      solid  576.5569  n/a   (140, 15, -3)"),
+            std::string::npos)
+      << text.out;
+}
+
 TEST(NimboShapeCompare, ShaftFacesAreEqualBothWays) {
   TempDir dir;
   const ToolRun run = runTool({"compare", "--json", face_1, face_2}, dir.path());
@@ -315,6 +362,8 @@ TEST(NimboShapeErrors, EachFailureIsOneLineNamingTheFile) {
       {{"stats", "surfaces.igs"}, "surfaces.igs: " + not_brep},
       {{"stats", "garbage.step"}, "garbage.step: no shape could be read from the file"},
       {{"stats", "garbage.brep"}, "garbage.brep: not a readable BREP file"},
+      {{"parts", "missing.step"}, "missing.step: No such file or directory"},
+      {{"parts", "garbage.step"}, "garbage.step: STEP file garbage.step could not be read"},
       {{"compare", step_part, "missing.brep"}, "missing.brep: No such file or directory"},
       {{"convert", step_part, "part.igs"}, "part.igs: IGES cannot be written; write .step, .stp or .brep"},
       {{"convert", step_part, "no/part.step"}, "no/part.step: the folder no does not exist"},
@@ -355,7 +404,7 @@ TEST(NimboShapeUsage, VersionHelpAndUsageErrors) {
   EXPECT_EQ(version.out.rfind("nimbo-shape ", 0), 0u) << version.out;
   const ToolRun help = runTool({"--help"}, dir.path());
   EXPECT_EQ(help.status, 0);
-  for (const char *command : {"stats", "compare", "overlap", "distance", "convert"}) {
+  for (const char *command : {"stats", "parts", "compare", "overlap", "distance", "convert"}) {
     EXPECT_NE(help.out.find(command), std::string::npos) << command;
   }
   const ToolRun command_help = runTool({"convert", "--help"}, dir.path());

@@ -180,8 +180,7 @@ void addDirectionRows(const std::string &name, const DirectionChecks &direction,
   const auto check = [&rows](const std::string &label, double value, double limit, bool held) {
     rows.push_back({"  " + label, number(value), "limit " + number(limit), held ? "ok" : "exceeded"});
   };
-  check(std::string(measure) + " difference", checks->measureDifference, checks->measureTolerance,
-        checks->measureHeld);
+  check(std::string(measure) + " difference", checks->measureDifference, checks->measureTolerance, checks->measureHeld);
   check("center distance", checks->centerDistance, checks->centerTolerance, checks->centerHeld);
   check("box deviation", checks->boxDeviation, checks->boxTolerance, checks->boxHeld);
 }

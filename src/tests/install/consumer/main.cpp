@@ -1,5 +1,7 @@
-// Links against the installed package: every installed header compiles on its own, and two boxes
-// compare equal. Exit status 0 when they do.
+// Links against the installed package: every installed header compiles on its own, two boxes
+// compare equal, and a box written as BREP reads back as an assembly of one solid part. Exit
+// status 0 when all holds.
+#include <nimbo/assembly/Assembly.h>
 #include <nimbo/crash_dump.h>
 #include <nimbo/environment.h>
 #include <nimbo/environment_variables.h>
@@ -8,7 +10,15 @@
 
 #include <BRepPrimAPI_MakeBox.hxx>
 
+#include <cstdio>
+#include <string>
+
 int main() {
   const TopoDS_Shape box = BRepPrimAPI_MakeBox(1.0, 2.0, 3.0).Shape();
-  return areShapesEqual(box, box) && file_name_of("parts/box.step") == "box.step" ? 0 : 1;
+  const std::string file = "consumer_box.brep";
+  writeBrep(box, file);
+  const nimbo::Assembly assembly = nimbo::readAssembly(file);
+  std::remove(file.c_str());
+  const bool one_part = assembly.parts.size() == 1 && assembly.parts[0].path == "solid_1";
+  return areShapesEqual(box, box) && file_name_of("parts/box.step") == "box.step" && one_part ? 0 : 1;
 }
