@@ -17,6 +17,7 @@
 #include <StepRepr_NextAssemblyUsageOccurrence.hxx>
 #include <TColStd_SequenceOfAsciiString.hxx>
 #include <TDocStd_Document.hxx>
+#include <TopAbs.hxx>
 #include <XCAFDoc_DocumentTool.hxx>
 
 #include <algorithm>
@@ -162,25 +163,12 @@ Assembly readIgesAssembly(const std::string &path, const Message_ProgressRange &
   return assembly;
 }
 
-const char *typeWord(TopAbs_ShapeEnum type) {
-  switch (type) {
-    case TopAbs_COMPOUND:
-      return "compound";
-    case TopAbs_COMPSOLID:
-      return "compsolid";
-    case TopAbs_SOLID:
-      return "solid";
-    case TopAbs_SHELL:
-      return "shell";
-    case TopAbs_FACE:
-      return "face";
-    case TopAbs_WIRE:
-      return "wire";
-    case TopAbs_EDGE:
-      return "edge";
-    default:
-      return "vertex";
-  }
+// "solid", "face", ...: the kernel's own type names in lower case.
+std::string typeWord(TopAbs_ShapeEnum type) {
+  std::string word = TopAbs::ShapeTypeToString(type);
+  std::transform(word.begin(), word.end(), word.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return word;
 }
 
 Assembly readBrepAssembly(const std::string &path, const Message_ProgressRange &progress) {
