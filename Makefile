@@ -32,11 +32,13 @@ test-sanitize: deps
 	cmake --build $(SANITIZE_DIR) -j $(JOBS)
 	cd $(SANITIZE_DIR) && ctest --output-on-failure -j $(JOBS)
 
-# Five runs of each benchmark; the table shows their medians.
+# Five runs of each benchmark, interleaved at random so that a case and its baseline meet the same
+# load; the table shows their medians.
 bench: deps
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release -DNIMBO_BUILD_BENCHMARKS=ON
 	cmake --build $(BUILD_DIR) -j $(JOBS) --target nimbo_bench
 	cd $(BUILD_DIR) && src/bench/nimbo_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
+		--benchmark_enable_random_interleaving=true \
 		--benchmark_min_time=0.2 --benchmark_out=bench.json --benchmark_out_format=json >&2
 	python3 scripts/bench-table.py $(BUILD_DIR)/bench.json
 

@@ -38,6 +38,12 @@ def readable(ns):
     return f"{ns:.3g} ns"
 
 
+def sort_key(case):
+    """Cases by name, sizes in numeric order: "BM_X/10" after "BM_X/9"."""
+    function, _, arguments = case.partition("/")
+    return function, [int(a) if a.isdigit() else a for a in arguments.split("/")]
+
+
 def main(path):
     with open(path, encoding="utf-8") as file:
         report = json.load(file)
@@ -46,7 +52,8 @@ def main(path):
         case, is_baseline = split_baseline(name)
         (baseline if is_baseline else library)[case] = ns
     rows = [("case", "library", "baseline", "ratio")]
-    for case, ns in library.items():
+    # Random interleaving shuffles the report; the table keeps one order from run to run.
+    for case, ns in sorted(library.items(), key=lambda item: sort_key(item[0])):
         base = baseline.get(case)
         rows.append((case.removeprefix("BM_"), readable(ns),
                      readable(base) if base else "-", f"{ns / base:.2f}" if base else "-"))
