@@ -162,9 +162,11 @@ bool write_all(int descriptor, const std::string &text) {
   return true;
 }
 
-bool write_file(const std::string &path, const std::string &content) {
-  // O_NOFOLLOW: a link planted under a shared temporary folder must not turn the dump onto another file.
-  const int descriptor = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+// O_NOFOLLOW: a link planted under a shared temporary folder must not turn the dump onto another file.
+// With `fresh`, an existing file is left alone (the open fails with EEXIST).
+bool write_file(const std::string &path, const std::string &content, bool fresh) {
+  const int mode = fresh ? O_EXCL : O_TRUNC;
+  const int descriptor = open(path.c_str(), O_WRONLY | O_CREAT | mode | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (descriptor < 0) return false;
   bool written = write_all(descriptor, content);
   // Don't retry close in case of EINTR: the descriptor is gone either way.
@@ -221,11 +223,18 @@ std::wstring write_minidump(const dump_cause *cause) {
   try {
     const std::string folder = dump_folder();
     const std::tm local_time = local_time_now();
-    const std::string stamp = dump_time_stamp(local_time, next_dump_counter());
     mkdir(folder.c_str(), 0700);  // An existing folder is fine; any other failure shows when the file is made.
-    const std::string path = folder + stamp + ".dmp";
     const std::string text = cause ? dump_text(*cause, local_time) : dump_text(current_thread_cause(), local_time);
-    return write_file(path, text) ? utf8_to_wide(path) : std::wstring();
+    // Processes forked from one parent share its counter, so a sibling's dump of the same second may
+    // hold the name: take the next free one. Only when all ten are taken is the first replaced.
+    std::string first;
+    for (int tries = 0; tries < 10; ++tries) {
+      const std::string path = folder + dump_time_stamp(local_time, next_dump_counter()) + ".dmp";
+      if (tries == 0) first = path;
+      if (write_file(path, text, true)) return utf8_to_wide(path);
+      if (errno != EEXIST) return {};
+    }
+    return write_file(first, text, false) ? utf8_to_wide(first) : std::wstring();
   } catch (const std::exception &) {
     return {};
   }

@@ -49,7 +49,12 @@ Format formatOf(const std::string &path) {
 // The kernel's readers say no more than "failed" about a file they cannot open.
 void checkReadable(const std::string &path) {
   std::error_code error;
-  if (std::filesystem::is_directory(path, error)) throw nimbo_exception(file_name_of(path) + " is a directory");
+  const std::filesystem::file_status status = std::filesystem::status(path, error);
+  if (std::filesystem::is_directory(status)) throw nimbo_exception(file_name_of(path) + " is a directory");
+  // A pipe or a device may never deliver, and the kernel's readers would wait for it forever.
+  if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+    throw nimbo_exception(file_name_of(path) + " is not a regular file");
+  }
   if (!std::ifstream(path, std::ios::binary)) {
     throw nimbo_exception("Cannot open " + file_name_of(path) + ": " + std::strerror(errno));
   }

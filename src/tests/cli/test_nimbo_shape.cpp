@@ -4,6 +4,7 @@
 #include <nimbo/topology/ShapeAlgorithms.h>
 
 #include "test_helpers.h"
+#include "tool_run.h"
 
 #include <gtest/gtest.h>
 #include <BRepTools.hxx>
@@ -13,9 +14,6 @@
 #include <Message_ProgressScope.hxx>
 #include <nlohmann/json.hpp>
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <algorithm>
 #include <cmath>
 #include <fstream>
@@ -26,12 +24,12 @@
 #include <utility>
 #include <vector>
 
-extern char **environ;
-
 namespace fs = std::filesystem;
 using nimbo::test::box;
 using nimbo::test::readText;
+using nimbo::test::runTool;
 using nimbo::test::TempDir;
+using nimbo::test::ToolRun;
 using nlohmann::json;
 
 namespace {
@@ -43,46 +41,6 @@ const std::string ring = samples + "/bearing_ring.step";
 const std::string face_1 = samples + "/shaft_small_face_1.brep";
 const std::string face_2 = samples + "/shaft_small_face_2.brep";
 const std::string joint = samples + "/bolted_joint.step";
-
-struct ToolRun {
-  int status;  // the exit status, or -1 when the tool did not exit normally
-  std::string out;
-  std::string err;
-};
-
-/// Runs the tool in `folder`, with TEMP pointed there and both streams going to files (not a terminal);
-/// standard output to `out` when given.
-ToolRun runTool(const std::vector<std::string> &args, const fs::path &folder, const fs::path &out = {}) {
-  std::vector<std::string> env_text = {"TEMP=" + folder.string()};
-  for (char **variable = environ; *variable != nullptr; ++variable) {
-    if (std::string(*variable).rfind("TEMP=", 0) != 0) env_text.emplace_back(*variable);
-  }
-  std::vector<std::string> argv_text = {NIMBO_SHAPE_EXECUTABLE};
-  argv_text.insert(argv_text.end(), args.begin(), args.end());
-  const auto pointers = [](std::vector<std::string> &texts) {
-    std::vector<char *> result;
-    for (std::string &text : texts) result.push_back(text.data());
-    result.push_back(nullptr);
-    return result;
-  };
-  std::vector<char *> argv = pointers(argv_text);
-  std::vector<char *> envp = pointers(env_text);
-  const fs::path out_file = out.empty() ? folder / ".stdout" : out;
-  const fs::path err = folder / ".stderr";
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
-  pid_t pid = 0;
-  const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) throw std::runtime_error("cannot start " + argv_text[0]);
-  int wait_status = 0;
-  waitpid(pid, &wait_status, 0);
-  const int status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
-  return {status, out.empty() ? readText(out_file) : "", readText(err)};
-}
 
 TopoDS_Shape readBrepFile(const std::string &path) {
   TopoDS_Shape shape;

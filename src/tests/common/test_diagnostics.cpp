@@ -7,6 +7,8 @@
 
 #include <easylogging++.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -283,6 +285,21 @@ TEST(WriteMinidump, ReplacesAnExistingFileButNotThroughALink) {
   plant(linked.path() / "nimbo", [&](const fs::path &path) { fs::create_symlink(victim, path); });
   EXPECT_EQ(write_minidump(), L"");
   EXPECT_EQ(readText(victim), "keep me");
+}
+
+// Workers forked from one process start from the same dump counter; a crash in each within one
+// second must still leave two dumps.
+TEST(WriteMinidump, ForkedSiblingsKeepEachOthersDumps) {
+  TempDirAsTemp temp;
+  for (int child = 0; child < 2; ++child) {
+    const pid_t pid = fork();
+    if (pid == 0) _exit(write_minidump().empty() ? 1 : 0);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  const auto dumps = std::distance(fs::directory_iterator(temp.path() / "nimbo"), fs::directory_iterator());
+  EXPECT_EQ(dumps, 2);
 }
 
 TEST(WriteMinidump, WithoutTempSaysSoAndFallsBackToTmpdir) {

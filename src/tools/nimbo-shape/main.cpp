@@ -2,44 +2,64 @@
 //
 // Exit status: 0 for success (and for "equal" and "overlap"), 1 for "not equal" and "no overlap",
 // 2 for a usage error or a failure, which is reported as one line on standard error.
+//
+// Every job on a file runs in a worker process of its own: a crash of the CAD kernel on a damaged
+// file, a hang or a runaway allocation ends that job with a one-line error, never the tool.
 #include "commands.h"
 #include "console.h"
+#include "isolation.h"
 #include "report.h"
 #include "shape_files.h"
+#include "terminal_progress.h"
 
 #include <nimbo/crash_dump.h>
 
 #include <CLI/CLI.hpp>
 
+#include <unistd.h>
+#include <chrono>
 #include <cmath>
 #include <exception>
+#include <filesystem>
 #include <iostream>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace {
 
 struct Options {
   bool json = false;
   bool verbose = false;
+  std::vector<std::string> files;  ///< stats and parts
   std::string first;
   std::string second;
   double scale = 1.0;
+  int jobs = 0;
+  double timeout = 300.0;
+  std::string max_memory;
 };
 
 void addOutputFlags(CLI::App &command, Options &options) {
-  command.add_flag("--json", options.json, "Print one JSON object instead of text");
+  command.add_flag("--json", options.json, "Print one JSON object instead of text (JSON Lines for several files)");
   command.add_flag("--verbose", options.verbose, "Show the CAD kernel's messages and log records on standard error");
 }
 
+void addLimitOptions(CLI::App &command, Options &options) {
+  command.add_option("--timeout", options.timeout, "Seconds a file may take before it is given up (default 300)");
+  command.add_option("--max-memory", options.max_memory,
+                     "Memory a file's worker may take, as 512M or 8G (default: half the machine's)");
+}
+
+// A whole object for one file, as before; one line each when several files make JSON Lines.
 template <typename Report>
-void print(const Report &report, bool json, std::ostream &out) {
+void print(const Report &report, bool json, bool one_line, std::ostream &out) {
+  const auto replace = nlohmann::ordered_json::error_handler_t::replace;  // names need not be UTF-8
   if (json) {
-    out << toJson(report).dump(2) << '\n';
+    out << toJson(report).dump(one_line ? -1 : 2, ' ', false, replace) << '\n';
   } else {
     printText(report, out);
   }
-  // A report that never reached its reader (a full disk, a closed pipe) is no success.
-  if (!out.flush()) throw tool_error("standard output", "the report could not be written");
 }
 
 // Messages may span lines (the IGES refusal does); the tool's error is one line.
@@ -59,6 +79,108 @@ int fail(const std::string &subject, const std::string &problem) {
   return 2;
 }
 
+// A report that never reached its reader (a full disk, a closed pipe) is no success.
+void flushReport(std::ostream &out) {
+  if (!out.flush()) throw tool_error("standard output", "the report could not be written");
+}
+
+WorkLimits limitsOf(const Options &options) {
+  WorkLimits limits;
+  limits.seconds = options.timeout;
+  limits.memory_bytes = options.max_memory.empty() ? defaultMemoryLimit() : parseByteSize(options.max_memory);
+  return limits;
+}
+
+// One job in a worker: its report, or its problem as the one error line.
+int runOne(const Work &work, const WorkLimits &limits, std::ostream &out) {
+  int status = 2;
+  runIsolated({work}, 1, limits, [&](std::size_t, const WorkResult &result) {
+    out << result.output;
+    status = result.status == 2 ? fail(result.subject, result.problem) : result.status;
+  });
+  flushReport(out);
+  return status;
+}
+
+// "<done>/<total> files" on standard error while a batch runs, when that is a terminal.
+class BatchProgress {
+ public:
+  explicit BatchProgress(std::size_t total) : total_(total), shown_(isatty(STDERR_FILENO) != 0) {}
+  ~BatchProgress() {
+    if (shown_ && width_ > 0) std::fprintf(stderr, "\r%*s\r", width_, "");
+  }
+  BatchProgress(const BatchProgress &) = delete;
+  BatchProgress &operator=(const BatchProgress &) = delete;
+  void done(std::size_t count) {
+    if (shown_) width_ = std::fprintf(stderr, "\r%zu/%zu files", count, total_) - 1;
+  }
+
+ private:
+  std::size_t total_;
+  bool shown_;
+  int width_ = 0;
+};
+
+// Many files: every file's report in input order (one JSON line each with --json), a failed file's
+// problem on standard error and, with --json, as {"file", "error"}; a summary at the end.
+template <typename Report>
+int runBatch(const std::vector<std::string> &files, Report (*reportOf)(const std::string &), const Options &options,
+             std::ostream &out) {
+  const auto started = std::chrono::steady_clock::now();
+  // Workers must not draw their own progress lines over one another.
+  TerminalProgress::setEnabled(false);
+  std::vector<Work> work;
+  for (const std::string &file : files) {
+    work.push_back({file, [file, reportOf, &options](std::ostream &report) {
+                      print(reportOf(file), options.json, true, report);
+                      return 0;
+                    }});
+  }
+  const int jobs =
+      options.jobs > 0 ? options.jobs : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  std::size_t failed = 0;
+  {
+    BatchProgress progress(files.size());
+    runIsolated(work, jobs, limitsOf(options), [&](std::size_t i, const WorkResult &result) {
+      if (result.status == 2) {
+        ++failed;
+        fail(files[i], result.problem);
+        if (options.json) {
+          out << nlohmann::ordered_json({{"file", files[i]}, {"error", oneLine(result.problem)}})
+                     .dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
+              << '\n';
+        }
+      } else {
+        if (!options.json && i > 0) out << '\n';
+        out << result.output;
+      }
+      flushReport(out);
+      progress.done(i + 1);
+    });
+  }
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  char summary[160];
+  std::snprintf(summary, sizeof summary, "nimbo-shape: %zu files, %zu succeeded, %zu failed, %.1f s", files.size(),
+                files.size() - failed, failed, seconds);
+  std::cerr << summary << std::endl;
+  return failed == 0 ? 0 : 2;
+}
+
+// One file as before, several files or a folder as a batch.
+template <typename Report>
+int runFiles(Report (*reportOf)(const std::string &), const Options &options, std::ostream &out) {
+  const std::vector<std::string> files = shapeFilesIn(options.files);
+  const bool batch = options.files.size() > 1 || std::filesystem::is_directory(options.files.front());
+  if (batch) return runBatch(files, reportOf, options, out);
+  const std::string file = files.front();
+  return runOne({file,
+                 [&](std::ostream &report) {
+                   print(reportOf(file), options.json, false, report);
+                   return 0;
+                 }},
+                limitsOf(options), out);
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -70,14 +192,18 @@ int main(int argc, char **argv) {
   app.require_subcommand(1);
   app.footer(
       "Exit status: 0 success, equal or overlapping; 1 not equal or not overlapping; 2 error.\n"
-      "Files are read by extension: .step/.stp, .iges/.igs, .brep.");
+      "Files are read by extension: .step/.stp, .iges/.igs, .brep. stats and parts take several files\n"
+      "and folders (searched for those extensions) and run them in parallel worker processes.");
   Options options;
 
-  CLI::App *stats = app.add_subcommand("stats", "Statistics, counts and measures of the shape in FILE");
-  stats->add_option("FILE", options.first, "Shape file")->required();
-
-  CLI::App *parts = app.add_subcommand("parts", "The parts of the assembly in FILE: paths, names, measures, boxes");
-  parts->add_option("FILE", options.first, "Assembly or shape file")->required();
+  CLI::App *stats = app.add_subcommand("stats", "Statistics, counts and measures of the shape in each FILE");
+  CLI::App *parts =
+      app.add_subcommand("parts", "The parts of the assembly in each FILE: paths, names, measures, boxes");
+  for (CLI::App *command : {stats, parts}) {
+    command->add_option("FILE", options.files, "Shape files or folders")->required();
+    command->add_option("--jobs", options.jobs, "Files worked on at once (default: the number of cores)")
+        ->check(CLI::PositiveNumber);
+  }
 
   CLI::App *compare = app.add_subcommand("compare", "Whether A and B describe the same geometry (exit 0 equal, 1 not)");
   CLI::App *overlap = app.add_subcommand("overlap", "Whether A and B have a common part (exit 0 overlap, 1 none)");
@@ -92,7 +218,10 @@ int main(int argc, char **argv) {
   convert->add_option("OUT", options.second, "Output shape file (.step, .stp, .brep)")->required();
   convert->add_option("--scale", options.scale, "Scale factor, a positive number");
 
-  for (CLI::App *command : {stats, parts, compare, overlap, distance, convert}) addOutputFlags(*command, options);
+  for (CLI::App *command : {stats, parts, compare, overlap, distance, convert}) {
+    addOutputFlags(*command, options);
+    addLimitOptions(*command, options);
+  }
 
   try {
     app.parse(argc, argv);
@@ -103,39 +232,60 @@ int main(int argc, char **argv) {
     std::cerr << "nimbo-shape: --scale must be a positive number, not " << options.scale << std::endl;
     return 2;
   }
+  if (!(std::isfinite(options.timeout) && options.timeout > 0.0)) {
+    std::cerr << "nimbo-shape: --timeout must be a positive number of seconds, not " << options.timeout << std::endl;
+    return 2;
+  }
+  try {
+    if (!options.max_memory.empty()) parseByteSize(options.max_memory);
+  } catch (const std::invalid_argument &error) {
+    std::cerr << "nimbo-shape: --max-memory: " << error.what() << std::endl;
+    return 2;
+  }
 
   std::ostream out(routeDiagnostics(options.verbose));
   try {
-    if (stats->parsed()) {
-      print(statsOf(options.first), options.json, out);
-      return 0;
-    }
-    if (parts->parsed()) {
-      print(partsOf(options.first), options.json, out);
-      return 0;
-    }
+    if (stats->parsed()) return runFiles(statsOf, options, out);
+    if (parts->parsed()) return runFiles(partsOf, options, out);
+    const WorkLimits limits = limitsOf(options);
     if (compare->parsed()) {
-      const CompareReport report = compareFiles(options.first, options.second);
-      print(report, options.json, out);
-      return report.forward.equal && report.backward.equal ? 0 : 1;
+      return runOne({options.first + " and " + options.second,
+                     [&](std::ostream &report) {
+                       const CompareReport result = compareFiles(options.first, options.second);
+                       print(result, options.json, false, report);
+                       return result.forward.equal && result.backward.equal ? 0 : 1;
+                     }},
+                    limits, out);
     }
     if (overlap->parsed()) {
-      const OverlapReport report = overlapOf(options.first, options.second);
-      print(report, options.json, out);
-      return report.overlap ? 0 : 1;
+      return runOne({options.first + " and " + options.second,
+                     [&](std::ostream &report) {
+                       const OverlapReport result = overlapOf(options.first, options.second);
+                       print(result, options.json, false, report);
+                       return result.overlap ? 0 : 1;
+                     }},
+                    limits, out);
     }
     if (distance->parsed()) {
-      print(distanceOf(options.first, options.second), options.json, out);
-      return 0;
+      return runOne({options.first + " and " + options.second,
+                     [&](std::ostream &report) {
+                       print(distanceOf(options.first, options.second), options.json, false, report);
+                       return 0;
+                     }},
+                    limits, out);
     }
-    print(convertFile(options.first, options.second, options.scale), options.json, out);
-    return 0;
+    // A worker that dies while writing leaves its temporary file; the tool removes it.
+    const LeftoverGuard leftovers(options.second);
+    return runOne({options.first,
+                   [&](std::ostream &report) {
+                     print(convertFile(options.first, options.second, options.scale), options.json, false, report);
+                     return 0;
+                   }},
+                  limits, out);
   } catch (const tool_error &error) {
     return fail(error.subject(), error.what());
   } catch (const std::exception &error) {
-    // Anything the library did not foresee: still one line, still no abort.
+    // Anything the tool did not foresee: still one line, still no abort.
     return fail(options.first, error.what());
-  } catch (const Standard_Failure &failure) {
-    return fail(options.first, kernelFailureText(failure));
   }
 }

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -26,13 +27,19 @@ enum class ShapeFormat { step, iges, brep };
 
 const char *const known_extensions = ".step, .stp, .iges, .igs or .brep";
 
-ShapeFormat formatOf(const std::string &path) {
+std::optional<ShapeFormat> knownFormat(const std::string &path) {
   std::string extension = file_extension(path);
   std::transform(extension.begin(), extension.end(), extension.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   if (extension == ".step" || extension == ".stp") return ShapeFormat::step;
   if (extension == ".iges" || extension == ".igs") return ShapeFormat::iges;
   if (extension == ".brep") return ShapeFormat::brep;
+  return std::nullopt;
+}
+
+ShapeFormat formatOf(const std::string &path) {
+  if (const std::optional<ShapeFormat> format = knownFormat(path)) return *format;
+  const std::string extension = file_extension(path);
   if (extension.empty()) throw tool_error(path, std::string("no file extension; expected ") + known_extensions);
   throw tool_error(path, "unknown extension \"" + file_extension(path) + "\"; expected " + known_extensions);
 }
@@ -43,6 +50,8 @@ void checkReadable(const std::string &path) {
   const fs::file_status status = fs::status(path, error);
   if (error) throw tool_error(path, error.message());
   if (fs::is_directory(status)) throw tool_error(path, "is a directory");
+  // A pipe or a device may never deliver, and the kernel's readers would wait for it forever.
+  if (!fs::is_regular_file(status)) throw tool_error(path, "is not a regular file");
   std::ifstream file(path, std::ios::binary);
   if (!file) throw tool_error(path, std::string("cannot open: ") + std::strerror(errno));
 }
@@ -74,6 +83,53 @@ std::string kernelFailureText(const Standard_Failure &failure) {
   const std::string message = failure.GetMessageString() ? failure.GetMessageString() : "";
   const std::string type = failure.DynamicType()->Name();
   return message.empty() ? "kernel failure " + type : "kernel failure " + type + ": " + message;
+}
+
+std::vector<std::string> shapeFilesIn(const std::vector<std::string> &inputs) {
+  std::vector<std::string> files;
+  for (const std::string &input : inputs) {
+    std::error_code error;
+    if (!fs::is_directory(input, error)) {
+      files.push_back(input);
+      continue;
+    }
+    std::vector<std::string> found;
+    for (fs::recursive_directory_iterator entry(input, fs::directory_options::skip_permission_denied, error), end;
+         !error && entry != end; entry.increment(error)) {
+      std::error_code type_error;
+      if (entry->is_regular_file(type_error) && knownFormat(entry->path().string())) {
+        found.push_back(entry->path().string());
+      }
+    }
+    if (error) throw tool_error(input, error.message());
+    if (found.empty()) throw tool_error(input, std::string("holds no ") + known_extensions + " file");
+    std::sort(found.begin(), found.end());
+    files.insert(files.end(), found.begin(), found.end());
+  }
+  return files;
+}
+
+LeftoverGuard::LeftoverGuard(const std::string &output)
+    : folder_(fs::path(output).parent_path()), prefix_("." + fs::path(output).filename().string() + ".") {
+  if (folder_.empty()) folder_ = ".";
+  before_ = temporaries();
+}
+
+LeftoverGuard::~LeftoverGuard() {
+  for (const fs::path &file : temporaries()) {
+    std::error_code ignored;
+    if (before_.count(file) == 0) fs::remove(file, ignored);
+  }
+}
+
+std::set<fs::path> LeftoverGuard::temporaries() const {
+  std::set<fs::path> found;
+  std::error_code error;
+  for (fs::directory_iterator entry(folder_, error), end; !error && entry != end; entry.increment(error)) {
+    const std::string name = entry->path().filename().string();
+    if (name.rfind(prefix_, 0) == 0 && entry->path().extension() == ".tmp") found.insert(entry->path());
+  }
+  return found;
 }
 
 void checkReadableShapeFile(const std::string &path) {

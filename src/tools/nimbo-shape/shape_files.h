@@ -6,9 +6,12 @@
 #include <Standard_Failure.hxx>
 #include <TopoDS_Shape.hxx>
 
+#include <filesystem>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <utility>
+#include <vector>
 
 /// A failure about one file (or a pair of them), reported as "<subject>: <problem>" with exit status 2.
 class tool_error : public std::runtime_error {
@@ -35,6 +38,28 @@ auto about(const std::string &subject, Work work) -> decltype(work()) {
     throw tool_error(subject, kernelFailureText(failure));
   }
 }
+
+/// The files to work on: each input that is not a folder as it is, and for a folder every regular
+/// file under it with a known extension (any case), in sorted order. Throws tool_error for a folder
+/// that cannot be searched or holds no such file.
+std::vector<std::string> shapeFilesIn(const std::vector<std::string> &inputs);
+
+/// Removes, when it goes, the temporary files that appeared beside `output` while it lived. The
+/// writers fill a hidden ".<name>.<...>.tmp" beside the target and rename it into place, so only a
+/// writer that died before the rename leaves one.
+class LeftoverGuard {
+ public:
+  explicit LeftoverGuard(const std::string &output);
+  ~LeftoverGuard();
+  LeftoverGuard(const LeftoverGuard &) = delete;
+  LeftoverGuard &operator=(const LeftoverGuard &) = delete;
+
+ private:
+  std::set<std::filesystem::path> temporaries() const;
+  std::filesystem::path folder_;
+  std::string prefix_;
+  std::set<std::filesystem::path> before_;
+};
 
 /// Throws tool_error naming the file unless it has a known extension (.step/.stp, .iges/.igs, .brep
 /// in any case) and can be opened for reading.

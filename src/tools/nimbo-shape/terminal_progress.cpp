@@ -12,8 +12,14 @@ TerminalProgress::~TerminalProgress() {
   if (drawn_width_ > 0) std::fprintf(stderr, "\r%*s\r", static_cast<int>(drawn_width_), "");
 }
 
+namespace {
+bool enabled = true;
+}  // namespace
+
+void TerminalProgress::setEnabled(bool on) { enabled = on; }
+
 Handle(TerminalProgress) TerminalProgress::forStandardError(const std::string &label) {
-  if (isatty(STDERR_FILENO) == 0) return Handle(TerminalProgress)();
+  if (!enabled || isatty(STDERR_FILENO) == 0) return Handle(TerminalProgress)();
   return new TerminalProgress(label);
 }
 

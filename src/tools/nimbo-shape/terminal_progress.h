@@ -21,6 +21,10 @@ class TerminalProgress : public Message_ProgressIndicator {
   /// which the kernel's progress ranges accept).
   static Handle(TerminalProgress) forStandardError(const std::string &label);
 
+  /// Switches the indicators of forStandardError off (or on again) for this process: the workers
+  /// of a batch would draw their lines over one another.
+  static void setEnabled(bool enabled);
+
  protected:
   void Show(const Message_ProgressScope &scope, const Standard_Boolean force) override;
   void Reset() override;

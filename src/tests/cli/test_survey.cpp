@@ -1,0 +1,285 @@
+// A survey of bad input: files derived from the samples and the shared CAD files by damage of the
+// kinds downloads, transfers and hand edits cause (truncation, flipped bytes, lost or repeated
+// lines, numbers out of range), and a few things that are no CAD file at all, given to every
+// subcommand. Each call must end within its limit with 0 (the file still read), 1 (a clean "no")
+// or 2 and one line naming the file: never a crash, never a hang, never an output file left behind.
+//
+// NIMBO_SHAPE_UNDER_TEST=<tool> surveys another build of the tool, one file per call and without
+// limits, to measure what it did before; the figures are printed either way.
+#include "test_helpers.h"
+#include "tool_run.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <sys/stat.h>
+#include <unistd.h>
+#include <algorithm>
+#include <functional>
+#include <iostream>
+#include <limits>
+#include <random>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace fs = std::filesystem;
+using nimbo::test::readText;
+using nimbo::test::runTool;
+using nimbo::test::ToolRun;
+using nimbo::test::writeText;
+
+namespace {
+
+// Past this size a shared file costs the survey more time than it adds kinds of damage; the samples
+// are taken whatever their size.
+constexpr std::uintmax_t largest_shared_source = 50 * 1024;
+constexpr double tool_limit = 3.0;  // --timeout given to the tool: a sound small file reads in well under 1 s
+
+// A call still running then is a hang the tool did not contain.
+double harnessLimit() { return std::getenv("NIMBO_SHAPE_UNDER_TEST") != nullptr ? 10.0 : 30.0; }
+
+std::vector<std::string> linesOf(const std::string &text) {
+  std::vector<std::string> lines;
+  std::istringstream stream(text);
+  for (std::string line; std::getline(stream, line);) lines.push_back(line);
+  return lines;
+}
+
+std::string joined(const std::vector<std::string> &lines) {
+  std::string text;
+  for (const std::string &line : lines) text += line + "\n";
+  return text;
+}
+
+using Damage = std::function<std::string(const std::string &, std::mt19937 &)>;
+
+Damage truncatedAt(double fraction) {
+  return [fraction](const std::string &text, std::mt19937 &) {
+    return text.substr(0, static_cast<std::size_t>(fraction * static_cast<double>(text.size())));
+  };
+}
+
+std::string bytesFlipped(const std::string &text, std::mt19937 &random) {
+  std::string damaged = text;
+  for (int i = 0; i < 8 && !damaged.empty(); ++i) {
+    damaged[random() % damaged.size()] ^= static_cast<char>(1 + random() % 255);
+  }
+  return damaged;
+}
+
+Damage linesChanged(bool duplicate) {
+  return [duplicate](const std::string &text, std::mt19937 &random) {
+    std::vector<std::string> lines = linesOf(text);
+    for (int i = 0; i < 3 && lines.size() > 1; ++i) {
+      const std::size_t at = random() % lines.size();
+      if (duplicate) {
+        lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(at), lines[at]);
+      } else {
+        lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(at));
+      }
+    }
+    return joined(lines);
+  };
+}
+
+// Five numbers of the file, chosen at random, replaced by `replacement`.
+Damage numbersReplacedBy(const std::string &replacement) {
+  return [replacement](const std::string &text, std::mt19937 &random) {
+    static const std::regex number(R"([-+]?[0-9]+\.[0-9]*([eE][-+]?[0-9]+)?)");
+    std::vector<std::pair<std::size_t, std::size_t>> found;
+    for (auto match = std::sregex_iterator(text.begin(), text.end(), number); match != std::sregex_iterator();
+         ++match) {
+      found.emplace_back(match->position(), match->length());
+    }
+    std::vector<std::pair<std::size_t, std::size_t>> chosen;
+    for (int i = 0; i < 5 && !found.empty(); ++i) chosen.push_back(found[random() % found.size()]);
+    std::sort(chosen.rbegin(), chosen.rend());
+    chosen.erase(std::unique(chosen.begin(), chosen.end()), chosen.end());
+    std::string damaged = text;
+    for (const auto &[position, length] : chosen) damaged.replace(position, length, replacement);
+    return damaged;
+  };
+}
+
+const std::vector<std::pair<std::string, Damage>> damages = {
+    {"cut10", truncatedAt(0.1)},
+    {"cut50", truncatedAt(0.5)},
+    {"cut90", truncatedAt(0.9)},
+    {"flip1", bytesFlipped},
+    {"flip2", bytesFlipped},
+    {"lost1", linesChanged(false)},
+    {"lost2", linesChanged(false)},
+    {"twice", linesChanged(true)},
+    {"huge", numbersReplacedBy("1.E308")},
+    {"tiny", numbersReplacedBy("1.E-308")},
+    {"nan", numbersReplacedBy("NaN")},
+    {"text", numbersReplacedBy("abc")},
+};
+
+std::vector<fs::path> sourcesIn(const fs::path &folder, std::uintmax_t largest) {
+  std::vector<fs::path> sources;
+  if (!fs::is_directory(folder)) return sources;
+  for (const fs::directory_entry &entry : fs::directory_iterator(folder)) {
+    const std::string extension = entry.path().extension().string();
+    if (extension == ".tsv" || !entry.is_regular_file() || entry.file_size() > largest) continue;
+    sources.push_back(entry.path());
+  }
+  std::sort(sources.begin(), sources.end());
+  return sources;
+}
+
+// Writes every damaged form of every source into `folder`; returns the files.
+std::vector<fs::path> damagedFiles(const std::vector<fs::path> &sources, const fs::path &folder) {
+  std::mt19937 random(20261208);
+  std::vector<fs::path> files;
+  for (const fs::path &source : sources) {
+    const std::string text = readText(source);
+    for (const auto &[name, damage] : damages) {
+      const fs::path file = folder / (source.stem().string() + "." + name + source.extension().string());
+      writeText(file, damage(text, random));
+      files.push_back(file);
+    }
+  }
+  return files;
+}
+
+struct Tally {
+  int calls = 0;
+  int read = 0;
+  int refused = 0;
+  int faults = 0;   // crashes the tool contained and reported
+  int hangs = 0;    // hangs the tool ended and reported
+  int escaped = 0;  // crashes and hangs that took the tool down
+
+  void count(int status, const std::string &problem) {
+    ++calls;
+    if (status == 0 || status == 1) ++read;
+    if (status == 2) ++refused;
+    if (status < 0) ++escaped;
+    if (problem.find("gave up after") != std::string::npos) ++hangs;
+    if (problem.find("crashed") != std::string::npos || problem.find("was killed") != std::string::npos ||
+        problem.find("ended without a report") != std::string::npos) {
+      ++faults;
+    }
+  }
+};
+
+bool legacy() { return std::getenv("NIMBO_SHAPE_UNDER_TEST") != nullptr; }
+
+std::vector<std::string> withLimits(std::vector<std::string> args) {
+  if (!legacy()) {
+    args.push_back("--timeout");
+    args.push_back(std::to_string(static_cast<int>(tool_limit)));
+  }
+  return args;
+}
+
+// One call about one input: the exit status is one the command has, and a failure is one line that
+// names the input.
+void checkCall(const ToolRun &run, const std::string &input, bool answers_no, Tally &tally) {
+  tally.count(run.status, run.err);
+  SCOPED_TRACE(input);
+  EXPECT_NE(run.status, -1) << "crashed: " << run.err;
+  EXPECT_NE(run.status, -2) << "hung";
+  EXPECT_TRUE(run.status == 0 || run.status == 2 || (answers_no && run.status == 1)) << run.status << run.err;
+  if (run.status == 2) {
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    EXPECT_EQ(run.err.rfind("nimbo-shape: ", 0), 0u) << run.err;
+    EXPECT_NE(run.err.find(fs::path(input).filename().string()), std::string::npos) << run.err;
+  }
+}
+
+const std::vector<std::string> single_file_commands = {"stats", "parts", "compare", "overlap", "distance", "convert"};
+
+// One subcommand on one input, alone or beside a good file; the conversion leaves nothing behind
+// when it fails and only its output when it succeeds.
+void surveyCall(const std::string &command, const fs::path &input, const fs::path &good, const fs::path &work,
+                Tally &tally) {
+  const std::string file = input.string();
+  const fs::path out = work / "out" / "converted.brep";
+  std::vector<std::string> args = {command, file};
+  if (command == "stats" || command == "parts") args.push_back("--json");
+  if (command == "compare" || command == "overlap" || command == "distance") args.push_back(good.string());
+  if (command == "convert") args.push_back(out.string());
+  const ToolRun run = runTool(withLimits(args), work, {}, harnessLimit());
+  checkCall(run, file, command == "compare" || command == "overlap", tally);
+  if (command != "convert") return;
+  std::vector<std::string> left;
+  for (const fs::directory_entry &entry : fs::directory_iterator(out.parent_path())) {
+    left.push_back(entry.path().filename().string());
+  }
+  EXPECT_EQ(left, run.status == 0 ? std::vector<std::string>{"converted.brep"} : std::vector<std::string>{}) << file;
+  fs::remove(out);
+}
+
+// Batch runs over the whole folder: one JSON line per file in order, each with "file".
+void surveyBatch(const fs::path &folder, std::size_t files, const fs::path &work, Tally &tally) {
+  for (const std::string command : {"stats", "parts"}) {
+    SCOPED_TRACE(command);
+    const ToolRun run = runTool(withLimits({command, "--json", "--jobs", "2", folder.string()}), work, {}, 600);
+    EXPECT_EQ(run.status, 2);  // some files are refused
+    EXPECT_NE(run.status, -2) << "the batch hung";
+    const std::vector<std::string> lines = linesOf(run.out);
+    ASSERT_EQ(lines.size(), files);
+    std::string previous;
+    for (const std::string &line : lines) {
+      const nlohmann::json row = nlohmann::json::parse(line);
+      tally.count(row.contains("error") ? 2 : 0, row.value("error", ""));
+      EXPECT_GT(row.at("file").get<std::string>(), previous);
+      previous = row["file"].get<std::string>();
+    }
+    EXPECT_NE(run.err.find(std::to_string(files) + " files, "), std::string::npos) << run.err;
+  }
+}
+
+}  // namespace
+
+TEST(BadInputSurvey, EveryCommandEndsCleanlyOnDamagedAndOddFiles) {
+#ifdef NIMBO_SANITIZED
+  GTEST_SKIP() << "the survey checks the release tool; the sanitizer build runs the tool's other tests";
+#endif
+  nimbo::test::TempDir dir;
+  const fs::path damaged = dir.path() / "damaged";
+  const fs::path odd = dir.path() / "odd";
+  const fs::path work = dir.path() / "work";
+  for (const fs::path &folder : {damaged, odd, work, work / "out"}) fs::create_directories(folder);
+  const fs::path good = fs::path(NIMBO_SAMPLES_DIR) / "flanged_shaft.step";
+
+  std::vector<fs::path> sources = sourcesIn(NIMBO_SAMPLES_DIR, std::numeric_limits<std::uintmax_t>::max());
+  const std::vector<fs::path> shared = sourcesIn(NIMBO_SHARED_CAD_DIR, largest_shared_source);
+  sources.insert(sources.end(), shared.begin(), shared.end());
+  const std::vector<fs::path> files = damagedFiles(sources, damaged);
+
+  writeText(odd / "empty.step", "");
+  fs::create_directory(odd / "folder.step");
+  ASSERT_EQ(mkfifo((odd / "pipe.step").c_str(), 0600), 0);
+  fs::copy_file(good, odd / "locked.step");
+  fs::permissions(odd / "locked.step", fs::perms::none);  // still readable when the tests run as root
+  fs::copy_file(good, odd / "caf\xe9.step");              // Latin-1, not UTF-8
+  std::vector<fs::path> odd_files;
+  for (const fs::directory_entry &entry : fs::directory_iterator(odd)) odd_files.push_back(entry.path());
+
+  // The odd inputs go through every subcommand; the damaged ones through one each in turn (a tool
+  // that predates `parts` gets `stats` instead), and through stats and parts in one batch each.
+  Tally tally;
+  for (const fs::path &input : odd_files) {
+    for (const std::string &command : single_file_commands) {
+      if (!(legacy() && command == "parts")) surveyCall(command, input, good, work, tally);
+    }
+  }
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    const std::string &command = single_file_commands[i % single_file_commands.size()];
+    surveyCall(legacy() && command == "parts" ? "stats" : command, files[i], good, work, tally);
+  }
+  if (!legacy()) surveyBatch(damaged, files.size(), work, tally);
+  fs::permissions(odd / "locked.step", fs::perms::owner_all);
+
+  std::cout << "survey: " << files.size() + odd_files.size() << " inputs (" << files.size() << " damaged from "
+            << sources.size() << " files), " << tally.calls << " files worked on: " << tally.read << " read, "
+            << tally.refused << " refused, " << tally.faults << " crashes contained, " << tally.hangs
+            << " hangs contained, " << tally.escaped << " not contained\n";
+  EXPECT_EQ(tally.escaped, 0);
+}

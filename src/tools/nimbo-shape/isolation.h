@@ -1,0 +1,45 @@
+// Work run in child processes, so that a crash of the CAD kernel on a damaged file, a hang or a
+// runaway allocation ends that one piece of work and not the tool.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+/// The limits every piece of work runs under.
+struct WorkLimits {
+  double seconds = 300.0;        ///< wall-clock time before the work is given up
+  std::size_t memory_bytes = 0;  ///< the worker's address space; 0 for no limit
+};
+
+/// How one piece of work ended: its exit status and report, or the one-line problem.
+struct WorkResult {
+  int status = 2;       ///< what the work returned (0 or 1), or 2 when it failed
+  std::string output;   ///< the report it wrote
+  std::string subject;  ///< what the problem is about: the file, or the pair of files
+  std::string problem;  ///< why it failed, when status is 2
+};
+
+/// One piece of work: `run` writes its report to the stream and returns the exit status (0 or 1),
+/// or throws (tool_error for the failures the tool detects). `subject` names it in problems that
+/// `run` cannot report itself: a crash, a time or memory limit.
+struct Work {
+  std::string subject;
+  std::function<int(std::ostream &out)> run;
+};
+
+/// Runs each piece of work in a child process of its own, at most `parallel` at a time, and calls
+/// `finished(i, result)` for each in input order as soon as it and all before it have ended.
+void runIsolated(const std::vector<Work> &work, int parallel, const WorkLimits &limits,
+                 const std::function<void(std::size_t, const WorkResult &)> &finished);
+
+/// Half the machine's memory: the default memory limit of a worker.
+std::size_t defaultMemoryLimit();
+
+/// Reads a size such as "512M", "8G" or "1000000" (bytes); throws std::invalid_argument otherwise.
+std::size_t parseByteSize(const std::string &text);
+
+/// The size in the largest unit that keeps it whole or readable: "12 GiB", "512 MiB".
+std::string byteSizeText(std::size_t bytes);
