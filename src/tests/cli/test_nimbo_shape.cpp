@@ -355,6 +355,54 @@ TEST(NimboShapeErrors, ReportThatCannotBeWrittenIsAFailure) {
   }
 }
 
+// Several files and a folder: one JSON line per file in input order, a refused file as its error,
+// the summary on standard error, and exit 2 because one failed.
+TEST(NimboShapeBatch, JsonLinesInInputOrderWithErrorsAndSummary) {
+  TempDir dir;
+  fs::create_directories(dir.path() / "folder" / "deeper");
+  fs::copy_file(face_1, dir.path() / "folder" / "deeper" / "b.BREP");
+  fs::copy_file(face_2, dir.path() / "folder" / "a.brep");
+  nimbo::test::writeText(dir.path() / "folder" / "notes.txt", "not a CAD file");
+  nimbo::test::writeText(dir.path() / "broken.step", "not a STEP file\n");
+  const ToolRun run = runTool({"stats", "--json", "--jobs", "2", step_part, "broken.step", "folder"}, dir.path());
+  EXPECT_EQ(run.status, 2) << run.err;
+  std::vector<json> rows;
+  std::istringstream lines(run.out);
+  for (std::string line; std::getline(lines, line);) rows.push_back(json::parse(line));
+  ASSERT_EQ(rows.size(), 4u) << run.out;
+  EXPECT_EQ(rows[0]["file"], step_part);
+  EXPECT_EQ(rows[0]["counts"]["solids"], 1);
+  EXPECT_EQ(rows[1], json({{"file", "broken.step"}, {"error", "no shape could be read from the file"}}));
+  EXPECT_EQ(rows[2]["file"], "folder/a.brep");
+  EXPECT_EQ(rows[3]["file"], "folder/deeper/b.BREP");
+  EXPECT_EQ(rows[3]["dominant_type"], "face");
+  EXPECT_NE(run.err.find("nimbo-shape: broken.step: no shape could be read from the file\n"), std::string::npos);
+  EXPECT_NE(run.err.find("nimbo-shape: 4 files, 3 succeeded, 1 failed, "), std::string::npos) << run.err;
+
+  const ToolRun good = runTool({"parts", "folder"}, dir.path());
+  EXPECT_EQ(good.status, 0) << good.err;
+  EXPECT_NE(good.out.find("\n\nfile         folder/deeper/b.BREP\n"), std::string::npos) << good.out;
+  fs::create_directory(dir.path() / "empty");
+  const ToolRun empty = runTool({"stats", "empty"}, dir.path());
+  EXPECT_EQ(empty.status, 2);
+  EXPECT_EQ(empty.err, "nimbo-shape: empty: holds no .step, .stp, .iges, .igs or .brep file\n");
+}
+
+// A file over its time or memory limit is reported for that file, and the others go on.
+TEST(NimboShapeBatch, LimitsEndOneFileNotTheRun) {
+  TempDir dir;
+  const ToolRun slow = runTool({"parts", "--json", "--timeout", "0.001", joint, face_1}, dir.path());
+  EXPECT_EQ(slow.status, 2);
+  EXPECT_NE(slow.out.find("{\"file\":\"" + joint + "\",\"error\":\"gave up after 0.001 s\"}"), std::string::npos)
+      << slow.out;
+#ifndef NIMBO_SANITIZED  // the sanitizer's own memory needs the whole address space
+  const ToolRun big = runTool({"stats", "--max-memory", "64M", joint}, dir.path());
+  EXPECT_EQ(big.status, 2);
+  EXPECT_EQ(big.err.rfind("nimbo-shape: " + joint + ": ", 0), 0u) << big.err;
+  EXPECT_EQ(std::count(big.err.begin(), big.err.end(), '\n'), 1) << big.err;
+#endif
+}
+
 TEST(NimboShapeUsage, VersionHelpAndUsageErrors) {
   TempDir dir;
   const ToolRun version = runTool({"--version"}, dir.path());
@@ -374,7 +422,10 @@ TEST(NimboShapeUsage, VersionHelpAndUsageErrors) {
                                              {"frobnicate", "a.step"},
                                              {"convert", "a.step", "b.brep", "--scale", "0"},
                                              {"convert", "a.step", "b.brep", "--scale", "-2"},
-                                             {"convert", "a.step", "b.brep", "--scale", "nan"}}) {
+                                             {"convert", "a.step", "b.brep", "--scale", "nan"},
+                                             {"stats", "a.step", "--timeout", "0"},
+                                             {"stats", "a.step", "--max-memory", "lots"},
+                                             {"stats", "a.step", "--jobs", "0"}}) {
     const ToolRun run = runTool(args, dir.path());
     EXPECT_EQ(run.status, 2) << run.err;
     EXPECT_EQ(run.out, "");

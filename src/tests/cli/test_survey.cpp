@@ -274,12 +274,17 @@ TEST(BadInputSurvey, EveryCommandEndsCleanlyOnDamagedAndOddFiles) {
     const std::string &command = single_file_commands[i % single_file_commands.size()];
     surveyCall(legacy() && command == "parts" ? "stats" : command, files[i], good, work, tally);
   }
-  if (!legacy()) surveyBatch(damaged, files.size(), work, tally);
+  Tally batch;
+  if (!legacy()) surveyBatch(damaged, files.size(), work, batch);
   fs::permissions(odd / "locked.step", fs::perms::owner_all);
 
+  const auto figures = [](const Tally &t) {
+    return std::to_string(t.calls) + " (" + std::to_string(t.read) + " read, " + std::to_string(t.refused) +
+           " refused, " + std::to_string(t.faults) + " crashes contained, " + std::to_string(t.hangs) +
+           " hangs contained, " + std::to_string(t.escaped) + " not contained)";
+  };
   std::cout << "survey: " << files.size() + odd_files.size() << " inputs (" << files.size() << " damaged from "
-            << sources.size() << " files), " << tally.calls << " files worked on: " << tally.read << " read, "
-            << tally.refused << " refused, " << tally.faults << " crashes contained, " << tally.hangs
-            << " hangs contained, " << tally.escaped << " not contained\n";
+            << sources.size() << " files); single-file calls " << figures(tally) << "; batch rows " << figures(batch)
+            << "\n";
   EXPECT_EQ(tally.escaped, 0);
 }

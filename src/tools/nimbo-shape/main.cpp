@@ -170,7 +170,9 @@ int runBatch(const std::vector<std::string> &files, Report (*reportOf)(const std
 template <typename Report>
 int runFiles(Report (*reportOf)(const std::string &), const Options &options, std::ostream &out) {
   const std::vector<std::string> files = shapeFilesIn(options.files);
-  const bool batch = options.files.size() > 1 || std::filesystem::is_directory(options.files.front());
+  // --jobs asks for a batch even of one file, so that a scheduler's chunks all print JSON Lines.
+  const bool batch =
+      options.files.size() > 1 || options.jobs > 0 || std::filesystem::is_directory(options.files.front());
   if (batch) return runBatch(files, reportOf, options, out);
   const std::string file = files.front();
   return runOne({file,
