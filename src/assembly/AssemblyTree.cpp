@@ -131,8 +131,9 @@ std::optional<Color> colorOf(const Walk &walk, const TDF_Label &label) {
   return std::nullopt;
 }
 
-// Where the tree gives several colours, the nearest to the part wins: its own piece, its product,
-// the instance, then the enclosing assemblies.
+// Where the tree gives several colours, the nearest to the part wins: its own piece, then its
+// instance (which overrides the product it refers to, as the kernel's own styles do), its product,
+// then the enclosing assemblies.
 std::optional<Color> nearer(const std::optional<Color> &own, const std::optional<Color> &inherited) {
   return own ? own : inherited;
 }
@@ -168,10 +169,11 @@ std::string instanceName(const Walk &walk, const TDF_Label &instance, const TDF_
 }
 
 void visit(Walk &walk, const TDF_Label &product, const TopLoc_Location &placement, const std::string &path,
-           const std::string &inheritedName, const std::optional<Color> &inheritedColor) {
+           const std::string &inheritedName, const std::optional<Color> &instanceColor,
+           const std::optional<Color> &inheritedColor) {
   const std::string ownName = meaningfulName(product);
   const std::string name = ownName.empty() ? inheritedName : ownName;
-  const std::optional<Color> color = nearer(colorOf(walk, product), inheritedColor);
+  const std::optional<Color> color = nearer(instanceColor, nearer(colorOf(walk, product), inheritedColor));
   if (XCAFDoc_ShapeTool::IsAssembly(product)) {
     TDF_LabelSequence components;
     XCAFDoc_ShapeTool::GetComponents(product, components, false);
@@ -185,7 +187,7 @@ void visit(Walk &walk, const TDF_Label &product, const TopLoc_Location &placemen
     for (int i = 1; i <= components.Length(); ++i) {
       const TDF_Label &instance = components(i);
       visit(walk, referred[i - 1], placement * XCAFDoc_ShapeTool::GetLocation(instance), path + "/" + segments[i - 1],
-            name, nearer(colorOf(walk, instance), color));
+            name, colorOf(walk, instance), color);
     }
     return;
   }
@@ -224,7 +226,7 @@ std::vector<TopoDS_Shape> partPieces(const TopoDS_Shape &shape) {
   std::vector<TopoDS_Shape> others;
   collectPieces(shape, solids, others);
   others = withoutContained(others, solids);
-  if (others.size() > 1) others = {solids.empty() ? shape : compoundOf(others)};
+  if (others.size() > 1) others = {compoundOf(others)};
   solids.insert(solids.end(), others.begin(), others.end());
   return solids;
 }
@@ -243,7 +245,7 @@ std::vector<Part> partsOfDocument(const Handle(TDocStd_Document) & document, con
     names.push_back(segmentOf(name.empty() ? fileName : name));
   }
   const std::vector<std::string> segments = siblingSegments(names);
-  for (int i = 1; i <= roots.Length(); ++i) visit(walk, roots(i), TopLoc_Location(), segments[i - 1], fileName, {});
+  for (int i = 1; i <= roots.Length(); ++i) visit(walk, roots(i), TopLoc_Location(), segments[i - 1], fileName, {}, {});
   makePathsUnique(walk.parts);
   return walk.parts;
 }

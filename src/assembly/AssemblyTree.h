@@ -12,8 +12,8 @@
 namespace nimbo::detail {
 
 /// The shapes a product's shape gives parts: each solid (compounds and compsolids taken apart), then
-/// what it holds besides as one more piece. Without solids, the shape itself (unwrapped when it is a
-/// compound of one shape); nothing for an empty compound.
+/// what it holds besides, less what a solid or a larger piece already holds, as one more piece (a
+/// compound when it is several shapes). Nothing for an empty compound.
 std::vector<TopoDS_Shape> partPieces(const TopoDS_Shape &shape);
 
 /// The parts of the document's free shapes, depth first over the assembly tree, with unique paths;

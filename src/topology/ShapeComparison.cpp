@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -91,7 +92,13 @@ bool isSimpleShapeEqualToAny(const TopoDS_Shape &shape, const TopTools_ListOfSha
   return isEqualToAny(shape, candidates, areSimpleShapesEqual);
 }
 
-ComparisonChecks getComparisonChecks(const TopoDS_Shape &first, const TopoDS_Shape &second, TopAbs_ShapeEnum type) {
+namespace {
+
+// The comparison's checks in order. With `stopEarly` (the verdict) it ends at the first check that
+// fails, as the comparison always has; without (the figures) it makes all three, and a void box
+// fails its check instead of raising the kernel's error.
+ComparisonChecks runChecks(const TopoDS_Shape &first, const TopoDS_Shape &second, TopAbs_ShapeEnum type,
+                           bool stopEarly) {
   meshShape(first);
   meshShape(second);
   const GProp_GProps gprops1 = nimbo::detail::measureProperties(first, type);
@@ -100,32 +107,43 @@ ComparisonChecks getComparisonChecks(const TopoDS_Shape &first, const TopoDS_Sha
   // volume) still equals itself.
   const double m1 = gprops1.Mass();
   const double m2 = gprops2.Mass();
-  ComparisonChecks checks{};
+  const double unset = std::numeric_limits<double>::quiet_NaN();
+  ComparisonChecks checks{unset, unset, unset, unset, unset, unset, false, false, false, false};
   checks.measureDifference = std::abs(m1 - m2);
   checks.measureTolerance = 0.001 * std::abs(m1);
   checks.measureHeld = !(checks.measureDifference > checks.measureTolerance);
+  if (stopEarly && !checks.measureHeld) return checks;
   const gp_Pnt center1 = gprops1.CentreOfMass();
   checks.centerDistance = center1.Distance(gprops2.CentreOfMass());
   checks.centerTolerance = 0.001 * linearScale(type, std::abs(m1));
   checks.centerHeld = center1.IsEqual(gprops2.CentreOfMass(), checks.centerTolerance);
-  const BoxCheck box = checkBoundingBoxes(first, second);
-  checks.boxDeviation = box.deviation;
-  checks.boxTolerance = box.tolerance;
-  checks.boxHeld = box.held;
+  if (stopEarly && !checks.centerHeld) return checks;
+  if (stopEarly || (!nimbo::detail::boundingBox(first).IsVoid() && !nimbo::detail::boundingBox(second).IsVoid())) {
+    const BoxCheck box = checkBoundingBoxes(first, second);
+    checks.boxDeviation = box.deviation;
+    checks.boxTolerance = box.tolerance;
+    checks.boxHeld = box.held;
+  }
   checks.equal = checks.measureHeld && checks.centerHeld && checks.boxHeld;
   return checks;
 }
 
+}  // namespace
+
+ComparisonChecks getComparisonChecks(const TopoDS_Shape &first, const TopoDS_Shape &second, TopAbs_ShapeEnum type) {
+  return runChecks(first, second, type, false);
+}
+
 bool areSolidsEqual(TopoDS_Shape first, TopoDS_Shape second) {
-  return getComparisonChecks(first, second, TopAbs_SOLID).equal;
+  return runChecks(first, second, TopAbs_SOLID, true).equal;
 }
 
 bool areFacesEqual(TopoDS_Shape first, TopoDS_Shape second) {
-  return getComparisonChecks(first, second, TopAbs_FACE).equal;
+  return runChecks(first, second, TopAbs_FACE, true).equal;
 }
 
 bool areEdgesEqual(TopoDS_Shape first, TopoDS_Shape second) {
-  return getComparisonChecks(first, second, TopAbs_EDGE).equal;
+  return runChecks(first, second, TopAbs_EDGE, true).equal;
 }
 
 bool areVerticesEqual(TopoDS_Shape first, TopoDS_Shape second) {

@@ -206,6 +206,15 @@ TEST(ReadAssembly, BrepCompoundGivesItsSolidsAndSkipsTheirListedFaces) {
   EXPECT_EQ(pathsOf(assembly), (std::vector<std::string>{"solid_1", "solid_2", "face_1"}));
   EXPECT_EQ(assembly.parts.front().name, "cubes");
 
+  // Without solids too: a shell, one of its own faces listed again, and a face of its own.
+  TopExp_Explorer shell(cube, TopAbs_SHELL);
+  ASSERT_TRUE(
+      BRepTools::Write(compoundOf({shell.Current(), cube_face.Current(), nimbo::test::rectangleFace(5, 5, 6, 6)}),
+                       (dir.path() / "skins.brep").c_str()));
+  const nimbo::Assembly skins = readAssembly((dir.path() / "skins.brep").string());
+  ASSERT_EQ(skins.parts.size(), 1u);
+  EXPECT_NEAR(*nimbo::measurePart(skins.parts.front()).area, 7.0, 1e-9);
+
   ASSERT_TRUE(BRepTools::Write(cube, (dir.path() / "cube.brep").c_str()));
   EXPECT_EQ(pathsOf(readAssembly((dir.path() / "cube.brep").string())), std::vector<std::string>{"solid_1"});
 }
