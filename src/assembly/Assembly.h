@@ -6,6 +6,7 @@
 #include <TopoDS_Shape.hxx>
 #include <gp_Pnt.hxx>
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
@@ -63,5 +64,80 @@ struct PartFigures {
 
 /// Returns the figures of the part's shape. Throws nimbo_exception when its box cannot be computed.
 PartFigures measurePart(const Part &part);
+
+// --- Interference -------------------------------------------------------------
+// How the solid parts of an assembly meet. Parts are named by their positions in the list given;
+// every list below is ordered by the first part's position, then the second's.
+
+/// Two parts whose common region holds volume.
+struct Overlap {
+  std::size_t first;
+  std::size_t second;
+  double volume;
+};
+
+enum class ContactKind {
+  face,   ///< the parts share area
+  edge,   ///< they share a curve but no area
+  point,  ///< they are at contact distance and share neither
+};
+
+/// Two parts that do not overlap but are within the contact tolerance of each other.
+struct Contact {
+  std::size_t first;
+  std::size_t second;
+  ContactKind kind;
+  double area;  ///< of the faces they share; 0 unless kind is face
+};
+
+/// Two parts apart by more than the contact tolerance but less than the clearance asked for.
+struct Clearance {
+  std::size_t first;
+  std::size_t second;
+  double distance;
+  gp_Pnt onFirst;  ///< the closest points
+  gp_Pnt onSecond;
+};
+
+/// A pair the kernel could not decide: neither clear nor interfering.
+struct PairFailure {
+  std::size_t first;
+  std::size_t second;
+  std::string message;
+};
+
+struct InterferenceOptions {
+  /// Pairs closer than this (and not in contact) are reported as clearances; 0 reports none.
+  double clearance = 0.0;
+  /// Pairs this close count as touching; default 1e-6 of the diagonal of the parts' common box.
+  std::optional<double> contactTolerance;
+  /// Common volume above this is an overlap; default 1e-6 of the smaller part's volume.
+  std::optional<double> minimumOverlap;
+  /// Pairs examined at once; 0 for one per core.
+  int threads = 0;
+  /// Off, every pair goes to exact geometry, not only those whose boxes meet: the same answer,
+  /// slower; for measuring what the box test saves.
+  bool broadPhase = true;
+};
+
+struct Interferences {
+  std::size_t parts = 0;          ///< the solid parts checked
+  std::size_t pairs = 0;          ///< parts * (parts - 1) / 2
+  std::size_t candidates = 0;     ///< pairs whose boxes met, which went on to exact geometry
+  double contactTolerance = 0.0;  ///< the one used
+  std::vector<Overlap> overlaps;
+  std::vector<Contact> contacts;
+  std::vector<Clearance> clearances;
+  std::vector<PairFailure> failures;
+  std::vector<std::size_t> skipped;  ///< parts that hold something besides solids, or nothing
+};
+
+/// Checks every pair of solid parts: their boxes first, then, for those that meet, their distance,
+/// and for those at contact distance a general fuse of the two, which measures the common volume
+/// and the shared area. Pairs are examined in parallel without changing the parts' shapes; the
+/// result does not depend on the number of threads. Throws nimbo_exception when stopped through
+/// `progress`.
+Interferences findInterferences(const std::vector<Part> &parts, const InterferenceOptions &options = {},
+                                const Message_ProgressRange &progress = Message_ProgressRange());
 
 }  // namespace nimbo

@@ -1,6 +1,7 @@
 // nimbo topology library: free functions that analyse OCCT shapes.
 #pragma once
 
+#include <Bnd_Box.hxx>
 #include <Message_ProgressRange.hxx>
 #include <TopAbs_ShapeEnum.hxx>
 #include <TopTools_ListOfShape.hxx>
@@ -127,6 +128,11 @@ bool doFacesOverlap(TopoDS_Shape first, TopoDS_Shape second);
 
 /// Returns whether the common part of the shapes holds an edge.
 bool doEdgesOverlap(TopoDS_Shape first, TopoDS_Shape second);
+
+/// Returns a box that holds everything a Boolean operation can treat as part of the shape: the box of
+/// its geometry grown by its largest tolerance and by the Boolean's own fuzzy distance. Shapes whose
+/// reaches are apart have an empty common. Void for a shape without geometry.
+Bnd_Box getShapeReach(const TopoDS_Shape &shape);
 
 // --- Shape statistics and axial volume --------------------------------------
 

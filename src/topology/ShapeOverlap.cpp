@@ -48,24 +48,6 @@ bool commonHolds(const TopoDS_Shape &first, const TopoDS_Shape &second, TopAbs_S
   return TopExp_Explorer(common, type, TopAbs_SHAPE).More();
 }
 
-// A box that holds everything the Boolean can treat as part of the shape. It comes from the
-// geometry, not from a triangulation, which is only as close to the surfaces as its recorded
-// deflection claims. The kernel's box holds each face's tolerance, but a curved face's edges and
-// vertices may carry larger ones, so it grows by the largest tolerance in the shape, and by the
-// Boolean's own fuzzy distance (the confusion tolerance, half of which it adds to each argument).
-Bnd_Box reachOf(const TopoDS_Shape &shape) {
-  Bnd_Box box;
-  BRepBndLib::Add(shape, box, false);
-  if (box.IsVoid()) return box;
-  double tolerance = 0.0;
-  for (const TopAbs_ShapeEnum type : {TopAbs_VERTEX, TopAbs_EDGE, TopAbs_FACE}) {
-    tolerance = std::max(tolerance, BRep_Tool::MaxTolerance(shape, type));
-  }
-  box.Enlarge(tolerance);
-  box.SetGap(box.GetGap() + Precision::Confusion());
-  return box;
-}
-
 // Whether the shapes are too far apart for their common to hold anything. A void box (a shape
 // without geometry) says nothing, so the Boolean decides; touching boxes are not apart.
 bool farApart(const Bnd_Box &first, const Bnd_Box &second) {
@@ -75,7 +57,7 @@ bool farApart(const Bnd_Box &first, const Bnd_Box &second) {
 // doShapesOverlap with the first shape's reach computed once, for the list form.
 bool overlaps(const TopoDS_Shape &first, const Bnd_Box &firstReach, const TopoDS_Shape &second) {
   if (first.IsNull() || second.IsNull()) return false;
-  if (farApart(firstReach, reachOf(second))) return false;
+  if (farApart(firstReach, getShapeReach(second))) return false;
   switch (first.ShapeType()) {
     case TopAbs_COMPOUND:
       // The other shape goes first, so its dimension is the one looked for.
@@ -93,14 +75,32 @@ bool overlaps(const TopoDS_Shape &first, const Bnd_Box &firstReach, const TopoDS
 
 }  // namespace
 
+// The box comes from the geometry, not from a triangulation, which is only as close to the surfaces
+// as its recorded deflection claims. The kernel's box holds each face's tolerance, but a curved
+// face's edges and vertices may carry larger ones, so it grows by the largest tolerance in the
+// shape, and by the Boolean's fuzzy distance (the confusion tolerance, half of which it adds to each
+// argument).
+Bnd_Box getShapeReach(const TopoDS_Shape &shape) {
+  Bnd_Box box;
+  BRepBndLib::Add(shape, box, false);
+  if (box.IsVoid()) return box;
+  double tolerance = 0.0;
+  for (const TopAbs_ShapeEnum type : {TopAbs_VERTEX, TopAbs_EDGE, TopAbs_FACE}) {
+    tolerance = std::max(tolerance, BRep_Tool::MaxTolerance(shape, type));
+  }
+  box.Enlarge(tolerance);
+  box.SetGap(box.GetGap() + Precision::Confusion());
+  return box;
+}
+
 bool doShapesOverlap(const TopoDS_Shape &first, const TopoDS_Shape &second) {
   if (first.IsNull() || second.IsNull()) return false;
-  return overlaps(first, reachOf(first), second);
+  return overlaps(first, getShapeReach(first), second);
 }
 
 bool doesShapeOverlapAny(const TopoDS_Shape &shape, const TopTools_ListOfShape &candidates) {
   if (shape.IsNull()) return false;
-  const Bnd_Box reach = reachOf(shape);
+  const Bnd_Box reach = getShapeReach(shape);
   return std::any_of(candidates.cbegin(), candidates.cend(),
                      [&](const TopoDS_Shape &candidate) { return overlaps(shape, reach, candidate); });
 }

@@ -487,3 +487,58 @@ TEST(ReaderProgress, ReadersReportTheirTransferToTheEnd) {
     EXPECT_DOUBLE_EQ(getVolume(shape), getVolume(step ? readStep(file) : readIges(file)));
   }
 }
+
+TEST(NimboShapeClash, SampleJointTouchesWithoutOverlapAsTheLibraryFinds) {
+  TempDir dir;
+  const ToolRun run = runTool({"clash", "--json", joint}, dir.path());
+  ASSERT_EQ(run.status, 0) << run.err;
+  const nlohmann::ordered_json report = nlohmann::ordered_json::parse(run.out);
+  std::vector<std::string> keys;
+  for (const auto &item : report.items()) keys.push_back(item.key());
+  EXPECT_EQ(keys, (std::vector<std::string>{"files", "parts", "pairs", "candidates", "overlaps", "contacts",
+                                            "clearances", "failures", "skipped"}));
+  EXPECT_EQ(report["parts"], 11);
+  EXPECT_EQ(report["pairs"], 55);
+  EXPECT_TRUE(report["overlaps"].empty());
+
+  const nimbo::Assembly assembly = nimbo::readAssembly(joint);
+  const nimbo::Interferences found = nimbo::findInterferences(assembly.parts);
+  ASSERT_EQ(report["contacts"].size(), found.contacts.size());
+  ASSERT_FALSE(found.contacts.empty());
+  for (std::size_t k = 0; k < found.contacts.size(); ++k) {
+    const auto &row = report["contacts"][k];
+    EXPECT_EQ(row["first"], assembly.parts[found.contacts[k].first].path);
+    EXPECT_EQ(row["second"], assembly.parts[found.contacts[k].second].path);
+    EXPECT_EQ(row["kind"], "face");
+    EXPECT_NEAR(row["area"].get<double>(), found.contacts[k].area, 1e-9 * found.contacts[k].area);
+  }
+}
+
+TEST(NimboShapeClash, SeveralFilesAreCheckedTogetherAndAnOverlapExitsOne) {
+  TempDir dir;
+  writeBrepFile(box({0, 0, 0}, {10, 10, 10}), dir.path() / "a.brep");
+  writeBrepFile(box({5, 0, 0}, {15, 10, 10}), dir.path() / "b.brep");
+  writeBrepFile(box({0, 0, 10.5}, {10, 10, 20}), dir.path() / "c.brep");
+  const ToolRun run = runTool({"clash", "a.brep", "b.brep", "c.brep", "--clearance", "1", "--json"}, dir.path());
+  ASSERT_EQ(run.status, 1) << run.err;
+  const json report = json::parse(run.out);
+  EXPECT_EQ(report["files"], json({"a.brep", "b.brep", "c.brep"}));
+  ASSERT_EQ(report["overlaps"].size(), 1u) << report;
+  EXPECT_EQ(report["overlaps"][0]["first"].get<std::string>().rfind("a.brep/", 0), 0u);
+  EXPECT_EQ(report["overlaps"][0]["second"].get<std::string>().rfind("b.brep/", 0), 0u);
+  EXPECT_NEAR(report["overlaps"][0]["volume"].get<double>(), 500, 1e-6);
+  ASSERT_EQ(report["clearances"].size(), 2u) << report;
+  EXPECT_NEAR(report["clearances"][0]["distance"].get<double>(), 0.5, 1e-9);
+  EXPECT_NEAR(report["clearances"][0]["points"][1][2].get<double>(), 10.5, 1e-9);
+
+  const ToolRun text = runTool({"clash", "a.brep", "c.brep"}, dir.path());
+  EXPECT_EQ(text.status, 0) << text.err;
+  EXPECT_EQ(text.out.substr(0, text.out.find(", 0.")),
+            "2 parts, 1 pairs, 0 reached exact geometry: 0 overlaps, 0 contacts, 0 clearances, 0 failures")
+      << text.out;
+
+  const ToolRun missing = runTool({"clash", "a.brep", "gone.step"}, dir.path());
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_EQ(missing.err.rfind("nimbo-shape: gone.step: ", 0), 0u) << missing.err;
+  EXPECT_EQ(missing.out, "");
+}

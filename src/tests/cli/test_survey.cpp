@@ -192,7 +192,11 @@ void checkCall(const ToolRun &run, const std::string &input, bool answers_no, Ta
   }
 }
 
-const std::vector<std::string> single_file_commands = {"stats", "parts", "compare", "overlap", "distance", "convert"};
+const std::vector<std::string> single_file_commands = {"stats",   "parts",    "clash",  "compare",
+                                                       "overlap", "distance", "convert"};
+
+// A tool that predates the assembly commands gets `stats` instead.
+bool assemblyCommand(const std::string &command) { return command == "parts" || command == "clash"; }
 
 // One subcommand on one input, alone or beside a good file; the conversion leaves nothing behind
 // when it fails and only its output when it succeeds.
@@ -205,7 +209,7 @@ void surveyCall(const std::string &command, const fs::path &input, const fs::pat
   if (command == "compare" || command == "overlap" || command == "distance") args.push_back(good.string());
   if (command == "convert") args.push_back(out.string());
   const ToolRun run = runTool(withLimits(args), work, {}, harnessLimit());
-  checkCall(run, file, command == "compare" || command == "overlap", tally);
+  checkCall(run, file, command == "compare" || command == "overlap" || command == "clash", tally);
   if (command != "convert") return;
   std::vector<std::string> left;
   for (const fs::directory_entry &entry : fs::directory_iterator(out.parent_path())) {
@@ -262,17 +266,17 @@ TEST(BadInputSurvey, EveryCommandEndsCleanlyOnDamagedAndOddFiles) {
   std::vector<fs::path> odd_files;
   for (const fs::directory_entry &entry : fs::directory_iterator(odd)) odd_files.push_back(entry.path());
 
-  // The odd inputs go through every subcommand; the damaged ones through one each in turn (a tool
-  // that predates `parts` gets `stats` instead), and through stats and parts in one batch each.
+  // The odd inputs go through every subcommand; the damaged ones through one each in turn, and
+  // through stats and parts in one batch each.
   Tally tally;
   for (const fs::path &input : odd_files) {
     for (const std::string &command : single_file_commands) {
-      if (!(legacy() && command == "parts")) surveyCall(command, input, good, work, tally);
+      if (!(legacy() && assemblyCommand(command))) surveyCall(command, input, good, work, tally);
     }
   }
   for (std::size_t i = 0; i < files.size(); ++i) {
     const std::string &command = single_file_commands[i % single_file_commands.size()];
-    surveyCall(legacy() && command == "parts" ? "stats" : command, files[i], good, work, tally);
+    surveyCall(legacy() && assemblyCommand(command) ? "stats" : command, files[i], good, work, tally);
   }
   Tally batch;
   if (!legacy()) surveyBatch(damaged, files.size(), work, batch);

@@ -11,6 +11,7 @@
 #include <TopTools_IndexedMapOfShape.hxx>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <limits>
 
@@ -100,6 +101,37 @@ PartsReport partsOf(const std::string &file) {
     }
     return report;
   });
+}
+
+ClashReport clashOf(const std::vector<std::string> &files, const nimbo::InterferenceOptions &options) {
+  const auto started = std::chrono::steady_clock::now();
+  ClashReport report{files, {}, {}, 0.0};
+  std::vector<nimbo::Part> parts;
+  for (const std::string &file : files) {
+    checkReadableShapeFile(file);
+    const nimbo::Assembly assembly = about(file, [&] {
+      const Handle(TerminalProgress) progress = TerminalProgress::forStandardError("Reading " + file_name_of(file));
+      return nimbo::readAssembly(file, Message_ProgressIndicator::Start(progress));
+    });
+    // Parts of several files are told apart by their file's name; two files of one name, by the
+    // name as given.
+    const bool same_name = std::count_if(files.begin(), files.end(), [&](const std::string &other) {
+                             return file_name_of(other) == file_name_of(file);
+                           }) > 1;
+    const std::string prefix = files.size() == 1 ? "" : (same_name ? file : file_name_of(file)) + "/";
+    for (const nimbo::Part &part : assembly.parts) {
+      report.paths.push_back(prefix + part.path);
+      parts.push_back(part);
+    }
+  }
+  const std::string subject =
+      files.size() == 1 ? files.front() : "the parts of " + std::to_string(files.size()) + " files";
+  report.found = about(subject, [&] {
+    const Handle(TerminalProgress) progress = TerminalProgress::forStandardError("Checking pairs");
+    return nimbo::findInterferences(parts, options, Message_ProgressIndicator::Start(progress));
+  });
+  report.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  return report;
 }
 
 CompareReport compareFiles(const std::string &first, const std::string &second) {

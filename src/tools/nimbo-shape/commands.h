@@ -87,12 +87,23 @@ struct PartsReport {
   std::vector<PartRow> parts;
 };
 
+/// What `clash` found among the parts of its files, read together.
+struct ClashReport {
+  std::vector<std::string> files;
+  /// Every part's path, in file order; with several files each starts with its file's name.
+  std::vector<std::string> paths;
+  nimbo::Interferences found;
+  double seconds;  ///< reading and checking
+};
+
 StatsReport statsOf(const std::string &file);
 PartsReport partsOf(const std::string &file);
 CompareReport compareFiles(const std::string &first, const std::string &second);
 OverlapReport overlapOf(const std::string &first, const std::string &second);
 /// Throws tool_error when the distance cannot be computed.
 DistanceReport distanceOf(const std::string &first, const std::string &second);
+/// Reads the files' assemblies and checks all their parts against one another.
+ClashReport clashOf(const std::vector<std::string> &files, const nimbo::InterferenceOptions &options);
 /// Reads `input`, scales it about the origin unless `scale` is 1, and writes `output`. The output's
 /// format is checked before the input is read.
 ConvertReport convertFile(const std::string &input, const std::string &output, double scale);

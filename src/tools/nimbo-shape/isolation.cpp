@@ -25,6 +25,30 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+volatile sig_atomic_t stop_signal = 0;
+
+void noteStop(int signal) { stop_signal = signal; }
+
+// While work runs, a stop request is noted, so that the workers are ended before the tool goes.
+class StopRequests {
+ public:
+  StopRequests() {
+    struct sigaction action {};
+    action.sa_handler = noteStop;
+    sigemptyset(&action.sa_mask);
+    for (int i = 0; i < 2; ++i) sigaction(signals_[i], &action, &previous_[i]);
+  }
+  ~StopRequests() {
+    for (int i = 0; i < 2; ++i) sigaction(signals_[i], &previous_[i], nullptr);
+  }
+  StopRequests(const StopRequests &) = delete;
+  StopRequests &operator=(const StopRequests &) = delete;
+
+ private:
+  const int signals_[2] = {SIGINT, SIGTERM};
+  struct sigaction previous_[2];
+};
+
 // What the crash filter prints on standard output once it has written its dump.
 const std::string dump_report = "Crash dump written to: ";
 
@@ -139,6 +163,9 @@ Worker start(const std::vector<Work> &work, std::size_t index, const WorkLimits 
   }
   const pid_t pid = fork();
   if (pid == 0) {
+    // Ctrl-C reaches the worker too, and should end it at once.
+    signal(SIGINT, SIG_DFL);
+    signal(SIGTERM, SIG_DFL);
     close(result_pipe[0]);
     close(capture_pipe[0]);
     runWorker(work[index], limits, result_pipe[1], capture_pipe[1]);
@@ -206,6 +233,8 @@ void drain(int &fd, std::string &into) {
 
 void runIsolated(const std::vector<Work> &work, int parallel, const WorkLimits &limits,
                  const std::function<void(std::size_t, const WorkResult &)> &finished) {
+  const StopRequests stop_requests;
+  stop_signal = 0;
   std::vector<std::optional<WorkResult>> results(work.size());
   std::vector<Worker> running;
   std::size_t next = 0;
@@ -223,10 +252,21 @@ void runIsolated(const std::vector<Work> &work, int parallel, const WorkLimits &
       if (!worker.timed_out) nearest = std::min(nearest, worker.deadline);
     }
     const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(nearest - Clock::now()).count();
-    const int timeout_ms =
-        nearest == Clock::time_point::max() ? -1 : static_cast<int>(std::clamp<long long>(wait + 1, 0, 60000));
+    // A stop request that comes just before the wait is seen within a quarter second.
+    const int timeout_ms = static_cast<int>(std::clamp<long long>(wait + 1, 0, 250));
     if (!fds.empty() && poll(fds.data(), fds.size(), timeout_ms) < 0 && errno != EINTR) {
       throw std::runtime_error(std::string("waiting for the workers failed: ") + std::strerror(errno));
+    }
+    if (stop_signal != 0) {
+      for (Worker &worker : running) {
+        kill(worker.pid, SIGKILL);
+        while (waitpid(worker.pid, nullptr, 0) < 0 && errno == EINTR) {
+        }
+        for (const int fd : {worker.result_fd, worker.capture_fd}) {
+          if (fd >= 0) close(fd);
+        }
+      }
+      throw interrupted(stop_signal);
     }
     for (Worker &worker : running) {
       for (const pollfd &ready : fds) {

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <functional>
 #include <ostream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -30,8 +31,19 @@ struct Work {
   std::function<int(std::ostream &out)> run;
 };
 
+/// Thrown by runIsolated when the tool is asked to stop (SIGINT, SIGTERM), once its workers are gone.
+class interrupted : public std::runtime_error {
+ public:
+  explicit interrupted(int signal) : std::runtime_error("interrupted"), signal_(signal) {}
+  int signal() const { return signal_; }
+
+ private:
+  int signal_;
+};
+
 /// Runs each piece of work in a child process of its own, at most `parallel` at a time, and calls
-/// `finished(i, result)` for each in input order as soon as it and all before it have ended.
+/// `finished(i, result)` for each in input order as soon as it and all before it have ended. Ctrl-C
+/// or SIGTERM ends the workers and throws `interrupted`; what finished before was reported.
 void runIsolated(const std::vector<Work> &work, int parallel, const WorkLimits &limits,
                  const std::function<void(std::size_t, const WorkResult &)> &finished);
 

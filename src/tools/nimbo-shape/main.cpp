@@ -38,7 +38,21 @@ struct Options {
   int jobs = 0;
   double timeout = 300.0;
   std::string max_memory;
+  // clash; NaN leaves the library's default
+  double clearance = 0.0;
+  double contact_tolerance = std::nan("");
+  double min_overlap = std::nan("");
+  int threads = 0;
 };
+
+nimbo::InterferenceOptions interferenceOptionsOf(const Options &options) {
+  nimbo::InterferenceOptions interference;
+  interference.clearance = options.clearance;
+  if (!std::isnan(options.contact_tolerance)) interference.contactTolerance = options.contact_tolerance;
+  if (!std::isnan(options.min_overlap)) interference.minimumOverlap = options.min_overlap;
+  interference.threads = options.threads;
+  return interference;
+}
 
 void addOutputFlags(CLI::App &command, Options &options) {
   command.add_flag("--json", options.json, "Print one JSON object instead of text (JSON Lines for several files)");
@@ -193,7 +207,8 @@ int main(int argc, char **argv) {
   app.set_version_flag("--version", std::string("nimbo-shape ") + NIMBO_VERSION);
   app.require_subcommand(1);
   app.footer(
-      "Exit status: 0 success, equal or overlapping; 1 not equal or not overlapping; 2 error.\n"
+      "Exit status: 0 success, equal or overlapping (clash: nothing overlaps); 1 not equal or not\n"
+      "overlapping (clash: some parts overlap or could not be checked); 2 error.\n"
       "Files are read by extension: .step/.stp, .iges/.igs, .brep. stats and parts take several files\n"
       "and folders (searched for those extensions) and run them in parallel worker processes.");
   Options options;
@@ -206,6 +221,22 @@ int main(int argc, char **argv) {
     command->add_option("--jobs", options.jobs, "Files worked on at once (default: the number of cores)")
         ->check(CLI::PositiveNumber);
   }
+
+  CLI::App *clash = app.add_subcommand(
+      "clash", "Which parts of the assemblies in FILE... overlap, touch or come close (exit 0 none overlap, 1 some)");
+  clash->add_option("FILE", options.files, "Shape files, checked together")->required();
+  clash->add_option("--clearance", options.clearance, "Also report parts closer than this, in mm (default: none)")
+      ->check(CLI::NonNegativeNumber);
+  clash
+      ->add_option("--contact-tolerance", options.contact_tolerance,
+                   "Parts this close touch, in mm (default: 1e-6 of the assembly's box diagonal)")
+      ->check(CLI::NonNegativeNumber);
+  clash
+      ->add_option("--min-overlap", options.min_overlap,
+                   "Common volume above this overlaps, in mm^3 (default: 1e-6 of the smaller part's volume)")
+      ->check(CLI::NonNegativeNumber);
+  clash->add_option("--threads", options.threads, "Pairs examined at once (default: the number of cores)")
+      ->check(CLI::PositiveNumber);
 
   CLI::App *compare = app.add_subcommand("compare", "Whether A and B describe the same geometry (exit 0 equal, 1 not)");
   CLI::App *overlap = app.add_subcommand("overlap", "Whether A and B have a common part (exit 0 overlap, 1 none)");
@@ -220,7 +251,7 @@ int main(int argc, char **argv) {
   convert->add_option("OUT", options.second, "Output shape file (.step, .stp, .brep)")->required();
   convert->add_option("--scale", options.scale, "Scale factor, a positive number");
 
-  for (CLI::App *command : {stats, parts, compare, overlap, distance, convert}) {
+  for (CLI::App *command : {stats, parts, clash, compare, overlap, distance, convert}) {
     addOutputFlags(*command, options);
     addLimitOptions(*command, options);
   }
@@ -250,6 +281,16 @@ int main(int argc, char **argv) {
     if (stats->parsed()) return runFiles(statsOf, options, out);
     if (parts->parsed()) return runFiles(partsOf, options, out);
     const WorkLimits limits = limitsOf(options);
+    if (clash->parsed()) {
+      const std::string subject = options.files.size() == 1 ? options.files.front() : "clash";
+      return runOne({subject,
+                     [&](std::ostream &report) {
+                       const ClashReport result = clashOf(options.files, interferenceOptionsOf(options));
+                       print(result, options.json, false, report);
+                       return result.found.overlaps.empty() && result.found.failures.empty() ? 0 : 1;
+                     }},
+                    limits, out);
+    }
     if (compare->parsed()) {
       return runOne({options.first + " and " + options.second,
                      [&](std::ostream &report) {
@@ -284,6 +325,11 @@ int main(int argc, char **argv) {
                      return 0;
                    }},
                   limits, out);
+  } catch (const interrupted &stop) {
+    // A worker's progress line may be on the terminal.
+    if (isatty(STDERR_FILENO) != 0) std::cerr << "\r\033[K";
+    std::cerr << "nimbo-shape: interrupted" << std::endl;
+    return 128 + stop.signal();
   } catch (const tool_error &error) {
     return fail(error.subject(), error.what());
   } catch (const std::exception &error) {

@@ -237,6 +237,47 @@ json toJson(const DistanceReport &report) {
           {"vector", array(report.vector.XYZ())}};
 }
 
+const char *contactKindName(nimbo::ContactKind kind) {
+  switch (kind) {
+    case nimbo::ContactKind::face:
+      return "face";
+    case nimbo::ContactKind::edge:
+      return "edge";
+    default:
+      return "point";
+  }
+}
+
+json toJson(const ClashReport &report) {
+  const auto &path = report.paths;
+  const nimbo::Interferences &found = report.found;
+  json overlaps = json::array();
+  for (const nimbo::Overlap &o : found.overlaps) {
+    overlaps.push_back({{"first", path[o.first]}, {"second", path[o.second]}, {"volume", o.volume}});
+  }
+  json contacts = json::array();
+  for (const nimbo::Contact &c : found.contacts) {
+    contacts.push_back(
+        {{"first", path[c.first]}, {"second", path[c.second]}, {"kind", contactKindName(c.kind)}, {"area", c.area}});
+  }
+  json clearances = json::array();
+  for (const nimbo::Clearance &c : found.clearances) {
+    clearances.push_back({{"first", path[c.first]},
+                          {"second", path[c.second]},
+                          {"distance", c.distance},
+                          {"points", json::array({array(c.onFirst.XYZ()), array(c.onSecond.XYZ())})}});
+  }
+  json failures = json::array();
+  for (const nimbo::PairFailure &f : found.failures) {
+    failures.push_back({{"first", path[f.first]}, {"second", path[f.second]}, {"message", f.message}});
+  }
+  json skipped = json::array();
+  for (const std::size_t i : found.skipped) skipped.push_back(path[i]);
+  return {{"files", report.files},          {"parts", found.parts}, {"pairs", found.pairs},
+          {"candidates", found.candidates}, {"overlaps", overlaps}, {"contacts", contacts},
+          {"clearances", clearances},       {"failures", failures}, {"skipped", skipped}};
+}
+
 json toJson(const ConvertReport &report) {
   return {{"input", report.input},
           {"output", report.output},
@@ -290,6 +331,39 @@ void printText(const PartsReport &report, std::ostream &out) {
                     cellPoint(f.center, scale), cellPoint(f.boxMin, scale), cellPoint(f.boxMax, scale)});
   }
   printRows(rows, out);
+}
+
+void printText(const ClashReport &report, std::ostream &out) {
+  const auto &path = report.paths;
+  const nimbo::Interferences &found = report.found;
+  Rows rows;
+  for (const nimbo::Overlap &o : found.overlaps) {
+    rows.push_back({"overlap", path[o.first], path[o.second], "volume " + number(o.volume)});
+  }
+  for (const nimbo::Contact &c : found.contacts) {
+    std::string figure = contactKindName(c.kind);
+    if (c.kind == nimbo::ContactKind::face) figure += ", area " + number(c.area);
+    rows.push_back({"contact", path[c.first], path[c.second], figure});
+  }
+  for (const nimbo::Clearance &c : found.clearances) {
+    rows.push_back(
+        {"clearance", path[c.first], path[c.second],
+         "distance " + number(c.distance) + " between " + point(c.onFirst.XYZ()) + " and " + point(c.onSecond.XYZ())});
+  }
+  for (const nimbo::PairFailure &f : found.failures) {
+    rows.push_back({"failure", path[f.first], path[f.second], f.message});
+  }
+  for (const std::size_t i : found.skipped)
+    rows.push_back({"skipped", path[i], "", "holds no solid, or more than solids"});
+  printRows(rows, out);
+  if (!rows.empty()) out << '\n';
+  char summary[256];
+  std::snprintf(summary, sizeof summary,
+                "%zu parts, %zu pairs, %zu reached exact geometry: %zu overlaps, %zu contacts, %zu clearances, "
+                "%zu failures, %.2f s",
+                found.parts, found.pairs, found.candidates, found.overlaps.size(), found.contacts.size(),
+                found.clearances.size(), found.failures.size(), report.seconds);
+  out << summary << '\n';
 }
 
 void printText(const CompareReport &report, std::ostream &out) {

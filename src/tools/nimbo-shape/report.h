@@ -15,6 +15,7 @@ nlohmann::ordered_json toJson(const CompareReport &report);
 nlohmann::ordered_json toJson(const OverlapReport &report);
 nlohmann::ordered_json toJson(const DistanceReport &report);
 nlohmann::ordered_json toJson(const ConvertReport &report);
+nlohmann::ordered_json toJson(const ClashReport &report);
 
 /// One "label  value" row per figure, labels as the JSON keys; a figure the shape does not have
 /// reads "n/a".
@@ -24,3 +25,5 @@ void printText(const CompareReport &report, std::ostream &out);
 void printText(const OverlapReport &report, std::ostream &out);
 void printText(const DistanceReport &report, std::ostream &out);
 void printText(const ConvertReport &report, std::ostream &out);
+/// One row per finding, then a summary line.
+void printText(const ClashReport &report, std::ostream &out);

@@ -1,0 +1,284 @@
+// Interference of the solid parts of an assembly: a sweep over their boxes finds the pairs that can
+// meet; those are measured exactly, in parallel, the cheap distance first and the general fuse only
+// for pairs at contact distance.
+#include <nimbo/assembly/Assembly.h>
+#include <nimbo/nimbo_exception.h>
+#include <nimbo/topology/ShapeAlgorithms.h>
+
+#include <BOPAlgo_Builder.hxx>
+#include <BRepExtrema_DistShapeShape.hxx>
+#include <BRep_Builder.hxx>
+#include <Message_ProgressScope.hxx>
+#include <Precision.hxx>
+#include <Standard_Failure.hxx>
+#include <TopExp_Explorer.hxx>
+#include <TopTools_MapOfShape.hxx>
+#include <TopoDS_Compound.hxx>
+#include <TopoDS_Iterator.hxx>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cmath>
+#include <limits>
+#include <sstream>
+#include <thread>
+#include <utility>
+#include <variant>
+
+namespace nimbo {
+namespace {
+
+// Only solids have a volume to overlap: a part qualifies when it is a solid, or a compound of solids.
+bool isSolidPart(const TopoDS_Shape &shape) {
+  if (shape.IsNull()) return false;
+  if (shape.ShapeType() == TopAbs_SOLID || shape.ShapeType() == TopAbs_COMPSOLID) return true;
+  if (shape.ShapeType() != TopAbs_COMPOUND) return false;
+  TopoDS_Iterator it(shape);
+  if (!it.More()) return false;
+  for (; it.More(); it.Next()) {
+    if (!isSolidPart(it.Value())) return false;
+  }
+  return true;
+}
+
+struct Interval3 {
+  double min[3];
+  double max[3];
+};
+
+Interval3 reachOf(const TopoDS_Shape &shape) {
+  const Bnd_Box box = getShapeReach(shape);
+  if (box.IsVoid()) {
+    // Nothing to bound it by: it meets everything, and the exact tests decide.
+    const double inf = std::numeric_limits<double>::infinity();
+    return {{-inf, -inf, -inf}, {inf, inf, inf}};
+  }
+  Interval3 reach;
+  box.Get(reach.min[0], reach.min[1], reach.min[2], reach.max[0], reach.max[1], reach.max[2]);
+  return reach;
+}
+
+using Pair = std::pair<std::size_t, std::size_t>;
+
+// Sort and sweep along x: a box leaves the active list once the sweep has passed its end, so each
+// box is tested only against those it overlaps in x. Pairs come out ordered.
+std::vector<Pair> pairsThatMeet(const std::vector<Interval3> &reaches) {
+  std::vector<std::size_t> order(reaches.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::sort(order.begin(), order.end(),
+            [&](std::size_t a, std::size_t b) { return reaches[a].min[0] < reaches[b].min[0]; });
+  std::vector<Pair> pairs;
+  std::vector<std::size_t> active;
+  for (const std::size_t i : order) {
+    const Interval3 &box = reaches[i];
+    active.erase(
+        std::remove_if(active.begin(), active.end(), [&](std::size_t a) { return reaches[a].max[0] < box.min[0]; }),
+        active.end());
+    for (const std::size_t a : active) {
+      const Interval3 &other = reaches[a];
+      const bool meet = box.min[1] <= other.max[1] && other.min[1] <= box.max[1] && box.min[2] <= other.max[2] &&
+                        other.min[2] <= box.max[2];
+      if (meet) pairs.emplace_back(std::min(a, i), std::max(a, i));
+    }
+    active.push_back(i);
+  }
+  std::sort(pairs.begin(), pairs.end());
+  return pairs;
+}
+
+std::vector<Pair> allPairs(std::size_t count) {
+  std::vector<Pair> pairs;
+  for (std::size_t i = 0; i < count; ++i) {
+    for (std::size_t j = i + 1; j < count; ++j) pairs.emplace_back(i, j);
+  }
+  return pairs;
+}
+
+struct Settings {
+  double contactTolerance;
+  double clearance;
+  std::optional<double> minimumOverlap;
+};
+
+// What the fuse made of `shape`'s sub-shapes of `type`: their splits, or themselves where unsplit.
+TopTools_MapOfShape imagesOf(BOPAlgo_Builder &fuse, const TopoDS_Shape &shape, TopAbs_ShapeEnum type) {
+  TopTools_MapOfShape images;
+  for (TopExp_Explorer it(shape, type); it.More(); it.Next()) {
+    const TopTools_ListOfShape &modified = fuse.Modified(it.Current());
+    if (!modified.IsEmpty()) {
+      for (const TopoDS_Shape &image : modified) images.Add(image);
+    } else if (!fuse.IsDeleted(it.Current())) {
+      images.Add(it.Current());
+    }
+  }
+  return images;
+}
+
+// The pieces of `type` that the fuse made from both shapes: their common solids, or the faces,
+// edges and vertices they now share. Null when there are none.
+TopoDS_Shape sharedPieces(BOPAlgo_Builder &fuse, const TopoDS_Shape &first, const TopoDS_Shape &second,
+                          TopAbs_ShapeEnum type) {
+  const TopTools_MapOfShape ofFirst = imagesOf(fuse, first, type);
+  TopoDS_Compound shared;
+  BRep_Builder builder;
+  bool any = false;
+  const TopTools_MapOfShape ofSecond = imagesOf(fuse, second, type);
+  for (TopTools_MapIteratorOfMapOfShape it(ofSecond); it.More(); it.Next()) {
+    const TopoDS_Shape &image = it.Key();
+    if (!ofFirst.Contains(image)) continue;
+    if (!any) builder.MakeCompound(shared);
+    builder.Add(shared, image);
+    any = true;
+  }
+  return shared;
+}
+
+std::string errorsOf(const BOPAlgo_Builder &fuse) {
+  std::ostringstream errors;
+  fuse.DumpErrors(errors);
+  std::string text = errors.str();
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
+  return text;
+}
+
+using Finding = std::variant<std::monostate, Overlap, Contact, Clearance, PairFailure>;
+
+// Pairs at contact distance: a general fuse of the two tells touching from overlapping, through the
+// solids and faces it made from both.
+Finding fuseOf(const Part &a, std::size_t i, const Part &b, std::size_t j, double distance, const Settings &settings) {
+  BOPAlgo_Builder fuse;
+  fuse.AddArgument(a.shape);
+  fuse.AddArgument(b.shape);
+  // Instances of one product share topology, and other threads read it: the fuse must copy what it
+  // would otherwise change (tolerances, curves on the other part's surfaces).
+  fuse.SetNonDestructive(true);
+  // The pairs are the parallel work; one thread means one.
+  fuse.SetRunParallel(false);
+  // Parts apart by less than the tolerance touch only if the fuse may close that gap.
+  if (distance > Precision::Confusion()) fuse.SetFuzzyValue(settings.contactTolerance);
+  fuse.Perform();
+  if (fuse.HasErrors()) return PairFailure{i, j, "the general fuse of the two failed: " + errorsOf(fuse)};
+
+  const TopoDS_Shape common = sharedPieces(fuse, a.shape, b.shape, TopAbs_SOLID);
+  if (!common.IsNull()) {
+    const double volume = std::abs(getVolume(common));
+    const double minimum =
+        settings.minimumOverlap.value_or(1e-6 * std::min(std::abs(getVolume(a.shape)), std::abs(getVolume(b.shape))));
+    if (volume > minimum) return Overlap{i, j, volume};
+  }
+  const TopoDS_Shape faces = sharedPieces(fuse, a.shape, b.shape, TopAbs_FACE);
+  if (!faces.IsNull()) return Contact{i, j, ContactKind::face, getArea(faces)};
+  const bool edge = !sharedPieces(fuse, a.shape, b.shape, TopAbs_EDGE).IsNull();
+  return Contact{i, j, edge ? ContactKind::edge : ContactKind::point, 0.0};
+}
+
+// The exact tests on one pair, cheapest first: most pairs whose boxes meet are apart, which the
+// distance alone settles.
+Finding examine(const Part &a, std::size_t i, const Part &b, std::size_t j, const Settings &settings) {
+  try {
+    BRepExtrema_DistShapeShape extrema(a.shape, b.shape, Extrema_ExtFlag_MIN);
+    if (!extrema.IsDone() || extrema.NbSolution() == 0) {
+      return PairFailure{i, j, "the distance between the two could not be computed"};
+    }
+    const double distance = extrema.Value();
+    if (distance <= settings.contactTolerance) return fuseOf(a, i, b, j, distance, settings);
+    if (distance < settings.clearance) {
+      return Clearance{i, j, distance, extrema.PointOnShape1(1), extrema.PointOnShape2(1)};
+    }
+    return std::monostate{};
+  } catch (const Standard_Failure &failure) {
+    return PairFailure{i, j, std::string("the CAD kernel failed: ") + failure.GetMessageString()};
+  } catch (const std::exception &error) {
+    return PairFailure{i, j, error.what()};
+  }
+}
+
+// Runs work(k) for k < count on `threads` threads, each taking the next k when it is free.
+template <typename Work>
+void inParallel(std::size_t count, int threads, const Work &work) {
+  std::atomic<std::size_t> next{0};
+  const auto drain = [&] {
+    for (std::size_t k = next++; k < count; k = next++) work(k);
+  };
+  std::vector<std::thread> pool;
+  for (int t = 1; t < threads && static_cast<std::size_t>(t) < count; ++t) pool.emplace_back(drain);
+  drain();
+  for (std::thread &thread : pool) thread.join();
+}
+
+double diagonalOf(const std::vector<Interval3> &reaches) {
+  double min[3] = {0, 0, 0};
+  double max[3] = {0, 0, 0};
+  bool any = false;
+  for (const Interval3 &reach : reaches) {
+    if (std::isinf(reach.min[0])) continue;
+    for (int axis = 0; axis < 3; ++axis) {
+      min[axis] = any ? std::min(min[axis], reach.min[axis]) : reach.min[axis];
+      max[axis] = any ? std::max(max[axis], reach.max[axis]) : reach.max[axis];
+    }
+    any = true;
+  }
+  return std::hypot(max[0] - min[0], max[1] - min[1], max[2] - min[2]);
+}
+
+}  // namespace
+
+Interferences findInterferences(const std::vector<Part> &parts, const InterferenceOptions &options,
+                                const Message_ProgressRange &progress) {
+  Interferences result;
+  std::vector<std::size_t> solids;  // positions in `parts`
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    (isSolidPart(parts[i].shape) ? solids : result.skipped).push_back(i);
+  }
+  result.parts = solids.size();
+  result.pairs = solids.size() * (solids.size() - (solids.empty() ? 0 : 1)) / 2;
+
+  std::vector<Interval3> reaches;
+  for (const std::size_t i : solids) reaches.push_back(reachOf(parts[i].shape));
+  result.contactTolerance = options.contactTolerance.value_or(1e-6 * diagonalOf(reaches));
+  // Two reaches grown by half the largest distance that still counts meet when the parts may.
+  const double margin = 0.5 * std::max(result.contactTolerance, options.clearance);
+  for (Interval3 &reach : reaches) {
+    for (int axis = 0; axis < 3; ++axis) {
+      reach.min[axis] -= margin;
+      reach.max[axis] += margin;
+    }
+  }
+  const std::vector<Pair> candidates = options.broadPhase ? pairsThatMeet(reaches) : allPairs(solids.size());
+  result.candidates = candidates.size();
+
+  const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  const int threads = options.threads > 0 ? options.threads : cores;
+  const Settings settings{result.contactTolerance, options.clearance, options.minimumOverlap};
+
+  // Ranges are taken in this thread, as the scope wants; workers only close theirs.
+  Message_ProgressScope scope(progress, "Checking pairs",
+                              static_cast<double>(std::max<std::size_t>(1, candidates.size())));
+  std::vector<Message_ProgressRange> ranges;
+  ranges.reserve(candidates.size());
+  for (std::size_t k = 0; k < candidates.size(); ++k) ranges.push_back(scope.Next());
+  std::vector<Finding> findings(candidates.size());
+  std::atomic<bool> stopped{false};
+  inParallel(candidates.size(), threads, [&](std::size_t k) {
+    if (stopped || ranges[k].UserBreak()) {
+      stopped = true;
+      return;
+    }
+    const std::size_t i = solids[candidates[k].first];
+    const std::size_t j = solids[candidates[k].second];
+    findings[k] = examine(parts[i], i, parts[j], j, settings);
+    ranges[k].Close();
+  });
+  if (stopped) throw nimbo_exception("Interference check stopped before all pairs were examined");
+
+  for (Finding &finding : findings) {
+    if (auto *overlap = std::get_if<Overlap>(&finding)) result.overlaps.push_back(*overlap);
+    if (auto *contact = std::get_if<Contact>(&finding)) result.contacts.push_back(*contact);
+    if (auto *clearance = std::get_if<Clearance>(&finding)) result.clearances.push_back(*clearance);
+    if (auto *failure = std::get_if<PairFailure>(&finding)) result.failures.push_back(std::move(*failure));
+  }
+  return result;
+}
+
+}  // namespace nimbo

@@ -1,0 +1,42 @@
+// Generated assemblies for the benchmarks: a grid of parts, most apart, some touching or overlapping.
+#pragma once
+
+#include <nimbo/assembly/Assembly.h>
+
+#include <BRepPrimAPI_MakeBox.hxx>
+#include <BRepPrimAPI_MakeCylinder.hxx>
+#include <gp_Ax2.hxx>
+
+#include <string>
+#include <vector>
+
+namespace nimbo::bench {
+
+/// side^3 parts on a 20 mm pitch, each in its cell: mostly 10 mm blocks 10 mm apart, and, by a
+/// pattern that gives neighbours different kinds, one cell in 15 of each of: a pin (radius 2) whose
+/// ends touch the blocks below and above it in y, a block 1 mm too long in x that overlaps the
+/// next one, a block twice as tall in z that touches the next one by a face. About 0.23 pairs
+/// meet per part.
+inline std::vector<Part> blockGrid(int side) {
+  std::vector<Part> parts;
+  for (int i = 0; i < side; ++i) {
+    for (int j = 0; j < side; ++j) {
+      for (int k = 0; k < side; ++k) {
+        const double x = 20.0 * i, y = 20.0 * j, z = 20.0 * k;
+        const int kind = (i + 3 * j + 7 * k) % 15;
+        TopoDS_Shape shape;
+        if (kind == 3) {
+          shape = BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(x + 5, y - 10, z + 5), gp_Dir(0, 1, 0)), 2, 30).Shape();
+        } else {
+          const gp_Pnt far(x + (kind == 6 ? 21 : 10), y + 10, z + (kind == 9 ? 20 : 10));
+          shape = BRepPrimAPI_MakeBox(gp_Pnt(x, y, z), far).Shape();
+        }
+        const std::string path = "cell_" + std::to_string(i) + "_" + std::to_string(j) + "_" + std::to_string(k);
+        parts.push_back({path, kind == 3 ? "pin" : "block", shape, std::nullopt});
+      }
+    }
+  }
+  return parts;
+}
+
+}  // namespace nimbo::bench
