@@ -6,13 +6,16 @@
 #include <nimbo/topology/ShapeAlgorithms.h>
 
 #include <BOPAlgo_Builder.hxx>
+#include <BRepClass3d_SolidClassifier.hxx>
 #include <BRepExtrema_DistShapeShape.hxx>
 #include <BRep_Builder.hxx>
+#include <BRep_Tool.hxx>
 #include <Message_ProgressScope.hxx>
 #include <Precision.hxx>
 #include <Standard_Failure.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopTools_MapOfShape.hxx>
+#include <TopoDS.hxx>
 #include <TopoDS_Compound.hxx>
 #include <TopoDS_Iterator.hxx>
 
@@ -173,18 +176,87 @@ Finding fuseOf(const Part &a, std::size_t i, const Part &b, std::size_t j, doubl
   return Contact{i, j, edge ? ContactKind::edge : ContactKind::point, 0.0};
 }
 
-// The exact tests on one pair, cheapest first: most pairs whose boxes meet are apart, which the
-// distance alone settles.
-Finding examine(const Part &a, std::size_t i, const Part &b, std::size_t j, const Settings &settings) {
-  try {
-    BRepExtrema_DistShapeShape extrema(a.shape, b.shape, Extrema_ExtFlag_MIN);
-    if (!extrema.IsDone() || extrema.NbSolution() == 0) {
-      return PairFailure{i, j, "the distance between the two could not be computed"};
+// A solid part's faces, each with its reach, for narrowing the distance to where the parts are close.
+struct Faces {
+  Interval3 reach;
+  std::vector<std::pair<TopoDS_Shape, Interval3>> faces;
+};
+
+Faces facesOf(const TopoDS_Shape &shape) {
+  Faces result{reachOf(shape), {}};
+  for (TopExp_Explorer it(shape, TopAbs_FACE); it.More(); it.Next()) {
+    result.faces.emplace_back(it.Current(), reachOf(it.Current()));
+  }
+  return result;
+}
+
+bool within(const Interval3 &a, const Interval3 &b, double gap) {
+  for (int axis = 0; axis < 3; ++axis) {
+    if (a.min[axis] - gap > b.max[axis] || b.min[axis] - gap > a.max[axis]) return false;
+  }
+  return true;
+}
+
+// The faces of `from` within `gap` of some face of `to`, by their reaches; null when there are none.
+// Any two points closer than `gap` lie on such faces.
+TopoDS_Shape facesNear(const Faces &from, const Faces &to, double gap) {
+  TopoDS_Compound near;
+  BRep_Builder builder;
+  bool any = false;
+  for (const auto &[face, reach] : from.faces) {
+    if (!within(reach, to.reach, gap)) continue;
+    const bool close = std::any_of(to.faces.begin(), to.faces.end(),
+                                   [&](const auto &other) { return within(reach, other.second, gap); });
+    if (!close) continue;
+    if (!any) builder.MakeCompound(near);
+    builder.Add(near, face);
+    any = true;
+  }
+  return near;
+}
+
+// Whether `inner` lies inside `outer`, for parts whose boundaries are apart: then one point decides.
+bool liesInside(const TopoDS_Shape &inner, const Faces &innerFaces, const TopoDS_Shape &outer,
+                const Faces &outerFaces) {
+  for (int axis = 0; axis < 3; ++axis) {
+    if (innerFaces.reach.min[axis] < outerFaces.reach.min[axis] ||
+        innerFaces.reach.max[axis] > outerFaces.reach.max[axis]) {
+      return false;
     }
-    const double distance = extrema.Value();
+  }
+  const TopExp_Explorer vertex(inner, TopAbs_VERTEX);
+  if (!vertex.More()) return false;
+  const gp_Pnt point = BRep_Tool::Pnt(TopoDS::Vertex(vertex.Current()));
+  for (TopExp_Explorer solid(outer, TopAbs_SOLID); solid.More(); solid.Next()) {
+    BRepClass3d_SolidClassifier classifier(solid.Current(), point, Precision::Confusion());
+    if (classifier.State() == TopAbs_IN) return true;
+  }
+  return false;
+}
+
+// The exact tests on one pair, cheapest first: most pairs whose boxes meet are apart, which the
+// distance between their nearby faces alone settles.
+Finding examine(const Part &a, std::size_t i, const Faces &aFaces, const Part &b, std::size_t j, const Faces &bFaces,
+                const Settings &settings) {
+  try {
+    const double reach = std::max(settings.contactTolerance, settings.clearance);
+    const TopoDS_Shape aNear = facesNear(aFaces, bFaces, reach);
+    const TopoDS_Shape bNear = facesNear(bFaces, aFaces, reach);
+    std::optional<BRepExtrema_DistShapeShape> extrema;
+    if (!aNear.IsNull() && !bNear.IsNull()) {
+      extrema.emplace(aNear, bNear, Extrema_ExtFlag_MIN);
+      if (!extrema->IsDone() || extrema->NbSolution() == 0) {
+        return PairFailure{i, j, "the distance between the two could not be computed"};
+      }
+    }
+    const double distance = extrema ? extrema->Value() : std::numeric_limits<double>::infinity();
     if (distance <= settings.contactTolerance) return fuseOf(a, i, b, j, distance, settings);
+    // Boundaries apart, the parts still overlap when one holds the other.
+    if (liesInside(a.shape, aFaces, b.shape, bFaces) || liesInside(b.shape, bFaces, a.shape, aFaces)) {
+      return fuseOf(a, i, b, j, 0.0, settings);
+    }
     if (distance < settings.clearance) {
-      return Clearance{i, j, distance, extrema.PointOnShape1(1), extrema.PointOnShape2(1)};
+      return Clearance{i, j, distance, extrema->PointOnShape1(1), extrema->PointOnShape2(1)};
     }
     return std::monostate{};
   } catch (const Standard_Failure &failure) {
@@ -231,8 +303,9 @@ Interferences findInterferences(const std::vector<Part> &parts, const Interferen
   for (std::size_t i = 0; i < parts.size(); ++i) {
     (isSolidPart(parts[i].shape) ? solids : result.skipped).push_back(i);
   }
-  result.parts = solids.size();
-  result.pairs = solids.size() * (solids.size() - (solids.empty() ? 0 : 1)) / 2;
+  const std::size_t n = solids.size();
+  result.parts = n;
+  result.pairs = n < 2 ? 0 : n * (n - 1) / 2;
 
   std::vector<Interval3> reaches;
   for (const std::size_t i : solids) reaches.push_back(reachOf(parts[i].shape));
@@ -245,7 +318,7 @@ Interferences findInterferences(const std::vector<Part> &parts, const Interferen
       reach.max[axis] += margin;
     }
   }
-  const std::vector<Pair> candidates = options.broadPhase ? pairsThatMeet(reaches) : allPairs(solids.size());
+  const std::vector<Pair> candidates = options.broadPhase ? pairsThatMeet(reaches) : allPairs(n);
   result.candidates = candidates.size();
 
   const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
@@ -258,6 +331,15 @@ Interferences findInterferences(const std::vector<Part> &parts, const Interferen
   std::vector<Message_ProgressRange> ranges;
   ranges.reserve(candidates.size());
   for (std::size_t k = 0; k < candidates.size(); ++k) ranges.push_back(scope.Next());
+  // Each part's faces once, for all its pairs.
+  std::vector<Faces> faces(n);
+  std::vector<std::size_t> involved;
+  for (const Pair &pair : candidates) involved.insert(involved.end(), {pair.first, pair.second});
+  std::sort(involved.begin(), involved.end());
+  involved.erase(std::unique(involved.begin(), involved.end()), involved.end());
+  inParallel(involved.size(), threads,
+             [&](std::size_t k) { faces[involved[k]] = facesOf(parts[solids[involved[k]]].shape); });
+
   std::vector<Finding> findings(candidates.size());
   std::atomic<bool> stopped{false};
   inParallel(candidates.size(), threads, [&](std::size_t k) {
@@ -265,9 +347,10 @@ Interferences findInterferences(const std::vector<Part> &parts, const Interferen
       stopped = true;
       return;
     }
-    const std::size_t i = solids[candidates[k].first];
-    const std::size_t j = solids[candidates[k].second];
-    findings[k] = examine(parts[i], i, parts[j], j, settings);
+    const auto [first, second] = candidates[k];
+    const std::size_t i = solids[first];
+    const std::size_t j = solids[second];
+    findings[k] = examine(parts[i], i, faces[first], parts[j], j, faces[second], settings);
     ranges[k].Close();
   });
   if (stopped) throw nimbo_exception("Interference check stopped before all pairs were examined");

@@ -7,15 +7,14 @@
 #include <gtest/gtest.h>
 #include <BRepAlgoAPI_Cut.hxx>
 #include <BRepPrimAPI_MakeCylinder.hxx>
-#include <BRep_Tool.hxx>
-#include <TopExp_Explorer.hxx>
+#include <BRepTools.hxx>
 #include <TopLoc_Location.hxx>
-#include <TopoDS.hxx>
 #include <gp_Trsf.hxx>
 
 #include <cmath>
 #include <filesystem>
 #include <random>
+#include <sstream>
 #include <tuple>
 #include <vector>
 
@@ -51,6 +50,12 @@ std::vector<Row> rowsOf(const Interferences &found) {
   for (const auto &c : found.clearances) rows.emplace_back("clearance", c.first, c.second, rounded(c.distance));
   for (const auto &f : found.failures) rows.emplace_back("failure: " + f.message, f.first, f.second, 0.0);
   return rows;
+}
+
+std::string brepText(const TopoDS_Shape &shape) {
+  std::ostringstream text;
+  BRepTools::Write(shape, text);
+  return text.str();
 }
 
 // Where a second 10 mm cube lies against a first at the origin, and what the two make.
@@ -112,10 +117,12 @@ TEST(FindInterferences, BoltInAHoleOfItsDiameterTouchesWithoutOverlap) {
 // Instances of one product share its topology; examining them in parallel must leave it as it was.
 TEST(FindInterferences, InstancesOfOneProductInParallelLeaveItsTopologyAlone) {
   const TopoDS_Shape product = BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(0, 0, 0), gp_Dir(1, 0, 0)), 5, 10).Shape();
+  const std::string before = brepText(product);
   std::vector<Part> parts;
   for (int k = 0; k < 8; ++k) {
     gp_Trsf placement;
-    placement.SetTranslation(gp_Vec(10.0 * k, 0, k % 2 == 0 ? 0.0 : 0.5));  // a row, staggered
+    // A row, staggered, with gaps the contact tolerance closes (and a fuse would close by growing tolerances).
+    placement.SetTranslation(gp_Vec(10.00001 * k, 0, k % 2 == 0 ? 0.0 : 0.5));
     parts.push_back(part("pin#" + std::to_string(k + 1), product.Moved(TopLoc_Location(placement))));
   }
   InterferenceOptions one;
@@ -129,9 +136,7 @@ TEST(FindInterferences, InstancesOfOneProductInParallelLeaveItsTopologyAlone) {
   // Discs of radius 5 offset by 0.5: two circular segments' overlap.
   const double half = std::acos(0.5 / 10.0);
   EXPECT_NEAR(serial.contacts[0].area, 25 * (2 * half - std::sin(2 * half)), 1e-6);
-  for (TopExp_Explorer it(product, TopAbs_EDGE); it.More(); it.Next()) {
-    EXPECT_EQ(BRep_Tool::Tolerance(TopoDS::Edge(it.Current())), 1e-7);
-  }
+  EXPECT_EQ(brepText(product), before);  // no tolerance, curve or mesh added
 }
 
 TEST(FindInterferences, PartsWithoutSolidsAreSkipped) {
@@ -149,9 +154,9 @@ TEST(FindInterferences, BoxSweepAndThreadsGiveTheAllPairsAnswer) {
   std::mt19937 random(20261208);
   std::uniform_int_distribution<int> cell(0, 5);
   std::uniform_int_distribution<int> size(1, 2);
-  for (int round = 0; round < 3; ++round) {
+  for (int round = 0; round < 2; ++round) {
     std::vector<Part> parts;
-    for (int k = 0; k < 20; ++k) {
+    for (int k = 0; k < 18; ++k) {
       const gp_Pnt corner(5.0 * cell(random), 5.0 * cell(random), 5.0 * cell(random));
       const gp_Pnt far(corner.X() + 5.0 * size(random), corner.Y() + 5.0 * size(random),
                        corner.Z() + 5.0 * size(random));
@@ -174,6 +179,11 @@ TEST(FindInterferences, BoxSweepAndThreadsGiveTheAllPairsAnswer) {
 TEST(FindInterferences, SharedCadAssemblyGivesOneAnswerOnAnyNumberOfThreads) {
   const std::filesystem::path cad = NIMBO_SHARED_CAD_DIR;
   if (!std::filesystem::is_directory(cad)) GTEST_SKIP() << "no folder " << cad << " beside the repository";
+#ifdef NIMBO_SANITIZED
+  // Full leak stacks through the kernel make this one take minutes; the tests above run the
+  // parallel path on shared topology under the sanitizers.
+  GTEST_SKIP() << "the release build runs this one";
+#endif
   // Three instances each of one bolt and one nut product under two instances of a bracket assembly.
   const nimbo::Assembly assembly = nimbo::readAssembly((cad / "caxif_as1-tu-203_asm.stp").string());
   InterferenceOptions one;
