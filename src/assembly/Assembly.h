@@ -140,4 +140,66 @@ struct Interferences {
 Interferences findInterferences(const std::vector<Part> &parts, const InterferenceOptions &options = {},
                                 const Message_ProgressRange &progress = Message_ProgressRange());
 
+// --- Imprint ----------------------------------------------------------------
+// The solid parts fused into one conformal compound: where parts touch they share the faces of the
+// interface, so that a mesh has the same nodes on both sides, and every solid still knows its part.
+
+/// How the fuse may treat parts known to touch without crossing one another: faster, but a wrong
+/// choice gives a wrong result (which the imprint's checks then refuse).
+enum class Glue {
+  off,    ///< the general case
+  shift,  ///< faces that coincide in part
+  full,   ///< faces that coincide whole
+};
+
+struct ImprintOptions {
+  /// Overlapping parts are refused; with this each common region goes to the earlier part.
+  bool assignOverlaps = false;
+  Glue glue = Glue::off;
+  /// Gaps and overlaps narrower than this are closed by the fuse; 0 for the shapes' own tolerances.
+  double fuzzy = 0.0;
+  /// Common volume above this is an overlap; default 1e-6 of the smaller part's volume. Thinner
+  /// slivers go to the earlier part without a refusal.
+  std::optional<double> minimumOverlap;
+};
+
+/// What one solid part became.
+struct ImprintedPart {
+  std::size_t part;                    ///< its position in the parts given
+  std::vector<TopoDS_Shape> solids;    ///< in the compound
+  std::vector<TopoDS_Shape> boundary;  ///< its faces in the compound that touch no other part
+  double volume;                       ///< of its solids
+};
+
+/// The faces two touching parts now share.
+struct Interface {
+  std::size_t first;  ///< positions in the parts given, first < second
+  std::size_t second;
+  std::vector<TopoDS_Shape> faces;
+  double area;
+};
+
+/// A common region of two overlapping parts, given to the earlier one.
+struct AssignedRegion {
+  std::size_t kept;  ///< the part that holds it
+  std::size_t lost;  ///< the part it was taken from
+  double volume;
+};
+
+struct Imprint {
+  TopoDS_Shape compound;  ///< every solid once, in the order of the parts
+  std::vector<ImprintedPart> parts;
+  std::vector<Interface> interfaces;  ///< ordered by first, then second
+  std::vector<AssignedRegion> assigned;
+  std::vector<std::size_t> skipped;  ///< parts that hold something besides solids, or nothing
+};
+
+/// Fuses the solid parts (the general fuse, in parallel, leaving the parts' own shapes alone) and
+/// maps the result back onto them. Checks the result before returning it: every part keeps its
+/// volume within 1e-9 (less the regions assigned away) and the compound is valid. Throws
+/// nimbo_exception naming the pairs and their common volumes when parts overlap and
+/// `assignOverlaps` is off, and when the fuse fails, a check fails or `progress` is stopped.
+Imprint imprintAssembly(const std::vector<Part> &parts, const ImprintOptions &options = {},
+                        const Message_ProgressRange &progress = Message_ProgressRange());
+
 }  // namespace nimbo

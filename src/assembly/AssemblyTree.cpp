@@ -1,5 +1,6 @@
 // From the assembly tree of an XDE document to placed, named parts.
 #include "AssemblyTree.h"
+#include "Fusing.h"
 
 #include <BRep_Builder.hxx>
 #include <Quantity_Color.hxx>
@@ -42,13 +43,6 @@ void collectPieces(const TopoDS_Shape &shape, std::vector<TopoDS_Shape> &solids,
   }
 }
 
-TopoDS_Shape compoundOf(const std::vector<TopoDS_Shape> &shapes) {
-  TopoDS_Compound compound;
-  BRep_Builder builder;
-  builder.MakeCompound(compound);
-  for (const TopoDS_Shape &shape : shapes) builder.Add(compound, shape);
-  return compound;
-}
 
 // Some writers list a solid's shells, faces and edges beside it in the compound; those are the
 // solid's own, not more content. Keeps, in order, the pieces that no solid and no larger kept piece

@@ -1,11 +1,12 @@
 // Interference of the solid parts of an assembly: a sweep over their boxes finds the pairs that can
 // meet; those are measured exactly, in parallel, the cheap distance first and the general fuse only
 // for pairs at contact distance.
+#include "Fusing.h"
+
 #include <nimbo/assembly/Assembly.h>
 #include <nimbo/nimbo_exception.h>
 #include <nimbo/topology/ShapeAlgorithms.h>
 
-#include <BOPAlgo_Builder.hxx>
 #include <BRepClass3d_SolidClassifier.hxx>
 #include <BRepExtrema_DistShapeShape.hxx>
 #include <BRep_Builder.hxx>
@@ -17,14 +18,10 @@
 #include <TopTools_MapOfShape.hxx>
 #include <TopoDS.hxx>
 #include <TopoDS_Compound.hxx>
-#include <TopoDS_Iterator.hxx>
 
 #include <algorithm>
-#include <atomic>
-#include <cctype>
 #include <cmath>
 #include <limits>
-#include <sstream>
 #include <thread>
 #include <utility>
 #include <variant>
@@ -32,18 +29,10 @@
 namespace nimbo {
 namespace {
 
-// Only solids have a volume to overlap: a part qualifies when it is a solid, or a compound of solids.
-bool isSolidPart(const TopoDS_Shape &shape) {
-  if (shape.IsNull()) return false;
-  if (shape.ShapeType() == TopAbs_SOLID || shape.ShapeType() == TopAbs_COMPSOLID) return true;
-  if (shape.ShapeType() != TopAbs_COMPOUND) return false;
-  TopoDS_Iterator it(shape);
-  if (!it.More()) return false;
-  for (; it.More(); it.Next()) {
-    if (!isSolidPart(it.Value())) return false;
-  }
-  return true;
-}
+using detail::errorsOf;
+using detail::imagesOf;
+using detail::inParallel;
+using detail::isSolidPart;
 
 struct Interval3 {
   double min[3];
@@ -104,45 +93,22 @@ struct Settings {
   std::optional<double> minimumOverlap;
 };
 
-// What the fuse made of `shape`'s sub-shapes of `type`: their splits, or themselves where unsplit.
-TopTools_MapOfShape imagesOf(BOPAlgo_Builder &fuse, const TopoDS_Shape &shape, TopAbs_ShapeEnum type) {
-  TopTools_MapOfShape images;
-  for (TopExp_Explorer it(shape, type); it.More(); it.Next()) {
-    const TopTools_ListOfShape &modified = fuse.Modified(it.Current());
-    if (!modified.IsEmpty()) {
-      for (const TopoDS_Shape &image : modified) images.Add(image);
-    } else if (!fuse.IsDeleted(it.Current())) {
-      images.Add(it.Current());
-    }
-  }
-  return images;
-}
-
 // The pieces of `type` that the fuse made from both shapes: their common solids, or the faces,
 // edges and vertices they now share. Null when there are none.
 TopoDS_Shape sharedPieces(BOPAlgo_Builder &fuse, const TopoDS_Shape &first, const TopoDS_Shape &second,
                           TopAbs_ShapeEnum type) {
-  const TopTools_MapOfShape ofFirst = imagesOf(fuse, first, type);
+  TopTools_MapOfShape ofFirst;
+  for (const TopoDS_Shape &image : imagesOf(fuse, first, type)) ofFirst.Add(image);
   TopoDS_Compound shared;
   BRep_Builder builder;
   bool any = false;
-  const TopTools_MapOfShape ofSecond = imagesOf(fuse, second, type);
-  for (TopTools_MapIteratorOfMapOfShape it(ofSecond); it.More(); it.Next()) {
-    const TopoDS_Shape &image = it.Key();
+  for (const TopoDS_Shape &image : imagesOf(fuse, second, type)) {
     if (!ofFirst.Contains(image)) continue;
     if (!any) builder.MakeCompound(shared);
     builder.Add(shared, image);
     any = true;
   }
   return shared;
-}
-
-std::string errorsOf(const BOPAlgo_Builder &fuse) {
-  std::ostringstream errors;
-  fuse.DumpErrors(errors);
-  std::string text = errors.str();
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
-  return text;
 }
 
 using Finding = std::variant<std::monostate, Overlap, Contact, Clearance, PairFailure>;
@@ -264,19 +230,6 @@ Finding examine(const Part &a, std::size_t i, const Faces &aFaces, const Part &b
   } catch (const std::exception &error) {
     return PairFailure{i, j, error.what()};
   }
-}
-
-// Runs work(k) for k < count on `threads` threads, each taking the next k when it is free.
-template <typename Work>
-void inParallel(std::size_t count, int threads, const Work &work) {
-  std::atomic<std::size_t> next{0};
-  const auto drain = [&] {
-    for (std::size_t k = next++; k < count; k = next++) work(k);
-  };
-  std::vector<std::thread> pool;
-  for (int t = 1; t < threads && static_cast<std::size_t>(t) < count; ++t) pool.emplace_back(drain);
-  drain();
-  for (std::thread &thread : pool) thread.join();
 }
 
 double diagonalOf(const std::vector<Interval3> &reaches) {

@@ -12,12 +12,16 @@
 #include <IGESControl_Writer.hxx>
 #include <Message_ProgressIndicator.hxx>
 #include <Message_ProgressScope.hxx>
+#include <TopExp.hxx>
+#include <TopTools_IndexedDataMapOfShapeListOfShape.hxx>
+#include <TopTools_IndexedMapOfShape.hxx>
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <limits>
+#include <map>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -541,4 +545,40 @@ TEST(NimboShapeClash, SeveralFilesAreCheckedTogetherAndAnOverlapExitsOne) {
   EXPECT_EQ(missing.status, 2);
   EXPECT_EQ(missing.err.rfind("nimbo-shape: gone.step: ", 0), 0u) << missing.err;
   EXPECT_EQ(missing.out, "");
+}
+
+TEST(NimboShapeImprint, NumbersInTheReportPointAtTheWrittenCompound) {
+  TempDir dir;
+  const ToolRun run = runTool({"imprint", joint, "-o", "joint.brep", "--json"}, dir.path());
+  ASSERT_EQ(run.status, 0) << run.err;
+  const json report = json::parse(run.out);
+  EXPECT_EQ(report["solids"], 11);
+  EXPECT_EQ(report["shared_faces"], 14);
+  const TopoDS_Shape compound = readBrepFile((dir.path() / "joint.brep").string());
+  TopTools_IndexedMapOfShape solids;
+  TopTools_IndexedDataMapOfShapeListOfShape solidsOfFace;
+  TopExp::MapShapes(compound, TopAbs_SOLID, solids);
+  TopExp::MapShapesAndAncestors(compound, TopAbs_FACE, TopAbs_SOLID, solidsOfFace);
+  ASSERT_EQ(solids.Extent(), 11);
+  std::map<std::string, std::vector<int>> solidsOfPart;
+  for (const auto &part : report["parts"]) {
+    solidsOfPart[part["path"]] = part["solids"].get<std::vector<int>>();
+    EXPECT_NEAR(getVolume(solids(part["solids"][0].get<int>())), part["volume"].get<double>(), 1e-6);
+  }
+  ASSERT_EQ(report["interfaces"].size(), 14u);
+  for (const auto &interface : report["interfaces"]) {
+    double area = 0;
+    for (const int f : interface["faces"].get<std::vector<int>>()) {
+      area += getArea(solidsOfFace.FindKey(f));
+      // The face bounds one solid of each part.
+      std::vector<int> of;
+      for (const TopoDS_Shape &solid : solidsOfFace(f)) of.push_back(solids.FindIndex(solid));
+      std::sort(of.begin(), of.end());
+      EXPECT_EQ(of, (std::vector<int>{solidsOfPart[interface["first"]][0], solidsOfPart[interface["second"]][0]}));
+    }
+    EXPECT_NEAR(area, interface["area"].get<double>(), 1e-6);
+  }
+  const ToolRun step = runTool({"imprint", joint, "-o", "joint.step"}, dir.path());
+  EXPECT_EQ(step.status, 2);
+  EXPECT_EQ(step.err.rfind("nimbo-shape: joint.step: imprint writes BREP", 0), 0u) << step.err;
 }

@@ -11,8 +11,10 @@
 #include <TopTools_IndexedMapOfShape.hxx>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cmath>
+#include <filesystem>
 #include <limits>
 
 namespace {
@@ -103,34 +105,93 @@ PartsReport partsOf(const std::string &file) {
   });
 }
 
-ClashReport clashOf(const std::vector<std::string> &files, const nimbo::InterferenceOptions &options) {
-  const auto started = std::chrono::steady_clock::now();
-  ClashReport report{files, {}, {}, 0.0};
+namespace {
+
+// The parts of several files read together, each path led by its file's name when there are
+// several; two files of one name, by the name as given.
+struct FileParts {
+  std::vector<std::string> paths;
   std::vector<nimbo::Part> parts;
+};
+
+FileParts partsOfFiles(const std::vector<std::string> &files) {
+  FileParts result;
   for (const std::string &file : files) {
     checkReadableShapeFile(file);
     const nimbo::Assembly assembly = about(file, [&] {
       const Handle(TerminalProgress) progress = TerminalProgress::forStandardError("Reading " + file_name_of(file));
       return nimbo::readAssembly(file, Message_ProgressIndicator::Start(progress));
     });
-    // Parts of several files are told apart by their file's name; two files of one name, by the
-    // name as given.
     const bool same_name = std::count_if(files.begin(), files.end(), [&](const std::string &other) {
                              return file_name_of(other) == file_name_of(file);
                            }) > 1;
     const std::string prefix = files.size() == 1 ? "" : (same_name ? file : file_name_of(file)) + "/";
     for (const nimbo::Part &part : assembly.parts) {
-      report.paths.push_back(prefix + part.path);
-      parts.push_back(part);
+      result.paths.push_back(prefix + part.path);
+      result.parts.push_back(part);
+      result.parts.back().path = result.paths.back();  // the library's messages name parts by path
     }
   }
-  const std::string subject =
-      files.size() == 1 ? files.front() : "the parts of " + std::to_string(files.size()) + " files";
-  report.found = about(subject, [&] {
+  return result;
+}
+
+std::string subjectOf(const std::vector<std::string> &files) {
+  return files.size() == 1 ? files.front() : "the parts of " + std::to_string(files.size()) + " files";
+}
+
+double secondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// 1-based numbers of `shapes` in `map`.
+std::vector<int> numbersIn(const TopTools_IndexedMapOfShape &map, const std::vector<TopoDS_Shape> &shapes) {
+  std::vector<int> numbers;
+  for (const TopoDS_Shape &shape : shapes) numbers.push_back(map.FindIndex(shape));
+  return numbers;
+}
+
+}  // namespace
+
+ClashReport clashOf(const std::vector<std::string> &files, const nimbo::InterferenceOptions &options) {
+  const auto started = std::chrono::steady_clock::now();
+  FileParts read = partsOfFiles(files);
+  ClashReport report{files, std::move(read.paths), {}, 0.0};
+  report.found = about(subjectOf(files), [&] {
     const Handle(TerminalProgress) progress = TerminalProgress::forStandardError("Checking pairs");
-    return nimbo::findInterferences(parts, options, Message_ProgressIndicator::Start(progress));
+    return nimbo::findInterferences(read.parts, options, Message_ProgressIndicator::Start(progress));
   });
-  report.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  report.seconds = secondsSince(started);
+  return report;
+}
+
+ImprintReport imprintFiles(const std::vector<std::string> &files, const std::string &output,
+                           const nimbo::ImprintOptions &options) {
+  const auto started = std::chrono::steady_clock::now();
+  std::string extension = std::filesystem::path(output).extension().string();
+  for (char &c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (extension != ".brep") {
+    throw tool_error(output, "imprint writes BREP (.brep), which keeps the shared faces and their numbering");
+  }
+  checkWritablePath(output);
+  FileParts read = partsOfFiles(files);
+  ImprintReport report{files, output, std::move(read.paths), {}, 0, 0, {}, {}, 0.0};
+  report.imprint = about(subjectOf(files), [&] {
+    const Handle(TerminalProgress) progress = TerminalProgress::forStandardError("Imprinting");
+    return nimbo::imprintAssembly(read.parts, options, Message_ProgressIndicator::Start(progress));
+  });
+  writeShapeFile(report.imprint.compound, output);
+  TopTools_IndexedMapOfShape solids;
+  TopTools_IndexedMapOfShape faces;
+  TopExp::MapShapes(report.imprint.compound, TopAbs_SOLID, solids);
+  TopExp::MapShapes(report.imprint.compound, TopAbs_FACE, faces);
+  report.solids = solids.Extent();
+  for (const nimbo::ImprintedPart &part : report.imprint.parts)
+    report.part_solids.push_back(numbersIn(solids, part.solids));
+  for (const nimbo::Interface &interface : report.imprint.interfaces) {
+    report.interface_faces.push_back(numbersIn(faces, interface.faces));
+    report.shared_faces += static_cast<int>(interface.faces.size());
+  }
+  report.seconds = secondsSince(started);
   return report;
 }
 

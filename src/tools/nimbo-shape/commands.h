@@ -96,6 +96,20 @@ struct ClashReport {
   double seconds;  ///< reading and checking
 };
 
+/// What `imprint` wrote: the compound's map, with solids and faces numbered as TopExp::MapShapes
+/// numbers them (from 1) over the written compound.
+struct ImprintReport {
+  std::vector<std::string> files;
+  std::string output;
+  std::vector<std::string> paths;  ///< every part's, as in ClashReport
+  nimbo::Imprint imprint;
+  int solids;
+  int shared_faces;
+  std::vector<std::vector<int>> part_solids;      ///< by imprint.parts
+  std::vector<std::vector<int>> interface_faces;  ///< by imprint.interfaces
+  double seconds;
+};
+
 StatsReport statsOf(const std::string &file);
 PartsReport partsOf(const std::string &file);
 CompareReport compareFiles(const std::string &first, const std::string &second);
@@ -104,6 +118,10 @@ OverlapReport overlapOf(const std::string &first, const std::string &second);
 DistanceReport distanceOf(const std::string &first, const std::string &second);
 /// Reads the files' assemblies and checks all their parts against one another.
 ClashReport clashOf(const std::vector<std::string> &files, const nimbo::InterferenceOptions &options);
+/// Reads the files' assemblies, imprints their parts together and writes the compound to `output`
+/// (.brep, where the numbering holds).
+ImprintReport imprintFiles(const std::vector<std::string> &files, const std::string &output,
+                           const nimbo::ImprintOptions &options);
 /// Reads `input`, scales it about the origin unless `scale` is 1, and writes `output`. The output's
 /// format is checked before the input is read.
 ConvertReport convertFile(const std::string &input, const std::string &output, double scale);

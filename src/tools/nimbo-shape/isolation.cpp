@@ -3,6 +3,7 @@
 #include "shape_files.h"
 
 #include <Standard_Failure.hxx>
+#include <Standard_OutOfMemory.hxx>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -16,6 +17,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <new>
 #include <optional>
 #include <sstream>
@@ -113,12 +115,37 @@ std::string secondsText(double seconds) {
   return text.str();
 }
 
+// Where the worker's terminate handler sends its outcome.
+int worker_result_fd = -1;
+std::string worker_out_of_memory;  // the whole message, made beforehand: memory is short by then
+
+// The kernel sometimes runs out of memory where an exception cannot pass (a destructor, a noexcept
+// function): that is still running out of memory, not a crash.
+[[noreturn]] void onTerminate() {
+  bool memory = false;
+  try {
+    if (const std::exception_ptr pending = std::current_exception()) std::rethrow_exception(pending);
+  } catch (const std::bad_alloc &) {
+    memory = true;
+  } catch (const Standard_OutOfMemory &) {
+    memory = true;
+  } catch (...) {
+  }
+  if (!memory) std::abort();
+  writeAll(worker_result_fd, worker_out_of_memory);
+  _exit(2);
+}
+
 // In the worker: runs the work, sends its outcome and ends without the parent's exit handlers.
 [[noreturn]] void runWorker(const Work &work, const WorkLimits &limits, int result_fd, int capture_fd) {
   // The crash filter reports its dump on standard output, which is the tool's to read here.
   dup2(capture_fd, STDOUT_FILENO);
   close(capture_fd);
   limitMemory(limits.memory_bytes);
+  const std::string out_of_memory = "ran out of memory (limit " + byteSizeText(limits.memory_bytes) + ")";
+  worker_result_fd = result_fd;
+  worker_out_of_memory = encode({2, "", work.subject, out_of_memory});
+  std::set_terminate(onTerminate);
   WorkResult result;
   result.subject = work.subject;
   try {
@@ -129,7 +156,7 @@ std::string secondsText(double seconds) {
     result = {2, "", error.subject(), error.what()};
   } catch (const std::bad_alloc &) {
     result.status = 2;
-    result.problem = "ran out of memory (limit " + byteSizeText(limits.memory_bytes) + ")";
+    result.problem = out_of_memory;
   } catch (const std::exception &error) {
     result.status = 2;
     result.problem = error.what();

@@ -43,7 +43,22 @@ struct Options {
   double contact_tolerance = std::nan("");
   double min_overlap = std::nan("");
   int threads = 0;
+  // imprint
+  std::string output;
+  bool assign_overlaps = false;
+  double fuzzy = 0.0;
+  std::string glue = "off";
 };
+
+nimbo::ImprintOptions imprintOptionsOf(const Options &options) {
+  nimbo::ImprintOptions imprint;
+  imprint.assignOverlaps = options.assign_overlaps;
+  imprint.fuzzy = options.fuzzy;
+  imprint.glue = options.glue == "shift"  ? nimbo::Glue::shift
+                 : options.glue == "full" ? nimbo::Glue::full
+                                          : nimbo::Glue::off;
+  return imprint;
+}
 
 nimbo::InterferenceOptions interferenceOptionsOf(const Options &options) {
   nimbo::InterferenceOptions interference;
@@ -238,6 +253,17 @@ int main(int argc, char **argv) {
   clash->add_option("--threads", options.threads, "Pairs examined at once (default: the number of cores)")
       ->check(CLI::PositiveNumber);
 
+  CLI::App *imprint = app.add_subcommand(
+      "imprint", "Fuse the solid parts of FILE... into one conformal compound whose touching parts share faces");
+  imprint->add_option("FILE", options.files, "Shape files, imprinted together")->required();
+  imprint->add_option("-o,--output", options.output, "The compound to write (.brep)")->required();
+  imprint->add_flag("--assign-overlaps", options.assign_overlaps,
+                    "Give each common region of overlapping parts to the earlier part instead of refusing");
+  imprint->add_option("--fuzzy", options.fuzzy, "Close gaps and overlaps narrower than this, in mm")
+      ->check(CLI::NonNegativeNumber);
+  imprint->add_option("--glue", options.glue, "off, shift (faces coincide in part) or full (coincide whole)")
+      ->check(CLI::IsMember({"off", "shift", "full"}));
+
   CLI::App *compare = app.add_subcommand("compare", "Whether A and B describe the same geometry (exit 0 equal, 1 not)");
   CLI::App *overlap = app.add_subcommand("overlap", "Whether A and B have a common part (exit 0 overlap, 1 none)");
   CLI::App *distance = app.add_subcommand("distance", "Minimum distance between A and B, and its vector");
@@ -251,7 +277,7 @@ int main(int argc, char **argv) {
   convert->add_option("OUT", options.second, "Output shape file (.step, .stp, .brep)")->required();
   convert->add_option("--scale", options.scale, "Scale factor, a positive number");
 
-  for (CLI::App *command : {stats, parts, clash, compare, overlap, distance, convert}) {
+  for (CLI::App *command : {stats, parts, clash, imprint, compare, overlap, distance, convert}) {
     addOutputFlags(*command, options);
     addLimitOptions(*command, options);
   }
@@ -288,6 +314,16 @@ int main(int argc, char **argv) {
                        const ClashReport result = clashOf(options.files, interferenceOptionsOf(options));
                        print(result, options.json, false, report);
                        return result.found.overlaps.empty() && result.found.failures.empty() ? 0 : 1;
+                     }},
+                    limits, out);
+    }
+    if (imprint->parsed()) {
+      const LeftoverGuard leftovers(options.output);
+      return runOne({options.files.size() == 1 ? options.files.front() : "imprint",
+                     [&](std::ostream &report) {
+                       print(imprintFiles(options.files, options.output, imprintOptionsOf(options)), options.json,
+                             false, report);
+                       return 0;
                      }},
                     limits, out);
     }

@@ -278,6 +278,36 @@ json toJson(const ClashReport &report) {
           {"clearances", clearances},       {"failures", failures}, {"skipped", skipped}};
 }
 
+json toJson(const ImprintReport &report) {
+  const nimbo::Imprint &imprint = report.imprint;
+  json parts = json::array();
+  for (std::size_t k = 0; k < imprint.parts.size(); ++k) {
+    const nimbo::ImprintedPart &part = imprint.parts[k];
+    parts.push_back({{"path", report.paths[part.part]}, {"solids", report.part_solids[k]}, {"volume", part.volume}});
+  }
+  json interfaces = json::array();
+  for (std::size_t k = 0; k < imprint.interfaces.size(); ++k) {
+    const nimbo::Interface &interface = imprint.interfaces[k];
+    interfaces.push_back({{"first", report.paths[interface.first]},
+                          {"second", report.paths[interface.second]},
+                          {"faces", report.interface_faces[k]},
+                          {"area", interface.area}});
+  }
+  json result = {{"files", report.files},   {"output", report.output},
+                 {"solids", report.solids}, {"shared_faces", report.shared_faces},
+                 {"parts", parts},          {"interfaces", interfaces}};
+  // Only when regions were assigned, which only --assign-overlaps allows.
+  if (!imprint.assigned.empty()) {
+    json assigned = json::array();
+    for (const nimbo::AssignedRegion &region : imprint.assigned) {
+      assigned.push_back(
+          {{"kept", report.paths[region.kept]}, {"lost", report.paths[region.lost]}, {"volume", region.volume}});
+    }
+    result["assigned"] = assigned;
+  }
+  return result;
+}
+
 json toJson(const ConvertReport &report) {
   return {{"input", report.input},
           {"output", report.output},
@@ -363,6 +393,41 @@ void printText(const ClashReport &report, std::ostream &out) {
                 "%zu failures, %.2f s",
                 found.parts, found.pairs, found.candidates, found.overlaps.size(), found.contacts.size(),
                 found.clearances.size(), found.failures.size(), report.seconds);
+  out << summary << '\n';
+}
+
+std::string numbers(const std::vector<int> &values) {
+  std::string text;
+  for (const int value : values) text += (text.empty() ? "" : ",") + std::to_string(value);
+  return text;
+}
+
+void printText(const ImprintReport &report, std::ostream &out) {
+  const nimbo::Imprint &imprint = report.imprint;
+  Rows rows = {{"part", "solids", "volume", "boundary_faces"}};
+  for (std::size_t k = 0; k < imprint.parts.size(); ++k) {
+    const nimbo::ImprintedPart &part = imprint.parts[k];
+    rows.push_back({report.paths[part.part], numbers(report.part_solids[k]), number(part.volume),
+                    std::to_string(part.boundary.size())});
+  }
+  printRows(rows, out);
+  out << '\n';
+  rows = {{"interface", "faces", "area"}};
+  for (std::size_t k = 0; k < imprint.interfaces.size(); ++k) {
+    const nimbo::Interface &interface = imprint.interfaces[k];
+    rows.push_back({report.paths[interface.first] + " | " + report.paths[interface.second],
+                    numbers(report.interface_faces[k]), number(interface.area)});
+  }
+  for (const nimbo::AssignedRegion &region : imprint.assigned) {
+    rows.push_back({"assigned to " + report.paths[region.kept] + " from " + report.paths[region.lost], "",
+                    "volume " + number(region.volume)});
+  }
+  printRows(rows, out);
+  out << '\n';
+  char summary[256];
+  std::snprintf(summary, sizeof summary, "wrote %s: %d solids of %zu parts, %d shared faces in %zu interfaces, %.2f s",
+                report.output.c_str(), report.solids, imprint.parts.size(), report.shared_faces,
+                imprint.interfaces.size(), report.seconds);
   out << summary << '\n';
 }
 

@@ -16,6 +16,7 @@ nlohmann::ordered_json toJson(const OverlapReport &report);
 nlohmann::ordered_json toJson(const DistanceReport &report);
 nlohmann::ordered_json toJson(const ConvertReport &report);
 nlohmann::ordered_json toJson(const ClashReport &report);
+nlohmann::ordered_json toJson(const ImprintReport &report);
 
 /// One "label  value" row per figure, labels as the JSON keys; a figure the shape does not have
 /// reads "n/a".
@@ -27,3 +28,5 @@ void printText(const DistanceReport &report, std::ostream &out);
 void printText(const ConvertReport &report, std::ostream &out);
 /// One row per finding, then a summary line.
 void printText(const ClashReport &report, std::ostream &out);
+/// One row per part and per interface, then what was written.
+void printText(const ImprintReport &report, std::ostream &out);
