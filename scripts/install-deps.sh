@@ -10,6 +10,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   python3
   libcli11-dev nlohmann-json3-dev
+  libgmsh-dev
   parallel
 )
 

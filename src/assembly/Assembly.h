@@ -166,6 +166,7 @@ struct ImprintOptions {
 /// What one solid part became.
 struct ImprintedPart {
   std::size_t part;                    ///< its position in the parts given
+  std::string path;                    ///< the part's
   std::vector<TopoDS_Shape> solids;    ///< in the compound
   std::vector<TopoDS_Shape> boundary;  ///< its faces in the compound that touch no other part
   double volume;                       ///< of its solids

@@ -43,7 +43,6 @@ void collectPieces(const TopoDS_Shape &shape, std::vector<TopoDS_Shape> &solids,
   }
 }
 
-
 // Some writers list a solid's shells, faces and edges beside it in the compound; those are the
 // solid's own, not more content. Keeps, in order, the pieces that no solid and no larger kept piece
 // holds.

@@ -2,8 +2,8 @@
 
 #include <BRep_Builder.hxx>
 #include <TopExp_Explorer.hxx>
-#include <TopoDS_Compound.hxx>
 #include <TopTools_MapOfShape.hxx>
+#include <TopoDS_Compound.hxx>
 #include <TopoDS_Iterator.hxx>
 
 #include <cctype>

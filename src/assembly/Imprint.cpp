@@ -40,12 +40,11 @@ BOPAlgo_GlueEnum glueOf(Glue glue) {
   }
 }
 
-
 // The check compares volumes closely: the default integration, fixed per face, moves by 1e-5 when a
 // curved face is split, so this one refines each face until its error is below 1e-10.
 double volumeOf(const TopoDS_Shape &shape) {
   GProp_GProps properties;
-  BRepGProp::VolumeProperties(shape, properties, 1e-10);
+  BRepGProp::VolumeProperties(shape, properties, 1e-9);
   return std::abs(properties.Mass());
 }
 
@@ -99,7 +98,9 @@ Imprint imprintAssembly(const std::vector<Part> &parts, const ImprintOptions &op
   fuse.SetGlue(glueOf(options.glue));
   if (options.fuzzy > 0.0) fuse.SetFuzzyValue(options.fuzzy);
   if (solids.empty()) throw nimbo_exception("Nothing to imprint: no part holds a solid");
-  fuse.Perform(scope.Next(8));
+  // One part alone has nothing to share (and the fuse wants two arguments): its solids stay as
+  // they are, which the unperformed fuse's empty history gives.
+  if (solids.size() > 1) fuse.Perform(scope.Next(8));
   checkStop(scope);
   if (fuse.HasErrors()) {
     throw nimbo_exception("The general fuse of " + std::to_string(solids.size()) +
@@ -144,7 +145,7 @@ Imprint imprintAssembly(const std::vector<Part> &parts, const ImprintOptions &op
   std::map<std::size_t, std::size_t> slot;  // part position -> index in result.parts
   for (const std::size_t i : solids) {
     slot[i] = result.parts.size();
-    result.parts.push_back({i, {}, {}, 0.0});
+    result.parts.push_back({i, parts[i].path, {}, {}, 0.0});
   }
   std::vector<TopoDS_Shape> all;
   for (int index = 1; index <= pieces.Extent(); ++index) {

@@ -39,4 +39,20 @@ inline std::vector<Part> blockGrid(int side) {
   return parts;
 }
 
+/// side^3 blocks of 10 mm, each touching its neighbours by whole faces.
+inline std::vector<Part> touchingGrid(int side) {
+  std::vector<Part> parts;
+  for (int i = 0; i < side; ++i) {
+    for (int j = 0; j < side; ++j) {
+      for (int k = 0; k < side; ++k) {
+        const gp_Pnt corner(10.0 * i, 10.0 * j, 10.0 * k);
+        const TopoDS_Shape block =
+            BRepPrimAPI_MakeBox(corner, gp_Pnt(corner.X() + 10, corner.Y() + 10, corner.Z() + 10)).Shape();
+        parts.push_back({"block_" + std::to_string(parts.size()), "block", block, std::nullopt});
+      }
+    }
+  }
+  return parts;
+}
+
 }  // namespace nimbo::bench

@@ -582,3 +582,24 @@ TEST(NimboShapeImprint, NumbersInTheReportPointAtTheWrittenCompound) {
   EXPECT_EQ(step.status, 2);
   EXPECT_EQ(step.err.rfind("nimbo-shape: joint.step: imprint writes BREP", 0), 0u) << step.err;
 }
+
+TEST(NimboShapeMesh, WritesTheMeshAndReportsEveryPartAndInterface) {
+#ifndef NIMBO_HAVE_MESH
+  GTEST_SKIP() << "built without Gmsh";
+#endif
+  TempDir dir;
+  const ToolRun run = runTool({"mesh", joint, "-o", "joint.msh", "--size", "8", "--json"}, dir.path());
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  const json report = json::parse(run.out);
+  ASSERT_EQ(report["parts"].size(), 11u);
+  for (const auto &part : report["parts"]) EXPECT_GT(part["elements"].get<int>(), 0) << part;
+  ASSERT_EQ(report["interfaces"].size(), 14u);
+  EXPECT_EQ(report["interfaces"][0]["name"], "bolted_joint/plate | bolted_joint/left/bracket");
+  for (const auto &interface : report["interfaces"]) EXPECT_GT(interface["nodes"].get<int>(), 2) << interface;
+  std::vector<std::string> left;
+  for (const auto &entry : fs::directory_iterator(dir.path())) left.push_back(entry.path().filename().string());
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{".stderr", ".stdout", "joint.msh"}));
+  EXPECT_EQ(readText(dir.path() / "joint.msh").rfind("$MeshFormat\n4.1 ", 0), 0u);
+}

@@ -139,6 +139,20 @@ std::string subjectOf(const std::vector<std::string> &files) {
   return files.size() == 1 ? files.front() : "the parts of " + std::to_string(files.size()) + " files";
 }
 
+std::string extensionOf(const std::string &path) {
+  std::string extension = std::filesystem::path(path).extension().string();
+  for (char &c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return extension;
+}
+
+nimbo::Imprint imprintOf(const std::vector<std::string> &files, const std::vector<nimbo::Part> &parts,
+                         const nimbo::ImprintOptions &options) {
+  return about(subjectOf(files), [&] {
+    const Handle(TerminalProgress) progress = TerminalProgress::forStandardError("Imprinting");
+    return nimbo::imprintAssembly(parts, options, Message_ProgressIndicator::Start(progress));
+  });
+}
+
 double secondsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
@@ -167,18 +181,13 @@ ClashReport clashOf(const std::vector<std::string> &files, const nimbo::Interfer
 ImprintReport imprintFiles(const std::vector<std::string> &files, const std::string &output,
                            const nimbo::ImprintOptions &options) {
   const auto started = std::chrono::steady_clock::now();
-  std::string extension = std::filesystem::path(output).extension().string();
-  for (char &c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  if (extension != ".brep") {
+  if (extensionOf(output) != ".brep") {
     throw tool_error(output, "imprint writes BREP (.brep), which keeps the shared faces and their numbering");
   }
   checkWritablePath(output);
   FileParts read = partsOfFiles(files);
   ImprintReport report{files, output, std::move(read.paths), {}, 0, 0, {}, {}, 0.0};
-  report.imprint = about(subjectOf(files), [&] {
-    const Handle(TerminalProgress) progress = TerminalProgress::forStandardError("Imprinting");
-    return nimbo::imprintAssembly(read.parts, options, Message_ProgressIndicator::Start(progress));
-  });
+  report.imprint = imprintOf(files, read.parts, options);
   writeShapeFile(report.imprint.compound, output);
   TopTools_IndexedMapOfShape solids;
   TopTools_IndexedMapOfShape faces;
@@ -194,6 +203,36 @@ ImprintReport imprintFiles(const std::vector<std::string> &files, const std::str
   report.seconds = secondsSince(started);
   return report;
 }
+
+#ifdef NIMBO_HAVE_MESH
+MeshReport meshFiles(const std::vector<std::string> &files, const std::string &output,
+                     const nimbo::ImprintOptions &imprint, double size, int order, bool verbose) {
+  const auto started = std::chrono::steady_clock::now();
+  if (extensionOf(output) != ".msh") throw tool_error(output, "mesh writes Gmsh's format (.msh)");
+  if (!std::filesystem::is_directory(std::filesystem::path(output).parent_path().empty()
+                                         ? std::filesystem::path(".")
+                                         : std::filesystem::path(output).parent_path())) {
+    throw tool_error(output, "the folder to write it in does not exist");
+  }
+  const FileParts read = partsOfFiles(files);
+  const nimbo::Imprint imprinted = imprintOf(files, read.parts, imprint);
+  MeshReport report{files, output, imprinted.parts.size(), {}, secondsSince(started), 0.0};
+  const auto meshing = std::chrono::steady_clock::now();
+  nimbo::MeshOptions options;
+  options.size = size;
+  options.order = order;
+  options.verbose = verbose;
+  report.summary = about(subjectOf(files), [&] {
+    const Handle(TerminalProgress) progress = TerminalProgress::forStandardError("Meshing");
+    return nimbo::meshAssembly(imprinted, output, options, Message_ProgressIndicator::Start(progress));
+  });
+  TopTools_IndexedMapOfShape solids;
+  TopExp::MapShapes(imprinted.compound, TopAbs_SOLID, solids);
+  report.solids = static_cast<std::size_t>(solids.Extent());
+  report.mesh_seconds = secondsSince(meshing);
+  return report;
+}
+#endif
 
 CompareReport compareFiles(const std::string &first, const std::string &second) {
   const TopoDS_Shape first_shape = readShapeFile(first);

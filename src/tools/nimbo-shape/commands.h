@@ -2,6 +2,7 @@
 #pragma once
 
 #include <nimbo/assembly/Assembly.h>
+#include <nimbo/mesh/Mesh.h>
 #include <nimbo/topology/ShapeAlgorithms.h>
 
 #include <TopAbs_ShapeEnum.hxx>
@@ -110,6 +111,16 @@ struct ImprintReport {
   double seconds;
 };
 
+/// What `mesh` wrote (built where Gmsh is; the header itself needs no Gmsh).
+struct MeshReport {
+  std::vector<std::string> files;
+  std::string output;
+  std::size_t solids;
+  nimbo::MeshSummary summary;
+  double imprint_seconds;
+  double mesh_seconds;
+};
+
 StatsReport statsOf(const std::string &file);
 PartsReport partsOf(const std::string &file);
 CompareReport compareFiles(const std::string &first, const std::string &second);
@@ -122,6 +133,9 @@ ClashReport clashOf(const std::vector<std::string> &files, const nimbo::Interfer
 /// (.brep, where the numbering holds).
 ImprintReport imprintFiles(const std::vector<std::string> &files, const std::string &output,
                            const nimbo::ImprintOptions &options);
+/// Reads, imprints and meshes the files' parts with Gmsh into `output` (.msh).
+MeshReport meshFiles(const std::vector<std::string> &files, const std::string &output,
+                     const nimbo::ImprintOptions &imprint, double size, int order, bool verbose);
 /// Reads `input`, scales it about the origin unless `scale` is 1, and writes `output`. The output's
 /// format is checked before the input is read.
 ConvertReport convertFile(const std::string &input, const std::string &output, double scale);

@@ -48,6 +48,9 @@ struct Options {
   bool assign_overlaps = false;
   double fuzzy = 0.0;
   std::string glue = "off";
+  // mesh
+  double size = 0.0;
+  int order = 1;
 };
 
 nimbo::ImprintOptions imprintOptionsOf(const Options &options) {
@@ -264,6 +267,19 @@ int main(int argc, char **argv) {
   imprint->add_option("--glue", options.glue, "off, shift (faces coincide in part) or full (coincide whole)")
       ->check(CLI::IsMember({"off", "shift", "full"}));
 
+#ifdef NIMBO_HAVE_MESH
+  CLI::App *mesh = app.add_subcommand("mesh", "Imprint the solid parts of FILE... and mesh them with Gmsh (.msh 4.1)");
+  mesh->add_option("FILE", options.files, "Shape files, meshed together")->required();
+  mesh->add_option("-o,--output", options.output, "The mesh to write (.msh)")->required();
+  mesh->add_option("--size", options.size, "Largest element size in mm (default: Gmsh's, from the model's size)")
+      ->check(CLI::PositiveNumber);
+  mesh->add_option("--order", options.order, "1 for linear elements, 2 for quadratic")->check(CLI::Range(1, 2));
+  mesh->add_flag("--assign-overlaps", options.assign_overlaps,
+                 "Give each common region of overlapping parts to the earlier part instead of refusing");
+#else
+  CLI::App *mesh = nullptr;
+#endif
+
   CLI::App *compare = app.add_subcommand("compare", "Whether A and B describe the same geometry (exit 0 equal, 1 not)");
   CLI::App *overlap = app.add_subcommand("overlap", "Whether A and B have a common part (exit 0 overlap, 1 none)");
   CLI::App *distance = app.add_subcommand("distance", "Minimum distance between A and B, and its vector");
@@ -277,7 +293,8 @@ int main(int argc, char **argv) {
   convert->add_option("OUT", options.second, "Output shape file (.step, .stp, .brep)")->required();
   convert->add_option("--scale", options.scale, "Scale factor, a positive number");
 
-  for (CLI::App *command : {stats, parts, clash, imprint, compare, overlap, distance, convert}) {
+  for (CLI::App *command : {stats, parts, clash, imprint, mesh, compare, overlap, distance, convert}) {
+    if (command == nullptr) continue;
     addOutputFlags(*command, options);
     addLimitOptions(*command, options);
   }
@@ -327,6 +344,19 @@ int main(int argc, char **argv) {
                      }},
                     limits, out);
     }
+#ifdef NIMBO_HAVE_MESH
+    if (mesh->parsed()) {
+      const LeftoverGuard leftovers(options.output);
+      return runOne({options.files.size() == 1 ? options.files.front() : "mesh",
+                     [&](std::ostream &report) {
+                       print(meshFiles(options.files, options.output, imprintOptionsOf(options), options.size,
+                                       options.order, options.verbose),
+                             options.json, false, report);
+                       return 0;
+                     }},
+                    limits, out);
+    }
+#endif
     if (compare->parsed()) {
       return runOne({options.first + " and " + options.second,
                      [&](std::ostream &report) {

@@ -308,6 +308,26 @@ json toJson(const ImprintReport &report) {
   return result;
 }
 
+json toJson(const MeshReport &report) {
+  json parts = json::array();
+  for (const nimbo::MeshedPart &part : report.summary.parts) {
+    parts.push_back({{"path", part.path}, {"elements", part.elements}, {"nodes", part.nodes}});
+  }
+  json interfaces = json::array();
+  for (const nimbo::MeshedInterface &interface : report.summary.interfaces) {
+    interfaces.push_back({{"name", interface.name}, {"nodes", interface.nodes}});
+  }
+  return {{"files", report.files},
+          {"output", report.output},
+          {"solids", report.solids},
+          {"nodes", report.summary.nodes},
+          {"elements", report.summary.elements},
+          {"parts", parts},
+          {"interfaces", interfaces},
+          {"imprint_seconds", report.imprint_seconds},
+          {"mesh_seconds", report.mesh_seconds}};
+}
+
 json toJson(const ConvertReport &report) {
   return {{"input", report.input},
           {"output", report.output},
@@ -428,6 +448,27 @@ void printText(const ImprintReport &report, std::ostream &out) {
   std::snprintf(summary, sizeof summary, "wrote %s: %d solids of %zu parts, %d shared faces in %zu interfaces, %.2f s",
                 report.output.c_str(), report.solids, imprint.parts.size(), report.shared_faces,
                 imprint.interfaces.size(), report.seconds);
+  out << summary << '\n';
+}
+
+void printText(const MeshReport &report, std::ostream &out) {
+  Rows rows = {{"part", "elements", "nodes"}};
+  for (const nimbo::MeshedPart &part : report.summary.parts) {
+    rows.push_back({part.path, std::to_string(part.elements), std::to_string(part.nodes)});
+  }
+  printRows(rows, out);
+  out << '\n';
+  rows = {{"interface", "nodes"}};
+  for (const nimbo::MeshedInterface &interface : report.summary.interfaces) {
+    rows.push_back({interface.name, std::to_string(interface.nodes)});
+  }
+  printRows(rows, out);
+  out << '\n';
+  char summary[320];
+  std::snprintf(summary, sizeof summary,
+                "wrote %s: %zu nodes, %zu volume elements in %zu parts, %zu interfaces; imprint %.2f s, mesh %.2f s",
+                report.output.c_str(), report.summary.nodes, report.summary.elements, report.summary.parts.size(),
+                report.summary.interfaces.size(), report.imprint_seconds, report.mesh_seconds);
   out << summary << '\n';
 }
 

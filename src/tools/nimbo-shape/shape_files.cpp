@@ -118,7 +118,7 @@ LeftoverGuard::LeftoverGuard(const std::string &output)
 LeftoverGuard::~LeftoverGuard() {
   for (const fs::path &file : temporaries()) {
     std::error_code ignored;
-    if (before_.count(file) == 0) fs::remove(file, ignored);
+    if (before_.count(file) == 0) fs::remove_all(file, ignored);  // the mesher's is a folder
   }
 }
 

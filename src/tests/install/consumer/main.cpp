@@ -7,6 +7,9 @@
 #include <nimbo/environment_variables.h>
 #include <nimbo/nimbo_exception.h>
 #include <nimbo/topology/ShapeAlgorithms.h>
+#if __has_include(<nimbo/mesh/Mesh.h>)  // installed where Gmsh is
+#include <nimbo/mesh/Mesh.h>
+#endif
 
 #include <BRepPrimAPI_MakeBox.hxx>
 

@@ -1,0 +1,84 @@
+// imprintAssembly of grids of 27, 125 and 1000 blocks that touch by faces, and of the bolted-joint
+// sample, beside Gmsh's own fragment of the same parts through its API: what a user of Gmsh has.
+#include "bench_assemblies.h"
+
+#include <benchmark/benchmark.h>
+#include <gmsh.h>
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::vector<nimbo::Part> &parts(benchmark::State &state) {
+  static std::map<int, std::vector<nimbo::Part>> cache;
+  const int count = static_cast<int>(state.range(0));
+  auto found = cache.find(count);
+  if (found != cache.end()) return found->second;
+  std::vector<nimbo::Part> made;
+  if (count == 0) {
+    made = nimbo::readAssembly(std::string(NIMBO_SAMPLES_DIR) + "/bolted_joint.step").parts;
+  } else if (count == 18) {
+    const std::string file = std::string(NIMBO_SAMPLES_DIR) + "/../../shared/cad/caxif_as1-tu-203_asm.stp";
+    if (!std::filesystem::exists(file))
+      state.SkipWithError("no ../shared/cad beside the repository");
+    else
+      made = nimbo::readAssembly(file).parts;
+  } else {
+    int side = 1;
+    while (side * side * side < count) ++side;
+    made = nimbo::bench::touchingGrid(side);
+  }
+  return cache.emplace(count, std::move(made)).first->second;
+}
+
+// Argument 0 is the sample joint (11 parts), 18 the bolted assembly caxif_as1 of ../shared/cad, others
+// the block grids.
+void sizes(benchmark::internal::Benchmark *b) {
+  b->Arg(0)->Arg(18)->Arg(27)->Arg(125)->Arg(1000)->Unit(benchmark::kMillisecond);
+}
+
+void BM_Imprint(benchmark::State &state) {
+  const std::vector<nimbo::Part> &given = parts(state);
+  if (given.empty()) return;
+  std::size_t shared = 0;
+  for (auto _ : state) {
+    const nimbo::Imprint imprint = nimbo::imprintAssembly(given);
+    shared = 0;
+    for (const nimbo::Interface &interface : imprint.interfaces) shared += interface.faces.size();
+  }
+  state.counters["shared_faces"] = static_cast<double>(shared);
+}
+BENCHMARK(BM_Imprint)->Apply(sizes);
+
+// The parts handed to Gmsh in memory and fragmented with its defaults.
+void BM_Imprint_baseline(benchmark::State &state) {
+  const std::vector<nimbo::Part> &given = parts(state);
+  if (given.empty()) return;
+  std::size_t volumes = 0;
+  for (auto _ : state) {
+    gmsh::initialize(0, nullptr, false);
+    gmsh::option::setNumber("General.Terminal", 0);
+    gmsh::model::add("baseline");
+    gmsh::vectorpair all;
+    for (const nimbo::Part &part : given) {
+      gmsh::vectorpair imported;
+      gmsh::model::occ::importShapesNativePointer(&part.shape, imported, true);
+      all.insert(all.end(), imported.begin(), imported.end());
+    }
+    gmsh::vectorpair out;
+    std::vector<gmsh::vectorpair> map;
+    gmsh::model::occ::fragment(all, {}, out, map);
+    gmsh::model::occ::synchronize();
+    gmsh::vectorpair entities;
+    gmsh::model::getEntities(entities, 3);
+    volumes = entities.size();
+    gmsh::finalize();
+  }
+  state.counters["volumes"] = static_cast<double>(volumes);
+}
+BENCHMARK(BM_Imprint_baseline)->Apply(sizes);
+
+}  // namespace
