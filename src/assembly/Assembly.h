@@ -197,7 +197,8 @@ struct Imprint {
 
 /// Fuses the solid parts (the general fuse, in parallel, leaving the parts' own shapes alone) and
 /// maps the result back onto them. Checks the result before returning it: every part keeps its
-/// volume within 1e-9 (less the regions assigned away) and the compound is valid. Throws
+/// volume (less the regions assigned away) within 1e-9 of it, or within its area times its largest
+/// tolerance where that is more, and the compound is valid. Throws
 /// nimbo_exception naming the pairs and their common volumes when parts overlap and
 /// `assignOverlaps` is off, and when the fuse fails, a check fails or `progress` is stopped.
 Imprint imprintAssembly(const std::vector<Part> &parts, const ImprintOptions &options = {},

@@ -40,24 +40,35 @@ void sizes(benchmark::internal::Benchmark *b) {
   b->Arg(0)->Arg(18)->Arg(27)->Arg(125)->Arg(1000)->Unit(benchmark::kMillisecond);
 }
 
-void BM_Imprint(benchmark::State &state) {
+void run(benchmark::State &state, const nimbo::ImprintOptions &options) {
   const std::vector<nimbo::Part> &given = parts(state);
   if (given.empty()) return;
   std::size_t shared = 0;
   for (auto _ : state) {
-    const nimbo::Imprint imprint = nimbo::imprintAssembly(given);
+    const nimbo::Imprint imprint = nimbo::imprintAssembly(given, options);
     shared = 0;
     for (const nimbo::Interface &interface : imprint.interfaces) shared += interface.faces.size();
   }
   state.counters["shared_faces"] = static_cast<double>(shared);
 }
+
+void BM_Imprint(benchmark::State &state) { run(state, {}); }
 BENCHMARK(BM_Imprint)->Apply(sizes);
+
+// The grid's blocks meet by whole faces, which the full glue is for.
+void BM_ImprintGlueFull(benchmark::State &state) {
+  nimbo::ImprintOptions options;
+  options.glue = nimbo::Glue::full;
+  run(state, options);
+}
+BENCHMARK(BM_ImprintGlueFull)->Arg(27)->Arg(125)->Arg(1000)->Unit(benchmark::kMillisecond);
 
 // The parts handed to Gmsh in memory and fragmented with its defaults.
 void BM_Imprint_baseline(benchmark::State &state) {
   const std::vector<nimbo::Part> &given = parts(state);
   if (given.empty()) return;
   std::size_t volumes = 0;
+  std::size_t shared = 0;
   for (auto _ : state) {
     gmsh::initialize(0, nullptr, false);
     gmsh::option::setNumber("General.Terminal", 0);
@@ -75,9 +86,17 @@ void BM_Imprint_baseline(benchmark::State &state) {
     gmsh::vectorpair entities;
     gmsh::model::getEntities(entities, 3);
     volumes = entities.size();
+    gmsh::model::getEntities(entities, 2);
+    shared = 0;
+    for (const auto &[dim, tag] : entities) {
+      std::vector<int> up, down;
+      gmsh::model::getAdjacencies(dim, tag, up, down);
+      if (up.size() == 2) ++shared;
+    }
     gmsh::finalize();
   }
   state.counters["volumes"] = static_cast<double>(volumes);
+  state.counters["shared_faces"] = static_cast<double>(shared);
 }
 BENCHMARK(BM_Imprint_baseline)->Apply(sizes);
 
