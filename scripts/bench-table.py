@@ -24,7 +24,9 @@ def figures(report):
 
 
 def split_baseline(name):
-    """("BM_X/10", False) for "BM_X/10", ("BM_X/10", True) for "BM_X_baseline/10"."""
+    """("BM_X/10", False) for "BM_X/10", ("BM_X/10", True) for "BM_X_baseline/10"; a case's own
+    repetition count ("/repeats:1") is not part of its name."""
+    name = "/".join(part for part in name.split("/") if not part.startswith("repeats:"))
     function, slash, arguments = name.partition("/")
     if function.endswith(SUFFIX):
         return function[: -len(SUFFIX)] + slash + arguments, True

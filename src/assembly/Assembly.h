@@ -4,7 +4,9 @@
 #include <Message_ProgressRange.hxx>
 #include <TopAbs_ShapeEnum.hxx>
 #include <TopoDS_Shape.hxx>
+#include <gp_Dir.hxx>
 #include <gp_Pnt.hxx>
+#include <gp_Vec.hxx>
 
 #include <cstddef>
 #include <optional>
@@ -203,5 +205,53 @@ struct Imprint {
 /// `assignOverlaps` is off, and when the fuse fails, a check fails or `progress` is stopped.
 Imprint imprintAssembly(const std::vector<Part> &parts, const ImprintOptions &options = {},
                         const Message_ProgressRange &progress = Message_ProgressRange());
+
+// --- Revision diff -----------------------------------------------------------
+// Which parts of two revisions of an assembly are the same geometry, in place or moved, which were
+// edited, and which came or went. Parts are named by their positions in the lists given.
+
+/// A part of `after` and the part of `before` it matches.
+struct PartMatch {
+  std::size_t before;
+  std::size_t after;
+};
+
+/// A part carried by a rigid motion: p -> rotation(p) + translation, the rotation about an axis
+/// through the origin.
+struct Motion {
+  std::size_t before;
+  std::size_t after;
+  gp_Vec translation;
+  gp_Dir axis;   ///< (0, 0, 1) when there is no rotation
+  double angle;  ///< in degrees, in [0, 180]
+};
+
+/// A part whose geometry changed but which kept its path (or its name).
+struct Modification {
+  std::size_t before;
+  std::size_t after;
+  double volumeBefore;
+  double volumeAfter;
+  double added;    ///< the volume of after less before
+  double removed;  ///< the volume of before less after
+};
+
+struct AssemblyDiff {
+  std::vector<PartMatch> unchanged;  ///< equal in place (areShapesEqual both ways), renamed or not
+  std::vector<PartMatch> renamed;    ///< those of `unchanged` whose path differs
+  std::vector<Motion> moved;
+  std::vector<Modification> modified;
+  std::vector<std::size_t> added;    ///< positions in `after`
+  std::vector<std::size_t> removed;  ///< positions in `before`
+};
+
+/// Classifies every part of both revisions. Geometry decides first and one to one (nearest first):
+/// a part equal in place to an old part is unchanged; one equal after a rigid motion, found from
+/// the centres of mass and principal axes and confirmed by areShapesEqual, is moved. Of the rest,
+/// parts that keep their path, or else their name, are modified; the others are added or removed.
+/// Parts are indexed by their measure, so only parts that can be equal are compared. Meshes the
+/// parts it compares, as areShapesEqual does. Throws nimbo_exception when a Boolean of a modified
+/// part fails.
+AssemblyDiff diffAssemblies(const std::vector<Part> &before, const std::vector<Part> &after);
 
 }  // namespace nimbo

@@ -603,3 +603,23 @@ TEST(NimboShapeMesh, WritesTheMeshAndReportsEveryPartAndInterface) {
   EXPECT_EQ(left, (std::vector<std::string>{".stderr", ".stdout", "joint.msh"}));
   EXPECT_EQ(readText(dir.path() / "joint.msh").rfind("$MeshFormat\n4.1 ", 0), 0u);
 }
+
+TEST(NimboShapeDiff, ExitStatusAndJsonFollowWhatChanged) {
+  TempDir dir;
+  const ToolRun same = runTool({"diff", joint, joint}, dir.path());
+  EXPECT_EQ(same.status, 0) << same.err;
+  EXPECT_EQ(same.out.rfind("11 unchanged (0 renamed), 0 moved, 0 modified, 0 added, 0 removed, ", 0), 0u) << same.out;
+
+  writeBrepFile(box({0, 0, 0}, {10, 10, 10}), dir.path() / "before.brep");
+  writeBrepFile(box({0, 0, 5}, {10, 10, 15}), dir.path() / "after.brep");
+  const ToolRun run = runTool({"diff", "--json", "before.brep", "after.brep"}, dir.path());
+  EXPECT_EQ(run.status, 1) << run.err;
+  const nlohmann::ordered_json report = nlohmann::ordered_json::parse(run.out);
+  std::vector<std::string> keys;
+  for (const auto &item : report.items()) keys.push_back(item.key());
+  EXPECT_EQ(keys, (std::vector<std::string>{"before", "after", "unchanged", "renamed", "moved", "modified", "added",
+                                            "removed"}));
+  ASSERT_EQ(report["moved"].size(), 1u) << report;
+  EXPECT_NEAR(report["moved"][0]["translation"][2].get<double>(), 5, 1e-9);
+  EXPECT_EQ(report["moved"][0]["angle"], 0.0);
+}

@@ -204,6 +204,17 @@ ImprintReport imprintFiles(const std::vector<std::string> &files, const std::str
   return report;
 }
 
+DiffReport diffFiles(const std::string &before, const std::string &after) {
+  const auto started = std::chrono::steady_clock::now();
+  // Each revision alone: its paths are its own, without a file name in front.
+  const FileParts old = partsOfFiles({before});
+  const FileParts now = partsOfFiles({after});
+  DiffReport report{before, after, old.paths, now.paths, {}, 0.0};
+  report.diff = about(pairName(before, after), [&] { return nimbo::diffAssemblies(old.parts, now.parts); });
+  report.seconds = secondsSince(started);
+  return report;
+}
+
 #ifdef NIMBO_HAVE_MESH
 MeshReport meshFiles(const std::vector<std::string> &files, const std::string &output,
                      const nimbo::ImprintOptions &imprint, double size, int order, bool verbose) {

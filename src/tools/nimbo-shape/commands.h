@@ -121,6 +121,16 @@ struct MeshReport {
   double mesh_seconds;
 };
 
+/// What `diff` found between two revisions.
+struct DiffReport {
+  std::string before;
+  std::string after;
+  std::vector<std::string> before_paths;
+  std::vector<std::string> after_paths;
+  nimbo::AssemblyDiff diff;
+  double seconds;
+};
+
 StatsReport statsOf(const std::string &file);
 PartsReport partsOf(const std::string &file);
 CompareReport compareFiles(const std::string &first, const std::string &second);
@@ -136,6 +146,8 @@ ImprintReport imprintFiles(const std::vector<std::string> &files, const std::str
 /// Reads, imprints and meshes the files' parts with Gmsh into `output` (.msh).
 MeshReport meshFiles(const std::vector<std::string> &files, const std::string &output,
                      const nimbo::ImprintOptions &imprint, double size, int order, bool verbose);
+/// Reads both revisions and classifies their parts.
+DiffReport diffFiles(const std::string &before, const std::string &after);
 /// Reads `input`, scales it about the origin unless `scale` is 1, and writes `output`. The output's
 /// format is checked before the input is read.
 ConvertReport convertFile(const std::string &input, const std::string &output, double scale);

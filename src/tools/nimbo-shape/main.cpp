@@ -225,8 +225,9 @@ int main(int argc, char **argv) {
   app.set_version_flag("--version", std::string("nimbo-shape ") + NIMBO_VERSION);
   app.require_subcommand(1);
   app.footer(
-      "Exit status: 0 success, equal or overlapping (clash: nothing overlaps); 1 not equal or not\n"
-      "overlapping (clash: some parts overlap or could not be checked); 2 error.\n"
+      "Exit status: 0 success, equal or overlapping (clash: nothing overlaps; diff: nothing changed);\n"
+      "1 not equal or not overlapping (clash: some parts overlap or could not be checked; diff: some\n"
+      "part changed); 2 error.\n"
       "Files are read by extension: .step/.stp, .iges/.igs, .brep. stats and parts take several files\n"
       "and folders (searched for those extensions) and run them in parallel worker processes.");
   Options options;
@@ -280,6 +281,11 @@ int main(int argc, char **argv) {
   CLI::App *mesh = nullptr;
 #endif
 
+  CLI::App *diff = app.add_subcommand(
+      "diff", "Which parts of BEFORE are unchanged, moved, modified or removed in AFTER, and which were added");
+  diff->add_option("BEFORE", options.first, "The earlier revision")->required();
+  diff->add_option("AFTER", options.second, "The later revision")->required();
+
   CLI::App *compare = app.add_subcommand("compare", "Whether A and B describe the same geometry (exit 0 equal, 1 not)");
   CLI::App *overlap = app.add_subcommand("overlap", "Whether A and B have a common part (exit 0 overlap, 1 none)");
   CLI::App *distance = app.add_subcommand("distance", "Minimum distance between A and B, and its vector");
@@ -293,7 +299,7 @@ int main(int argc, char **argv) {
   convert->add_option("OUT", options.second, "Output shape file (.step, .stp, .brep)")->required();
   convert->add_option("--scale", options.scale, "Scale factor, a positive number");
 
-  for (CLI::App *command : {stats, parts, clash, imprint, mesh, compare, overlap, distance, convert}) {
+  for (CLI::App *command : {stats, parts, clash, imprint, mesh, diff, compare, overlap, distance, convert}) {
     if (command == nullptr) continue;
     addOutputFlags(*command, options);
     addLimitOptions(*command, options);
@@ -341,6 +347,16 @@ int main(int argc, char **argv) {
                        print(imprintFiles(options.files, options.output, imprintOptionsOf(options)), options.json,
                              false, report);
                        return 0;
+                     }},
+                    limits, out);
+    }
+    if (diff->parsed()) {
+      return runOne({options.first + " and " + options.second,
+                     [&](std::ostream &report) {
+                       const DiffReport result = diffFiles(options.first, options.second);
+                       print(result, options.json, false, report);
+                       const nimbo::AssemblyDiff &d = result.diff;
+                       return d.moved.empty() && d.modified.empty() && d.added.empty() && d.removed.empty() ? 0 : 1;
                      }},
                     limits, out);
     }

@@ -328,6 +328,46 @@ json toJson(const MeshReport &report) {
           {"mesh_seconds", report.mesh_seconds}};
 }
 
+json toJson(const DiffReport &report) {
+  const auto &b = report.before_paths;
+  const auto &a = report.after_paths;
+  const nimbo::AssemblyDiff &diff = report.diff;
+  const auto matches = [&](const std::vector<nimbo::PartMatch> &list) {
+    json rows = json::array();
+    for (const nimbo::PartMatch &m : list) rows.push_back({{"before", b[m.before]}, {"after", a[m.after]}});
+    return rows;
+  };
+  json moved = json::array();
+  for (const nimbo::Motion &m : diff.moved) {
+    moved.push_back({{"before", b[m.before]},
+                     {"after", a[m.after]},
+                     {"translation", array(m.translation.XYZ())},
+                     {"axis", array(m.axis.XYZ())},
+                     {"angle", m.angle}});
+  }
+  json modified = json::array();
+  for (const nimbo::Modification &m : diff.modified) {
+    modified.push_back({{"before", b[m.before]},
+                        {"after", a[m.after]},
+                        {"volume_before", m.volumeBefore},
+                        {"volume_after", m.volumeAfter},
+                        {"added", m.added},
+                        {"removed", m.removed}});
+  }
+  json added = json::array();
+  for (const std::size_t j : diff.added) added.push_back(a[j]);
+  json removed = json::array();
+  for (const std::size_t i : diff.removed) removed.push_back(b[i]);
+  return {{"before", report.before},
+          {"after", report.after},
+          {"unchanged", matches(diff.unchanged)},
+          {"renamed", matches(diff.renamed)},
+          {"moved", moved},
+          {"modified", modified},
+          {"added", added},
+          {"removed", removed}};
+}
+
 json toJson(const ConvertReport &report) {
   return {{"input", report.input},
           {"output", report.output},
@@ -469,6 +509,35 @@ void printText(const MeshReport &report, std::ostream &out) {
                 "wrote %s: %zu nodes, %zu volume elements in %zu parts, %zu interfaces; imprint %.2f s, mesh %.2f s",
                 report.output.c_str(), report.summary.nodes, report.summary.elements, report.summary.parts.size(),
                 report.summary.interfaces.size(), report.imprint_seconds, report.mesh_seconds);
+  out << summary << '\n';
+}
+
+void printText(const DiffReport &report, std::ostream &out) {
+  const auto &b = report.before_paths;
+  const auto &a = report.after_paths;
+  const nimbo::AssemblyDiff &diff = report.diff;
+  Rows rows;
+  for (const nimbo::PartMatch &m : diff.renamed) rows.push_back({"renamed", b[m.before] + " -> " + a[m.after], ""});
+  for (const nimbo::Motion &m : diff.moved) {
+    // Seven digits, rounding noise on a zero component read as 0.
+    std::string how = "by " + cellPoint(gp_Pnt(m.translation.XYZ()), m.translation.Magnitude());
+    if (m.angle > 0) how += ", turned " + cell(m.angle, 1.0) + " deg about " + cellPoint(gp_Pnt(m.axis.XYZ()), 1.0);
+    rows.push_back({"moved", b[m.before] == a[m.after] ? a[m.after] : b[m.before] + " -> " + a[m.after], how});
+  }
+  for (const nimbo::Modification &m : diff.modified) {
+    rows.push_back({"modified", b[m.before] == a[m.after] ? a[m.after] : b[m.before] + " -> " + a[m.after],
+                    "volume " + number(m.volumeBefore) + " -> " + number(m.volumeAfter) + ", added " + number(m.added) +
+                        ", removed " + number(m.removed)});
+  }
+  for (const std::size_t j : diff.added) rows.push_back({"added", a[j], ""});
+  for (const std::size_t i : diff.removed) rows.push_back({"removed", b[i], ""});
+  printRows(rows, out);
+  if (!rows.empty()) out << '\n';
+  char summary[256];
+  std::snprintf(summary, sizeof summary,
+                "%zu unchanged (%zu renamed), %zu moved, %zu modified, %zu added, %zu removed, %.2f s",
+                diff.unchanged.size(), diff.renamed.size(), diff.moved.size(), diff.modified.size(), diff.added.size(),
+                diff.removed.size(), report.seconds);
   out << summary << '\n';
 }
 

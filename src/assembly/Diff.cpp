@@ -1,0 +1,323 @@
+// Revision diff: the parts of two revisions matched by geometry first, through an index on their
+// measure and centre, then by path and name.
+#include <nimbo/assembly/Assembly.h>
+#include <nimbo/nimbo_exception.h>
+#include <nimbo/topology/ShapeAlgorithms.h>
+
+#include <BRepAlgoAPI_Cut.hxx>
+#include <BRepGProp.hxx>
+#include <GProp_GProps.hxx>
+#include <GProp_PrincipalProps.hxx>
+#include <TopLoc_Location.hxx>
+#include <gp_Mat.hxx>
+#include <gp_Quaternion.hxx>
+#include <gp_Trsf.hxx>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <map>
+#include <optional>
+#include <set>
+#include <tuple>
+
+namespace nimbo {
+namespace {
+
+// What the index and the motion need of a part: its measure by its dominant type, its centre of
+// mass, the tolerance areShapesEqual puts on that centre, and its principal axes.
+struct Figures {
+  TopAbs_ShapeEnum type;
+  double measure;
+  gp_Pnt center;
+  double centerTolerance;
+  gp_Vec axes[3];
+  double moments[3];
+};
+
+Figures figuresOf(const TopoDS_Shape &shape) {
+  Figures f{getDominantShapeType(shape), 0.0, gp_Pnt(), 0.0, {}, {}};
+  GProp_GProps properties;
+  double scale = 0.0;
+  switch (f.type) {
+    case TopAbs_SOLID:
+      BRepGProp::VolumeProperties(shape, properties);
+      scale = std::cbrt(std::abs(properties.Mass()));
+      break;
+    case TopAbs_FACE:
+      BRepGProp::SurfaceProperties(shape, properties);
+      scale = std::sqrt(std::abs(properties.Mass()));
+      break;
+    case TopAbs_EDGE:
+      BRepGProp::LinearProperties(shape, properties);
+      scale = std::abs(properties.Mass());
+      break;
+    default:
+      f.center = getCenterOfMass(shape);
+      return f;
+  }
+  f.measure = std::abs(properties.Mass());
+  f.center = properties.CentreOfMass();
+  f.centerTolerance = 0.001 * scale;
+  const GProp_PrincipalProps principal = properties.PrincipalProperties();
+  principal.Moments(f.moments[0], f.moments[1], f.moments[2]);
+  f.axes[0] = principal.FirstAxisOfInertia();
+  f.axes[1] = principal.SecondAxisOfInertia();
+  f.axes[2] = f.axes[0].Crossed(f.axes[1]);  // a right-handed frame
+  return f;
+}
+
+bool measuresAgree(const Figures &a, const Figures &b) {
+  return a.type == b.type && std::abs(a.measure - b.measure) <= 0.001 * std::max(a.measure, b.measure);
+}
+
+bool equalBothWays(const TopoDS_Shape &a, const TopoDS_Shape &b) {
+  return areShapesEqual(a, b) && areShapesEqual(b, a);
+}
+
+// The proper rotations among the matrices whose columns are the given axes, each either way round
+// and in any order.
+void addFrames(const gp_Vec (&from)[3], const gp_Vec (&to)[3], bool permute, std::vector<gp_Mat> &rotations) {
+  using Triple = std::array<int, 3>;
+  const std::vector<Triple> orders =
+      permute ? std::vector<Triple>{{0, 1, 2}, {0, 2, 1}, {1, 0, 2}, {1, 2, 0}, {2, 0, 1}, {2, 1, 0}}
+              : std::vector<Triple>{{0, 1, 2}};
+  for (const Triple &order : orders) {
+    for (int choice = 0; choice < 8; ++choice) {
+      gp_Mat target;  // columns: where each of `from`'s axes goes
+      gp_Mat source;
+      for (int k = 0; k < 3; ++k) {
+        const double sign = (choice >> k) & 1 ? -1.0 : 1.0;
+        target.SetCol(k + 1, (to[order[k]] * sign).XYZ());
+        source.SetCol(k + 1, from[k].XYZ());
+      }
+      const gp_Mat rotation = target * source.Transposed();
+      if (rotation.Determinant() > 0.5) rotations.push_back(rotation);
+    }
+  }
+}
+
+// The rotations worth trying to carry one part onto another, the likeliest first: none (a part
+// shifted), then the ones that carry the principal frame of `from` onto that of `to`, each axis
+// either way round. Where two moments agree the principal axes are arbitrary in their plane (a
+// cube's in space), so the quarter turns about the model's own axes are tried as well.
+std::vector<gp_Mat> candidateRotations(const Figures &from, const Figures &to) {
+  std::vector<gp_Mat> rotations = {gp_Mat(1, 0, 0, 0, 1, 0, 0, 0, 1)};
+  const auto close = [&](int i, int j) {
+    return std::abs(to.moments[i] - to.moments[j]) <= 1e-6 * std::max(std::abs(to.moments[i]), std::abs(to.moments[j]));
+  };
+  const bool degenerate = close(0, 1) || close(1, 2) || close(0, 2);
+  addFrames(from.axes, to.axes, degenerate, rotations);
+  if (degenerate) {
+    const gp_Vec model[3] = {gp_Vec(1, 0, 0), gp_Vec(0, 1, 0), gp_Vec(0, 0, 1)};
+    addFrames(model, model, true, rotations);
+  }
+  return rotations;
+}
+
+gp_Trsf motionOf(const gp_Mat &rotation, const gp_Pnt &from, const gp_Pnt &to) {
+  const gp_Quaternion turn(rotation);
+  gp_Trsf trsf;
+  trsf.SetRotation(turn);
+  const gp_XYZ moved = rotation * from.XYZ();
+  trsf.SetTranslationPart(gp_Vec(to.XYZ() - moved));
+  return trsf;
+}
+
+// The turn as an axis and an angle in [0, pi]: a negative angle, or one past a half turn, is the
+// same turn about the opposite axis.
+std::pair<gp_Vec, double> axisAndAngle(const gp_Quaternion &turn) {
+  gp_Vec axis;
+  double angle = 0.0;
+  turn.GetVectorAndAngle(axis, angle);
+  if (angle < 0) {
+    angle = -angle;
+    axis.Reverse();
+  }
+  if (angle > M_PI) {
+    angle = 2 * M_PI - angle;
+    axis.Reverse();
+  }
+  return {axis, angle};
+}
+
+Motion motionReport(std::size_t before, std::size_t after, const gp_Trsf &trsf) {
+  Motion motion{before, after, trsf.TranslationPart(), gp_Dir(0, 0, 1), 0.0};
+  const auto [axis, angle] = axisAndAngle(trsf.GetRotation());
+  if (angle > 1e-12 && axis.Magnitude() > 1e-12) {
+    motion.axis = gp_Dir(axis);
+    motion.angle = angle * 180.0 / M_PI;
+  }
+  return motion;
+}
+
+// The rigid motion, of least turn, that carries `from` onto `to`, if there is one.
+std::optional<gp_Trsf> motionBetween(const TopoDS_Shape &from, const Figures &fromFigures, const TopoDS_Shape &to,
+                                     const Figures &toFigures) {
+  std::optional<std::pair<double, gp_Trsf>> best;
+  for (const gp_Mat &rotation : candidateRotations(fromFigures, toFigures)) {
+    const double angle = axisAndAngle(gp_Quaternion(rotation)).second;
+    if (best && angle >= best->first) continue;
+    const gp_Trsf trsf = motionOf(rotation, fromFigures.center, toFigures.center);
+    if (equalBothWays(from.Moved(TopLoc_Location(trsf)), to)) best = {{angle, trsf}};
+  }
+  if (!best) return std::nullopt;
+  return best->second;
+}
+
+double volumeOf(const TopoDS_Shape &shape) { return shape.IsNull() ? 0.0 : std::abs(getVolume(shape)); }
+
+double cutVolume(const TopoDS_Shape &from, const TopoDS_Shape &tool, const std::string &what) {
+  BRepAlgoAPI_Cut cut;
+  TopTools_ListOfShape arguments;
+  arguments.Append(from);
+  TopTools_ListOfShape tools;
+  tools.Append(tool);
+  cut.SetArguments(arguments);
+  cut.SetTools(tools);
+  cut.SetNonDestructive(true);
+  cut.Build();
+  if (cut.HasErrors()) throw nimbo_exception("The Boolean cut of " + what + " failed");
+  return volumeOf(cut.Shape());
+}
+
+// Pairs (before, after) chosen one to one, nearest first, from candidates with their distances.
+template <typename Candidate>
+std::vector<Candidate> oneToOne(std::vector<std::pair<double, Candidate>> candidates, std::vector<bool> &beforeUsed,
+                                std::vector<bool> &afterUsed) {
+  std::stable_sort(candidates.begin(), candidates.end(),
+                   [](const auto &x, const auto &y) { return x.first < y.first; });
+  std::vector<Candidate> chosen;
+  for (auto &[distance, candidate] : candidates) {
+    if (beforeUsed[candidate.before] || afterUsed[candidate.after]) continue;
+    beforeUsed[candidate.before] = afterUsed[candidate.after] = true;
+    chosen.push_back(candidate);
+  }
+  return chosen;
+}
+
+template <typename T>
+void byAfter(std::vector<T> &list) {
+  std::sort(list.begin(), list.end(), [](const T &x, const T &y) { return x.after < y.after; });
+}
+
+}  // namespace
+
+AssemblyDiff diffAssemblies(const std::vector<Part> &before, const std::vector<Part> &after) {
+  std::vector<Figures> old(before.size());
+  std::vector<Figures> now(after.size());
+  for (std::size_t i = 0; i < before.size(); ++i) old[i] = figuresOf(before[i].shape);
+  for (std::size_t j = 0; j < after.size(); ++j) now[j] = figuresOf(after[j].shape);
+  std::vector<bool> beforeUsed(before.size(), false);
+  std::vector<bool> afterUsed(after.size(), false);
+  AssemblyDiff diff;
+
+  // In place: an equal part has its centre within the tolerance, so the old parts sorted by x give
+  // the few worth comparing.
+  std::vector<std::size_t> byX(before.size());
+  for (std::size_t i = 0; i < byX.size(); ++i) byX[i] = i;
+  std::sort(byX.begin(), byX.end(),
+            [&](std::size_t a, std::size_t b) { return old[a].center.X() < old[b].center.X(); });
+  std::vector<std::pair<double, PartMatch>> inPlace;
+  for (std::size_t j = 0; j < after.size(); ++j) {
+    const double reach = now[j].centerTolerance;
+    auto it = std::lower_bound(byX.begin(), byX.end(), now[j].center.X() - reach,
+                               [&](std::size_t i, double x) { return old[i].center.X() < x; });
+    for (; it != byX.end() && old[*it].center.X() <= now[j].center.X() + reach; ++it) {
+      const std::size_t i = *it;
+      const double distance = old[i].center.Distance(now[j].center);
+      if (distance > reach || !measuresAgree(old[i], now[j])) continue;
+      if (equalBothWays(before[i].shape, after[j].shape)) inPlace.push_back({distance, {i, j}});
+    }
+  }
+  diff.unchanged = oneToOne(inPlace, beforeUsed, afterUsed);
+
+  // Moved: the parts left, indexed by measure. Each new part takes the nearest old one that a
+  // motion carries onto it; a part whose old match went to a nearer claimant looks again.
+  std::vector<std::size_t> byMeasure;
+  for (std::size_t i = 0; i < before.size(); ++i) {
+    if (!beforeUsed[i]) byMeasure.push_back(i);
+  }
+  std::sort(byMeasure.begin(), byMeasure.end(),
+            [&](std::size_t a, std::size_t b) { return old[a].measure < old[b].measure; });
+  std::set<std::pair<std::size_t, std::size_t>> refused;  // pairs no motion carries onto each other
+  for (bool found = true; found;) {
+    found = false;
+    std::vector<std::pair<double, Motion>> motions;
+    for (std::size_t j = 0; j < after.size(); ++j) {
+      if (afterUsed[j] || now[j].measure <= 0.0) continue;
+      std::vector<std::pair<double, std::size_t>> nearest;
+      auto it = std::lower_bound(byMeasure.begin(), byMeasure.end(), now[j].measure * (1 - 0.0011),
+                                 [&](std::size_t i, double m) { return old[i].measure < m; });
+      for (; it != byMeasure.end() && old[*it].measure <= now[j].measure * (1 + 0.0011); ++it) {
+        if (!beforeUsed[*it] && measuresAgree(old[*it], now[j]) && !refused.count({*it, j})) {
+          nearest.push_back({old[*it].center.Distance(now[j].center), *it});
+        }
+      }
+      std::sort(nearest.begin(), nearest.end());
+      for (const auto &[distance, i] : nearest) {
+        if (const std::optional<gp_Trsf> motion = motionBetween(before[i].shape, old[i], after[j].shape, now[j])) {
+          motions.push_back({distance, motionReport(i, j, *motion)});
+          break;
+        }
+        refused.insert({i, j});
+      }
+    }
+    const std::vector<Motion> chosen = oneToOne(motions, beforeUsed, afterUsed);
+    diff.moved.insert(diff.moved.end(), chosen.begin(), chosen.end());
+    found = chosen.size() < motions.size() && !chosen.empty();
+  }
+
+  // Modified: what is left pairs up by path, then by a name that is unique on both sides.
+  std::map<std::string, std::size_t> oldPaths;
+  std::multimap<std::string, std::size_t> oldNames;
+  std::map<std::string, int> newNames;
+  for (std::size_t i = 0; i < before.size(); ++i) {
+    if (beforeUsed[i]) continue;
+    oldPaths[before[i].path] = i;
+    oldNames.emplace(before[i].name, i);
+  }
+  for (std::size_t j = 0; j < after.size(); ++j) {
+    if (!afterUsed[j]) ++newNames[after[j].name];
+  }
+  std::vector<PartMatch> edited;
+  for (std::size_t j = 0; j < after.size(); ++j) {
+    if (afterUsed[j]) continue;
+    auto path = oldPaths.find(after[j].path);
+    if (path != oldPaths.end() && !beforeUsed[path->second]) {
+      edited.push_back({path->second, j});
+      beforeUsed[path->second] = afterUsed[j] = true;
+    }
+  }
+  for (std::size_t j = 0; j < after.size(); ++j) {
+    if (afterUsed[j] || newNames[after[j].name] != 1 || oldNames.count(after[j].name) != 1) continue;
+    const std::size_t i = oldNames.find(after[j].name)->second;
+    if (beforeUsed[i]) continue;
+    edited.push_back({i, j});
+    beforeUsed[i] = afterUsed[j] = true;
+  }
+  for (const PartMatch &m : edited) {
+    const TopoDS_Shape &a = before[m.before].shape;
+    const TopoDS_Shape &b = after[m.after].shape;
+    const std::string what = before[m.before].path + " and " + after[m.after].path;
+    const bool solid = old[m.before].type == TopAbs_SOLID && now[m.after].type == TopAbs_SOLID;
+    diff.modified.push_back({m.before, m.after, volumeOf(a), volumeOf(b), solid ? cutVolume(b, a, what) : 0.0,
+                             solid ? cutVolume(a, b, what) : 0.0});
+  }
+
+  for (std::size_t j = 0; j < after.size(); ++j) {
+    if (!afterUsed[j]) diff.added.push_back(j);
+  }
+  for (std::size_t i = 0; i < before.size(); ++i) {
+    if (!beforeUsed[i]) diff.removed.push_back(i);
+  }
+  byAfter(diff.unchanged);
+  byAfter(diff.moved);
+  byAfter(diff.modified);
+  for (const PartMatch &m : diff.unchanged) {
+    if (before[m.before].path != after[m.after].path) diff.renamed.push_back(m);
+  }
+  return diff;
+}
+
+}  // namespace nimbo
