@@ -76,6 +76,7 @@ struct Overlap {
   std::size_t first;
   std::size_t second;
   double volume;
+  TopoDS_Shape region;  ///< the common solids
 };
 
 enum class ContactKind {
@@ -89,7 +90,8 @@ struct Contact {
   std::size_t first;
   std::size_t second;
   ContactKind kind;
-  double area;  ///< of the faces they share; 0 unless kind is face
+  double area;         ///< of the faces they share; 0 unless kind is face
+  TopoDS_Shape faces;  ///< those faces; null unless kind is face
 };
 
 /// Two parts apart by more than the contact tolerance but less than the clearance asked for.

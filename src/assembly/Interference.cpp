@@ -134,12 +134,12 @@ Finding fuseOf(const Part &a, std::size_t i, const Part &b, std::size_t j, doubl
     const double volume = std::abs(getVolume(common));
     const double minimum =
         settings.minimumOverlap.value_or(1e-6 * std::min(std::abs(getVolume(a.shape)), std::abs(getVolume(b.shape))));
-    if (volume > minimum) return Overlap{i, j, volume};
+    if (volume > minimum) return Overlap{i, j, volume, common};
   }
   const TopoDS_Shape faces = sharedPieces(fuse, a.shape, b.shape, TopAbs_FACE);
-  if (!faces.IsNull()) return Contact{i, j, ContactKind::face, getArea(faces)};
+  if (!faces.IsNull()) return Contact{i, j, ContactKind::face, getArea(faces), faces};
   const bool edge = !sharedPieces(fuse, a.shape, b.shape, TopAbs_EDGE).IsNull();
-  return Contact{i, j, edge ? ContactKind::edge : ContactKind::point, 0.0};
+  return Contact{i, j, edge ? ContactKind::edge : ContactKind::point, 0.0, TopoDS_Shape()};
 }
 
 // A solid part's faces, each with its reach, for narrowing the distance to where the parts are close.

@@ -10,11 +10,13 @@
 #include <TopExp.hxx>
 #include <TopTools_IndexedMapOfShape.hxx>
 
+#include <unistd.h>
 #include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <limits>
 
 namespace {
@@ -202,6 +204,46 @@ ImprintReport imprintFiles(const std::vector<std::string> &files, const std::str
   }
   report.seconds = secondsSince(started);
   return report;
+}
+
+// Replaces `path` only with a complete file: the text goes to a hidden temporary beside it first.
+void writeTextFile(const std::string &text, const std::string &path) {
+  const std::filesystem::path target(path);
+  const std::filesystem::path temporary =
+      target.parent_path() / ("." + target.filename().string() + "." + std::to_string(getpid()) + ".tmp");
+  {
+    std::ofstream out(temporary, std::ios::binary);
+    out << text;
+    if (!out.flush()) {
+      std::error_code ignored;
+      std::filesystem::remove(temporary, ignored);
+      throw tool_error(path, "cannot be written");
+    }
+  }
+  std::error_code error;
+  std::filesystem::rename(temporary, target, error);
+  if (error) {
+    std::filesystem::remove(temporary, error);
+    throw tool_error(path, "cannot be written");
+  }
+}
+
+RenderReport renderFiles(const std::vector<std::string> &files, const std::string &output, const std::string &view,
+                         const nimbo::RenderOptions &options) {
+  const auto started = std::chrono::steady_clock::now();
+  if (extensionOf(output) != ".svg") throw tool_error(output, "render writes SVG (.svg)");
+  const nimbo::View seen = about(view, [&] { return nimbo::viewNamed(view); });
+  const FileParts read = partsOfFiles(files);
+  std::vector<nimbo::RenderItem> items;
+  for (std::size_t i = 0; i < read.parts.size(); ++i) {
+    const nimbo::Part &part = read.parts[i];
+    items.push_back(
+        {part.shape,
+         {part.color.value_or(nimbo::paletteColor(i)), std::nullopt, read.parts.size() <= 12 ? read.paths[i] : ""}});
+  }
+  const std::string svg = about(subjectOf(files), [&] { return nimbo::renderSvg(items, seen, options); });
+  writeTextFile(svg, output);
+  return {files, output, items.size(), secondsSince(started)};
 }
 
 DiffReport diffFiles(const std::string &before, const std::string &after) {

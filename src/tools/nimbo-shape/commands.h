@@ -3,6 +3,7 @@
 
 #include <nimbo/assembly/Assembly.h>
 #include <nimbo/mesh/Mesh.h>
+#include <nimbo/render/Render.h>
 #include <nimbo/topology/ShapeAlgorithms.h>
 
 #include <TopAbs_ShapeEnum.hxx>
@@ -131,6 +132,14 @@ struct DiffReport {
   double seconds;
 };
 
+/// What `render` drew.
+struct RenderReport {
+  std::vector<std::string> files;
+  std::string output;
+  std::size_t parts;
+  double seconds;
+};
+
 StatsReport statsOf(const std::string &file);
 PartsReport partsOf(const std::string &file);
 CompareReport compareFiles(const std::string &first, const std::string &second);
@@ -148,6 +157,10 @@ MeshReport meshFiles(const std::vector<std::string> &files, const std::string &o
                      const nimbo::ImprintOptions &imprint, double size, int order, bool verbose);
 /// Reads both revisions and classifies their parts.
 DiffReport diffFiles(const std::string &before, const std::string &after);
+/// Draws the files' parts together as SVG into `output`: each in its file's colour, else one of a
+/// palette; labelled in the legend when there are few.
+RenderReport renderFiles(const std::vector<std::string> &files, const std::string &output, const std::string &view,
+                         const nimbo::RenderOptions &options);
 /// Reads `input`, scales it about the origin unless `scale` is 1, and writes `output`. The output's
 /// format is checked before the input is read.
 ConvertReport convertFile(const std::string &input, const std::string &output, double scale);

@@ -48,6 +48,11 @@ struct Options {
   bool assign_overlaps = false;
   double fuzzy = 0.0;
   std::string glue = "off";
+  // render
+  std::string view = "iso";
+  std::string page = "800x600";
+  bool hidden = false;
+  bool exact = false;
   // mesh
   double size = 0.0;
   int order = 1;
@@ -281,6 +286,14 @@ int main(int argc, char **argv) {
   CLI::App *mesh = nullptr;
 #endif
 
+  CLI::App *render = app.add_subcommand("render", "Draw the parts of FILE... as an SVG line drawing");
+  render->add_option("FILE", options.files, "Shape files, drawn together")->required();
+  render->add_option("-o,--output", options.output, "The drawing to write (.svg)")->required();
+  render->add_option("--view", options.view, "iso, front, back, top, bottom, left, right, or X,Y,Z (default iso)");
+  render->add_flag("--hidden", options.hidden, "Draw hidden edges dashed");
+  render->add_flag("--exact", options.exact, "Exact hidden-line removal on the geometry (slow on big parts)");
+  render->add_option("--size", options.page, "Page size WxH in pixels (default 800x600)");
+
   CLI::App *diff = app.add_subcommand(
       "diff", "Which parts of BEFORE are unchanged, moved, modified or removed in AFTER, and which were added");
   diff->add_option("BEFORE", options.first, "The earlier revision")->required();
@@ -299,7 +312,7 @@ int main(int argc, char **argv) {
   convert->add_option("OUT", options.second, "Output shape file (.step, .stp, .brep)")->required();
   convert->add_option("--scale", options.scale, "Scale factor, a positive number");
 
-  for (CLI::App *command : {stats, parts, clash, imprint, mesh, diff, compare, overlap, distance, convert}) {
+  for (CLI::App *command : {stats, parts, clash, imprint, mesh, render, diff, compare, overlap, distance, convert}) {
     if (command == nullptr) continue;
     addOutputFlags(*command, options);
     addLimitOptions(*command, options);
@@ -346,6 +359,26 @@ int main(int argc, char **argv) {
                      [&](std::ostream &report) {
                        print(imprintFiles(options.files, options.output, imprintOptionsOf(options)), options.json,
                              false, report);
+                       return 0;
+                     }},
+                    limits, out);
+    }
+    if (render->parsed()) {
+      nimbo::RenderOptions drawing;
+      char times = 0;
+      char rest = 0;
+      if (std::sscanf(options.page.c_str(), "%d%c%d%c", &drawing.width, &times, &drawing.height, &rest) != 3 ||
+          (times != 'x' && times != 'X') || drawing.width < 16 || drawing.height < 16 || drawing.width > 20000 ||
+          drawing.height > 20000) {
+        return fail("--size", "not a page size WxH in pixels, 16 to 20000 each: " + options.page);
+      }
+      drawing.hidden = options.hidden;
+      drawing.exact = options.exact;
+      const LeftoverGuard leftovers(options.output);
+      return runOne({options.files.size() == 1 ? options.files.front() : "render",
+                     [&](std::ostream &report) {
+                       print(renderFiles(options.files, options.output, options.view, drawing), options.json, false,
+                             report);
                        return 0;
                      }},
                     limits, out);

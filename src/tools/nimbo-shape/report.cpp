@@ -368,6 +368,16 @@ json toJson(const DiffReport &report) {
           {"removed", removed}};
 }
 
+json toJson(const RenderReport &report) {
+  return {{"files", report.files}, {"output", report.output}, {"parts", report.parts}, {"seconds", report.seconds}};
+}
+
+void printText(const RenderReport &report, std::ostream &out) {
+  char line[256];
+  std::snprintf(line, sizeof line, "wrote %s: %zu parts, %.2f s", report.output.c_str(), report.parts, report.seconds);
+  out << line << '\n';
+}
+
 json toJson(const ConvertReport &report) {
   return {{"input", report.input},
           {"output", report.output},

@@ -18,6 +18,7 @@ nlohmann::ordered_json toJson(const ConvertReport &report);
 nlohmann::ordered_json toJson(const ClashReport &report);
 nlohmann::ordered_json toJson(const ImprintReport &report);
 nlohmann::ordered_json toJson(const DiffReport &report);
+nlohmann::ordered_json toJson(const RenderReport &report);
 nlohmann::ordered_json toJson(const MeshReport &report);
 
 /// One "label  value" row per figure, labels as the JSON keys; a figure the shape does not have
@@ -34,5 +35,6 @@ void printText(const ClashReport &report, std::ostream &out);
 void printText(const ImprintReport &report, std::ostream &out);
 /// One line per part that changed (and per rename), then a summary.
 void printText(const DiffReport &report, std::ostream &out);
+void printText(const RenderReport &report, std::ostream &out);
 /// One row per part and per interface, then the mesh in one line.
 void printText(const MeshReport &report, std::ostream &out);

@@ -6,6 +6,7 @@
 #include <nimbo/environment.h>
 #include <nimbo/environment_variables.h>
 #include <nimbo/nimbo_exception.h>
+#include <nimbo/render/Render.h>
 #include <nimbo/topology/ShapeAlgorithms.h>
 #if __has_include(<nimbo/mesh/Mesh.h>)  // installed where Gmsh is
 #include <nimbo/mesh/Mesh.h>

@@ -1,0 +1,282 @@
+// Line drawings: the shapes meshed, their hidden lines removed in the view's projection, the edges
+// that remain fitted to the page and written as SVG paths.
+#include "Render.h"
+
+#include <nimbo/nimbo_exception.h>
+
+#include <BRepAdaptor_Curve.hxx>
+#include <BRepBndLib.hxx>
+#include <BRepMesh_IncrementalMesh.hxx>
+#include <BRep_Tool.hxx>
+#include <Bnd_Box.hxx>
+#include <GCPnts_QuasiUniformDeflection.hxx>
+#include <HLRAlgo_Projector.hxx>
+#include <HLRBRep_Algo.hxx>
+#include <HLRBRep_HLRToShape.hxx>
+#include <HLRBRep_PolyAlgo.hxx>
+#include <HLRBRep_PolyHLRToShape.hxx>
+#include <Poly_Triangulation.hxx>
+#include <TopExp_Explorer.hxx>
+#include <TopoDS.hxx>
+#include <gp_Ax2.hxx>
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <sstream>
+
+namespace nimbo {
+namespace {
+
+using Polyline = std::vector<gp_Pnt2d>;
+
+struct Drawn {
+  std::vector<Polyline> visible;
+  std::vector<Polyline> hidden;
+  std::vector<std::array<gp_Pnt2d, 3>> triangles;  // of the fill
+};
+
+// The projected edges of a compound as polylines, curves followed to a small part of the drawing.
+void addEdges(const TopoDS_Shape &compound, double deflection, std::vector<Polyline> &into) {
+  if (compound.IsNull()) return;
+  for (TopExp_Explorer it(compound, TopAbs_EDGE); it.More(); it.Next()) {
+    const TopoDS_Edge &edge = TopoDS::Edge(it.Current());
+    if (BRep_Tool::Degenerated(edge)) continue;
+    BRepAdaptor_Curve curve(edge);
+    Polyline line;
+    if (curve.GetType() == GeomAbs_Line) {
+      for (const double u : {curve.FirstParameter(), curve.LastParameter()}) {
+        const gp_Pnt p = curve.Value(u);
+        line.emplace_back(p.X(), p.Y());
+      }
+    } else {
+      GCPnts_QuasiUniformDeflection points(curve, deflection);
+      if (!points.IsDone()) continue;
+      for (int k = 1; k <= points.NbPoints(); ++k) line.emplace_back(points.Value(k).X(), points.Value(k).Y());
+    }
+    if (line.size() >= 2) into.push_back(std::move(line));
+  }
+}
+
+// Each item's sharp edges and silhouettes, visible and (when asked) hidden; smooth edges and seams
+// (the "Rg1" and "RgN" lines) are left out. Both algorithms' results answer the same calls.
+template <typename Lines>
+void takeLines(Lines &lines, const std::vector<RenderItem> &items, bool hidden, double deflection,
+               std::vector<Drawn> &drawn) {
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    const TopoDS_Shape &s = items[i].shape;
+    addEdges(lines.VCompound(s), deflection, drawn[i].visible);
+    addEdges(lines.OutLineVCompound(s), deflection, drawn[i].visible);
+    if (hidden) {
+      addEdges(lines.HCompound(s), deflection, drawn[i].hidden);
+      addEdges(lines.OutLineHCompound(s), deflection, drawn[i].hidden);
+    }
+  }
+}
+
+void addTriangles(const TopoDS_Shape &shape, const HLRAlgo_Projector &projector, Drawn &drawn) {
+  for (TopExp_Explorer it(shape, TopAbs_FACE); it.More(); it.Next()) {
+    TopLoc_Location location;
+    const Handle(Poly_Triangulation) mesh = BRep_Tool::Triangulation(TopoDS::Face(it.Current()), location);
+    if (mesh.IsNull()) continue;
+    for (int t = 1; t <= mesh->NbTriangles(); ++t) {
+      int n[3];
+      mesh->Triangle(t).Get(n[0], n[1], n[2]);
+      std::array<gp_Pnt2d, 3> corners;
+      for (int k = 0; k < 3; ++k) {
+        gp_Pnt2d projected;
+        projector.Project(mesh->Node(n[k]).Transformed(location.Transformation()), projected);
+        corners[k] = projected;
+      }
+      drawn.triangles.push_back(corners);
+    }
+  }
+}
+
+std::string hex(const Color &c) {
+  const auto channel = [](double v) { return static_cast<int>(std::lround(std::clamp(v, 0.0, 1.0) * 255)); };
+  char text[8];
+  std::snprintf(text, sizeof text, "#%02x%02x%02x", channel(c.red), channel(c.green), channel(c.blue));
+  return text;
+}
+
+std::string escaped(const std::string &text) {
+  std::string out;
+  for (const char c : text) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
+gp_Dir parsedDirection(const std::string &name) {
+  double x = 0, y = 0, z = 0;
+  char rest = 0;
+  if (std::sscanf(name.c_str(), "%lf,%lf,%lf%c", &x, &y, &z, &rest) != 3 || std::hypot(x, y, z) < 1e-12) {
+    throw nimbo_exception("Unknown view \"" + name +
+                          "\": use iso, front, back, top, bottom, left, right or a direction X,Y,Z");
+  }
+  return gp_Dir(x, y, z);
+}
+
+}  // namespace
+
+View viewNamed(const std::string &name) {
+  std::string key;
+  for (const char c : name) key += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const gp_Dir z(0, 0, 1);
+  if (key == "iso") return {gp_Dir(1, -1, 1), z};
+  if (key == "front") return {gp_Dir(0, -1, 0), z};
+  if (key == "back") return {gp_Dir(0, 1, 0), z};
+  if (key == "top") return {gp_Dir(0, 0, 1), gp_Dir(0, 1, 0)};
+  if (key == "bottom") return {gp_Dir(0, 0, -1), gp_Dir(0, 1, 0)};
+  if (key == "left") return {gp_Dir(-1, 0, 0), z};
+  if (key == "right") return {gp_Dir(1, 0, 0), z};
+  const gp_Dir towards = parsedDirection(name);
+  return {towards, towards.IsParallel(z, 1e-6) ? gp_Dir(0, 1, 0) : z};
+}
+
+Color paletteColor(std::size_t i) {
+  static const Color palette[] = {{0.12, 0.47, 0.71}, {1.00, 0.50, 0.05}, {0.17, 0.63, 0.17},
+                                  {0.58, 0.40, 0.74}, {0.55, 0.34, 0.29}, {0.89, 0.47, 0.76},
+                                  {0.50, 0.50, 0.50}, {0.74, 0.74, 0.13}, {0.09, 0.75, 0.81}};
+  return palette[i % (sizeof palette / sizeof palette[0])];
+}
+
+std::string renderSvg(const std::vector<RenderItem> &items, const View &view, const RenderOptions &options) {
+  if (options.width < 16 || options.height < 16) throw nimbo_exception("The page is too small to draw on");
+  Bnd_Box box;
+  for (const RenderItem &item : items) BRepBndLib::Add(item.shape, box);
+  if (box.IsVoid()) throw nimbo_exception("Nothing to draw: the shapes hold no geometry");
+  const double size = std::sqrt(box.SquareExtent());
+  for (const RenderItem &item : items) BRepMesh_IncrementalMesh(item.shape, 0.002 * size, false, 0.35, true);
+
+  const gp_Dir right = view.up.Crossed(view.towardsViewer);
+  const HLRAlgo_Projector projector(gp_Ax2(gp_Pnt(0, 0, 0), view.towardsViewer, right));
+  std::vector<Drawn> drawn(items.size());
+  const double deflection = 0.0005 * size;
+  if (options.exact) {
+    const Handle(HLRBRep_Algo) algo = new HLRBRep_Algo();
+    for (const RenderItem &item : items) algo->Add(item.shape);
+    algo->Projector(projector);
+    algo->Update();
+    algo->Hide();
+    HLRBRep_HLRToShape lines(algo);
+    takeLines(lines, items, options.hidden, deflection, drawn);
+  } else {
+    const Handle(HLRBRep_PolyAlgo) algo = new HLRBRep_PolyAlgo();
+    for (const RenderItem &item : items) algo->Load(item.shape);
+    algo->Projector(projector);
+    algo->Update();
+    HLRBRep_PolyHLRToShape lines;
+    lines.Update(algo);
+    takeLines(lines, items, options.hidden, deflection, drawn);
+  }
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (items[i].style.fill) addTriangles(items[i].shape, projector, drawn[i]);
+  }
+
+  // Fit the drawing to the page below the legend.
+  double xmin = std::numeric_limits<double>::infinity(), ymin = xmin, xmax = -xmin, ymax = -xmin;
+  const auto grow = [&](const gp_Pnt2d &p) {
+    xmin = std::min(xmin, p.X());
+    xmax = std::max(xmax, p.X());
+    ymin = std::min(ymin, p.Y());
+    ymax = std::max(ymax, p.Y());
+  };
+  for (const Drawn &d : drawn) {
+    for (const auto *lines : {&d.visible, &d.hidden}) {
+      for (const Polyline &line : *lines) std::for_each(line.begin(), line.end(), grow);
+    }
+    for (const auto &triangle : d.triangles) std::for_each(triangle.begin(), triangle.end(), grow);
+  }
+  std::vector<std::size_t> labelled;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (!items[i].style.label.empty()) labelled.push_back(i);
+  }
+  // The legend takes a column on the left, as wide as its longest label; the drawing the rest.
+  const std::size_t shown = std::min<std::size_t>(labelled.size(), 24);
+  std::size_t longest = 0;
+  for (const std::size_t i : labelled) longest = std::max(longest, items[i].style.label.size());
+  const double legend = labelled.empty() ? 0.0 : std::min(0.4 * options.width, 34.0 + 6.3 * longest);
+  const double margin = 0.05 * std::min(options.width, options.height);
+  const double w = std::max(xmax - xmin, 1e-12), h = std::max(ymax - ymin, 1e-12);
+  const double scale = std::min((options.width - legend - 2 * margin) / w, (options.height - 2 * margin) / h);
+  const double left = legend + (options.width - legend - scale * w) / 2, top = (options.height - scale * h) / 2;
+  const auto place = [&](const gp_Pnt2d &p, std::ostringstream &out) {
+    char text[48];
+    std::snprintf(text, sizeof text, "%.2f %.2f", left + (p.X() - xmin) * scale, top + (ymax - p.Y()) * scale);
+    out << text;
+  };
+
+  std::ostringstream svg;
+  svg << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << options.width << "\" height=\"" << options.height
+      << "\" viewBox=\"0 0 " << options.width << ' ' << options.height << "\">\n"
+      << "<rect width=\"" << options.width << "\" height=\"" << options.height << "\" fill=\"#ffffff\"/>\n";
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (drawn[i].triangles.empty()) continue;
+    svg << "<path fill=\"" << hex(*items[i].style.fill) << "\" fill-opacity=\"0.45\" stroke=\"none\" d=\"";
+    for (const auto &triangle : drawn[i].triangles) {
+      svg << 'M';
+      place(triangle[0], svg);
+      svg << 'L';
+      place(triangle[1], svg);
+      svg << 'L';
+      place(triangle[2], svg);
+      svg << 'Z';
+    }
+    svg << "\"/>\n";
+  }
+  const auto paths = [&](const std::vector<Polyline> &lines, const Color &color, const char *attributes) {
+    if (lines.empty()) return;
+    svg << "<path fill=\"none\" stroke=\"" << hex(color) << "\" " << attributes << " d=\"";
+    for (const Polyline &line : lines) {
+      for (std::size_t k = 0; k < line.size(); ++k) {
+        svg << (k == 0 ? 'M' : 'L');
+        place(line[k], svg);
+      }
+    }
+    svg << "\"/>\n";
+  };
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    paths(drawn[i].hidden, items[i].style.stroke,
+          "stroke-width=\"0.7\" stroke-dasharray=\"4 3\" stroke-opacity=\"0.6\" stroke-linecap=\"round\"");
+  }
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    paths(drawn[i].visible, items[i].style.stroke,
+          "stroke-width=\"1.3\" stroke-linecap=\"round\" stroke-linejoin=\"round\"");
+  }
+  for (std::size_t k = 0; k < shown; ++k) {
+    const RenderItem &item = items[labelled[k]];
+    const double y = 8 + 16.0 * k;
+    svg << "<rect x=\"8\" y=\"" << y << "\" width=\"12\" height=\"10\" fill=\""
+        << hex(item.style.fill.value_or(item.style.stroke)) << "\"/>\n<text x=\"26\" y=\"" << y + 9
+        << "\" font-family=\"sans-serif\" font-size=\"11\">" << escaped(item.style.label) << "</text>\n";
+  }
+  if (labelled.size() > shown) {
+    svg << "<text x=\"26\" y=\"" << 8 + 16.0 * shown + 9 << "\" font-family=\"sans-serif\" font-size=\"11\">and "
+        << labelled.size() - shown << " more</text>\n";
+  }
+  svg << "</svg>\n";
+  return svg.str();
+}
+
+}  // namespace nimbo

@@ -1,0 +1,55 @@
+// nimbo drawings: shapes as line drawings in SVG, hidden lines removed, on a machine without a
+// display.
+#pragma once
+
+#include <nimbo/assembly/Assembly.h>
+
+#include <TopoDS_Shape.hxx>
+#include <gp_Dir.hxx>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace nimbo {
+
+/// How one shape is drawn.
+struct RenderStyle {
+  Color stroke;
+  std::optional<Color> fill;  ///< shaded with its own triangles, for highlighted regions
+  std::string label;          ///< shown in the legend; none when empty
+};
+
+struct RenderItem {
+  TopoDS_Shape shape;
+  RenderStyle style;
+};
+
+/// Where the eye looks from: the direction towards the viewer, and what is up on the page.
+struct View {
+  gp_Dir towardsViewer;
+  gp_Dir up;
+};
+
+/// "iso" (from +X +Y +Z, Z up), "front" (from -Y), "back", "top" (from +Z, Y up), "bottom",
+/// "left" (from -X), "right", or a direction "X,Y,Z" towards the viewer. Throws nimbo_exception
+/// naming the text otherwise.
+View viewNamed(const std::string &name);
+
+struct RenderOptions {
+  int width = 800;
+  int height = 600;
+  bool hidden = false;  ///< hidden edges dashed
+  bool exact = false;   ///< the exact hidden-line algorithm instead of the one on triangulations
+};
+
+/// The i-th colour of a fixed palette, for parts that carry none.
+Color paletteColor(std::size_t i);
+
+/// Draws the shapes together (each hides what lies behind it of the others) as an SVG document of
+/// the page size: visible sharp edges and silhouettes as solid lines, hidden ones dashed when asked,
+/// smooth edges and seams left out; the drawing fitted to the page with a margin, line widths in
+/// page units, and a legend of the labels. Meshes the shapes, as the comparison does.
+std::string renderSvg(const std::vector<RenderItem> &items, const View &view, const RenderOptions &options = {});
+
+}  // namespace nimbo
