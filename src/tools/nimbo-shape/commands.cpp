@@ -166,16 +166,67 @@ std::vector<int> numbersIn(const TopTools_IndexedMapOfShape &map, const std::vec
   return numbers;
 }
 
+// Replaces `path` only with a complete file: the text goes to a hidden temporary beside it first.
+void writeTextFile(const std::string &text, const std::string &path) {
+  const std::filesystem::path target(path);
+  const std::filesystem::path temporary =
+      target.parent_path() / ("." + target.filename().string() + "." + std::to_string(getpid()) + ".tmp");
+  {
+    std::ofstream out(temporary, std::ios::binary);
+    out << text;
+    if (!out.flush()) {
+      std::error_code ignored;
+      std::filesystem::remove(temporary, ignored);
+      throw tool_error(path, "cannot be written");
+    }
+  }
+  std::error_code error;
+  std::filesystem::rename(temporary, target, error);
+  if (error) {
+    std::filesystem::remove(temporary, error);
+    throw tool_error(path, "cannot be written");
+  }
+}
+
+void checkSvgPath(const std::string &path) {
+  if (extensionOf(path) != ".svg") throw tool_error(path, "drawings are written as SVG (.svg)");
+}
+
+void drawClash(const FileParts &read, const nimbo::Interferences &found, const std::string &svg, bool contacts) {
+  const nimbo::Color grey{0.6, 0.6, 0.6}, red{0.86, 0.08, 0.08}, blue{0.1, 0.35, 0.85};
+  std::vector<nimbo::Color> stroke(read.parts.size(), grey);
+  if (contacts) {
+    for (const nimbo::Contact &c : found.contacts) stroke[c.first] = stroke[c.second] = blue;
+  }
+  for (const nimbo::Overlap &o : found.overlaps) stroke[o.first] = stroke[o.second] = red;
+  std::vector<nimbo::RenderItem> items;
+  for (std::size_t i = 0; i < read.parts.size(); ++i)
+    items.push_back({read.parts[i].shape, {stroke[i], std::nullopt, ""}});
+  for (const nimbo::Overlap &o : found.overlaps) {
+    items.push_back({o.region, {red, red, read.paths[o.first] + " x " + read.paths[o.second]}});
+  }
+  if (contacts) {
+    for (const nimbo::Contact &c : found.contacts) {
+      if (!c.faces.IsNull())
+        items.push_back({c.faces, {blue, blue, read.paths[c.first] + " | " + read.paths[c.second]}});
+    }
+  }
+  writeTextFile(about(svg, [&] { return nimbo::renderSvg(items, nimbo::viewNamed("iso")); }), svg);
+}
+
 }  // namespace
 
-ClashReport clashOf(const std::vector<std::string> &files, const nimbo::InterferenceOptions &options) {
+ClashReport clashOf(const std::vector<std::string> &files, const nimbo::InterferenceOptions &options,
+                    const std::string &svg, bool contacts) {
+  if (!svg.empty()) checkSvgPath(svg);
   const auto started = std::chrono::steady_clock::now();
   FileParts read = partsOfFiles(files);
-  ClashReport report{files, std::move(read.paths), {}, 0.0};
+  ClashReport report{files, read.paths, {}, 0.0};
   report.found = about(subjectOf(files), [&] {
     const Handle(TerminalProgress) progress = TerminalProgress::forStandardError("Checking pairs");
     return nimbo::findInterferences(read.parts, options, Message_ProgressIndicator::Start(progress));
   });
+  if (!svg.empty()) drawClash(read, report.found, svg, contacts);
   report.seconds = secondsSince(started);
   return report;
 }
@@ -204,28 +255,6 @@ ImprintReport imprintFiles(const std::vector<std::string> &files, const std::str
   }
   report.seconds = secondsSince(started);
   return report;
-}
-
-// Replaces `path` only with a complete file: the text goes to a hidden temporary beside it first.
-void writeTextFile(const std::string &text, const std::string &path) {
-  const std::filesystem::path target(path);
-  const std::filesystem::path temporary =
-      target.parent_path() / ("." + target.filename().string() + "." + std::to_string(getpid()) + ".tmp");
-  {
-    std::ofstream out(temporary, std::ios::binary);
-    out << text;
-    if (!out.flush()) {
-      std::error_code ignored;
-      std::filesystem::remove(temporary, ignored);
-      throw tool_error(path, "cannot be written");
-    }
-  }
-  std::error_code error;
-  std::filesystem::rename(temporary, target, error);
-  if (error) {
-    std::filesystem::remove(temporary, error);
-    throw tool_error(path, "cannot be written");
-  }
 }
 
 RenderReport renderFiles(const std::vector<std::string> &files, const std::string &output, const std::string &view,
@@ -287,10 +316,11 @@ MeshReport meshFiles(const std::vector<std::string> &files, const std::string &o
 }
 #endif
 
-CompareReport compareFiles(const std::string &first, const std::string &second) {
+CompareReport compareFiles(const std::string &first, const std::string &second, const std::string &svg) {
+  if (!svg.empty()) checkSvgPath(svg);
   const TopoDS_Shape first_shape = readShapeFile(first);
   const TopoDS_Shape second_shape = readShapeFile(second);
-  return about(pairName(first, second), [&] {
+  CompareReport compared = about(pairName(first, second), [&] {
     // The verdicts come first: comparing meshes the shapes, and the boxes shown are then the ones
     // the comparison saw.
     const bool forward = areShapesEqual(first_shape, second_shape);
@@ -302,6 +332,12 @@ CompareReport compareFiles(const std::string &first, const std::string &second) 
     report.backward = checksOf(backward, report.second, second_shape, report.first, first_shape);
     return report;
   });
+  if (!svg.empty()) {
+    const std::vector<nimbo::RenderItem> items = {{first_shape, {nimbo::paletteColor(0), std::nullopt, first}},
+                                                  {second_shape, {nimbo::paletteColor(1), std::nullopt, second}}};
+    writeTextFile(about(svg, [&] { return nimbo::renderSvg(items, nimbo::viewNamed("iso")); }), svg);
+  }
+  return compared;
 }
 
 OverlapReport overlapOf(const std::string &first, const std::string &second) {

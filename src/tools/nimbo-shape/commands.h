@@ -142,12 +142,16 @@ struct RenderReport {
 
 StatsReport statsOf(const std::string &file);
 PartsReport partsOf(const std::string &file);
-CompareReport compareFiles(const std::string &first, const std::string &second);
+/// With `svg`, also draws the two shapes over each other there, in two colours.
+CompareReport compareFiles(const std::string &first, const std::string &second, const std::string &svg = "");
 OverlapReport overlapOf(const std::string &first, const std::string &second);
 /// Throws tool_error when the distance cannot be computed.
 DistanceReport distanceOf(const std::string &first, const std::string &second);
 /// Reads the files' assemblies and checks all their parts against one another.
-ClashReport clashOf(const std::vector<std::string> &files, const nimbo::InterferenceOptions &options);
+/// With `svg`, also draws the parts there: grey, overlapping ones outlined in red with their common
+/// region filled, and with `contacts` the touching ones and their shared faces in blue.
+ClashReport clashOf(const std::vector<std::string> &files, const nimbo::InterferenceOptions &options,
+                    const std::string &svg = "", bool contacts = false);
 /// Reads the files' assemblies, imprints their parts together and writes the compound to `output`
 /// (.brep, where the numbering holds).
 ImprintReport imprintFiles(const std::vector<std::string> &files, const std::string &output,

@@ -22,6 +22,7 @@
 #include <exception>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -50,9 +51,12 @@ struct Options {
   std::string glue = "off";
   // render
   std::string view = "iso";
+  std::string svg;  // clash, compare
+  bool contacts = false;
   std::string page = "800x600";
   bool hidden = false;
   bool exact = false;
+  double exact_limit = 60.0;
   // mesh
   double size = 0.0;
   int order = 1;
@@ -261,6 +265,9 @@ int main(int argc, char **argv) {
       ->check(CLI::NonNegativeNumber);
   clash->add_option("--threads", options.threads, "Pairs examined at once (default: the number of cores)")
       ->check(CLI::PositiveNumber);
+  clash->add_option("--svg", options.svg,
+                    "Also draw the parts there, overlapping ones in red with their common region");
+  clash->add_flag("--contacts", options.contacts, "In the drawing, touching parts and their shared faces in blue");
 
   CLI::App *imprint = app.add_subcommand(
       "imprint", "Fuse the solid parts of FILE... into one conformal compound whose touching parts share faces");
@@ -293,6 +300,10 @@ int main(int argc, char **argv) {
   render->add_flag("--hidden", options.hidden, "Draw hidden edges dashed");
   render->add_flag("--exact", options.exact, "Exact hidden-line removal on the geometry (slow on big parts)");
   render->add_option("--size", options.page, "Page size WxH in pixels (default 800x600)");
+  render
+      ->add_option("--exact-limit", options.exact_limit,
+                   "Seconds the exact removal may take before the drawing falls back to the triangulation (default 60)")
+      ->check(CLI::PositiveNumber);
 
   CLI::App *diff = app.add_subcommand(
       "diff", "Which parts of BEFORE are unchanged, moved, modified or removed in AFTER, and which were added");
@@ -306,6 +317,7 @@ int main(int argc, char **argv) {
     command->add_option("A", options.first, "First shape file")->required();
     command->add_option("B", options.second, "Second shape file")->required();
   }
+  compare->add_option("--svg", options.svg, "Also draw the two shapes over each other there, in two colours");
 
   CLI::App *convert = app.add_subcommand("convert", "Read IN, optionally scale it about the origin, write OUT");
   convert->add_option("IN", options.first, "Input shape file (.step, .stp, .iges, .igs, .brep)")->required();
@@ -343,11 +355,15 @@ int main(int argc, char **argv) {
     if (stats->parsed()) return runFiles(statsOf, options, out);
     if (parts->parsed()) return runFiles(partsOf, options, out);
     const WorkLimits limits = limitsOf(options);
+    // A drawing's writer that dies leaves its temporary; the tool removes it.
+    std::optional<LeftoverGuard> drawing_leftovers;
+    if (!options.svg.empty()) drawing_leftovers.emplace(options.svg);
     if (clash->parsed()) {
       const std::string subject = options.files.size() == 1 ? options.files.front() : "clash";
       return runOne({subject,
                      [&](std::ostream &report) {
-                       const ClashReport result = clashOf(options.files, interferenceOptionsOf(options));
+                       const ClashReport result =
+                           clashOf(options.files, interferenceOptionsOf(options), options.svg, options.contacts);
                        print(result, options.json, false, report);
                        return result.found.overlaps.empty() && result.found.failures.empty() ? 0 : 1;
                      }},
@@ -373,15 +389,33 @@ int main(int argc, char **argv) {
         return fail("--size", "not a page size WxH in pixels, 16 to 20000 each: " + options.page);
       }
       drawing.hidden = options.hidden;
-      drawing.exact = options.exact;
       const LeftoverGuard leftovers(options.output);
-      return runOne({options.files.size() == 1 ? options.files.front() : "render",
-                     [&](std::ostream &report) {
-                       print(renderFiles(options.files, options.output, options.view, drawing), options.json, false,
-                             report);
-                       return 0;
-                     }},
-                    limits, out);
+      const std::string subject = options.files.size() == 1 ? options.files.front() : "render";
+      const auto drawWith = [&](bool exact) {
+        return Work{subject, [&, exact](std::ostream &report) {
+                      nimbo::RenderOptions chosen = drawing;
+                      chosen.exact = exact;
+                      print(renderFiles(options.files, options.output, options.view, chosen), options.json, false,
+                            report);
+                      return 0;
+                    }};
+      };
+      if (options.exact) {
+        // The exact removal cannot be interrupted, and may take minutes on a big part: it gets a
+        // worker and a time of its own, and the drawing falls back to the triangulation.
+        WorkLimits exact_limits = limits;
+        exact_limits.seconds = std::min(limits.seconds, options.exact_limit);
+        std::optional<WorkResult> exact;
+        runIsolated({drawWith(true)}, 1, exact_limits, [&](std::size_t, const WorkResult &result) { exact = result; });
+        if (exact && !(exact->status == 2 && exact->problem.rfind("gave up", 0) == 0)) {
+          out << exact->output;
+          flushReport(out);
+          return exact->status == 2 ? fail(exact->subject, exact->problem) : exact->status;
+        }
+        std::cerr << "nimbo-shape: " << subject << ": the exact hidden-line removal gave up after "
+                  << exact_limits.seconds << " s; drawn on the triangulation" << std::endl;
+      }
+      return runOne(drawWith(false), limits, out);
     }
     if (diff->parsed()) {
       return runOne({options.first + " and " + options.second,
@@ -409,7 +443,7 @@ int main(int argc, char **argv) {
     if (compare->parsed()) {
       return runOne({options.first + " and " + options.second,
                      [&](std::ostream &report) {
-                       const CompareReport result = compareFiles(options.first, options.second);
+                       const CompareReport result = compareFiles(options.first, options.second, options.svg);
                        print(result, options.json, false, report);
                        return result.forward.equal && result.backward.equal ? 0 : 1;
                      }},
