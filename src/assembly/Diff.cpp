@@ -19,7 +19,6 @@
 #include <map>
 #include <optional>
 #include <set>
-#include <tuple>
 
 namespace nimbo {
 namespace {

@@ -10,6 +10,7 @@
 #include <sstream>
 
 namespace nimbo::detail {
+namespace {
 
 bool isSolidPart(const TopoDS_Shape &shape) {
   if (shape.IsNull()) return false;
@@ -21,6 +22,14 @@ bool isSolidPart(const TopoDS_Shape &shape) {
     if (!isSolidPart(it.Value())) return false;
   }
   return true;
+}
+
+}  // namespace
+
+std::vector<std::size_t> solidPartsOf(const std::vector<Part> &parts, std::vector<std::size_t> &others) {
+  std::vector<std::size_t> solids;
+  for (std::size_t i = 0; i < parts.size(); ++i) (isSolidPart(parts[i].shape) ? solids : others).push_back(i);
+  return solids;
 }
 
 std::vector<TopoDS_Shape> imagesOf(BOPAlgo_Builder &fuse, const TopoDS_Shape &shape, TopAbs_ShapeEnum type) {

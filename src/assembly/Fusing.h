@@ -2,6 +2,8 @@
 // check and the imprint.
 #pragma once
 
+#include <nimbo/assembly/Assembly.h>
+
 #include <BOPAlgo_Builder.hxx>
 #include <TopAbs_ShapeEnum.hxx>
 #include <TopoDS_Shape.hxx>
@@ -15,8 +17,9 @@
 
 namespace nimbo::detail {
 
-/// Whether the part takes part in volume work: a solid, or a compound of solids only.
-bool isSolidPart(const TopoDS_Shape &shape);
+/// The positions of the solid parts in `parts` (a solid, or a compound of solids only: what takes
+/// part in volume work); the others' go to `others`.
+std::vector<std::size_t> solidPartsOf(const std::vector<Part> &parts, std::vector<std::size_t> &others);
 
 /// What the fuse made of `shape`'s sub-shapes of `type`: their splits, or themselves where unsplit,
 /// each once, in the order the sub-shapes are explored.

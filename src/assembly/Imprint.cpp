@@ -97,10 +97,8 @@ std::string overlapRefusal(const std::vector<Part> &parts,
 Imprint imprintAssembly(const std::vector<Part> &parts, const ImprintOptions &options,
                         const Message_ProgressRange &progress) {
   Imprint result;
-  std::vector<std::size_t> solids;  // positions in `parts`
-  for (std::size_t i = 0; i < parts.size(); ++i) {
-    (detail::isSolidPart(parts[i].shape) ? solids : result.skipped).push_back(i);
-  }
+  const std::vector<std::size_t> solids = detail::solidPartsOf(parts, result.skipped);
+  if (solids.empty()) throw nimbo_exception("Nothing to imprint: no part holds a solid");
   Message_ProgressScope scope(progress, "Imprinting", 10);
 
   BOPAlgo_Builder fuse;
@@ -109,7 +107,6 @@ Imprint imprintAssembly(const std::vector<Part> &parts, const ImprintOptions &op
   fuse.SetRunParallel(true);
   fuse.SetGlue(glueOf(options.glue));
   if (options.fuzzy > 0.0) fuse.SetFuzzyValue(options.fuzzy);
-  if (solids.empty()) throw nimbo_exception("Nothing to imprint: no part holds a solid");
   // One part alone has nothing to share (and the fuse wants two arguments): its solids stay as
   // they are, which the unperformed fuse's empty history gives.
   if (solids.size() > 1) fuse.Perform(scope.Next(8));
@@ -130,10 +127,6 @@ Imprint imprintAssembly(const std::vector<Part> &parts, const ImprintOptions &op
     }
   }
 
-  std::vector<double> given(solids.size());
-  inParallel(solids.size(), 0, [&](std::size_t k) { given[k] = roughVolumeOf(parts[solids[k]].shape); });
-  std::map<std::size_t, double> volumes;  // of the parts as given, for the overlap's minimum
-  for (std::size_t k = 0; k < solids.size(); ++k) volumes[solids[k]] = given[k];
   std::map<std::pair<std::size_t, std::size_t>, double> shared;  // common volume by pair of parts
   std::map<std::size_t, double> lost;
   for (int index = 1; index <= pieces.Extent(); ++index) {
@@ -147,14 +140,15 @@ Imprint imprintAssembly(const std::vector<Part> &parts, const ImprintOptions &op
   }
   std::map<std::pair<std::size_t, std::size_t>, double> overlaps;
   for (const auto &[pair, volume] : shared) {
-    const double minimum = options.minimumOverlap.value_or(1e-6 * std::min(volumes[pair.first], volumes[pair.second]));
+    const double minimum = options.minimumOverlap.value_or(
+        1e-6 * std::min(roughVolumeOf(parts[pair.first].shape), roughVolumeOf(parts[pair.second].shape)));
     if (volume > minimum) overlaps[pair] = volume;
   }
   if (!overlaps.empty() && !options.assignOverlaps) throw nimbo_exception(overlapRefusal(parts, overlaps));
   for (const auto &[pair, volume] : shared) result.assigned.push_back({pair.first, pair.second, volume});
 
   // Each piece goes to the earliest part it came from.
-  std::map<std::size_t, std::size_t> slot;  // part position -> index in result.parts
+  std::vector<std::size_t> slot(parts.size());  // part position -> index in result.parts
   for (const std::size_t i : solids) {
     slot[i] = result.parts.size();
     result.parts.push_back({i, parts[i].path, {}, {}, 0.0});

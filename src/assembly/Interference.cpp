@@ -9,7 +9,6 @@
 
 #include <BRepClass3d_SolidClassifier.hxx>
 #include <BRepExtrema_DistShapeShape.hxx>
-#include <BRep_Builder.hxx>
 #include <BRep_Tool.hxx>
 #include <Message_ProgressScope.hxx>
 #include <Precision.hxx>
@@ -17,7 +16,6 @@
 #include <TopExp_Explorer.hxx>
 #include <TopTools_MapOfShape.hxx>
 #include <TopoDS.hxx>
-#include <TopoDS_Compound.hxx>
 
 #include <algorithm>
 #include <cmath>
@@ -29,10 +27,10 @@
 namespace nimbo {
 namespace {
 
+using detail::compoundOf;
 using detail::errorsOf;
 using detail::imagesOf;
 using detail::inParallel;
-using detail::isSolidPart;
 
 struct Interval3 {
   double min[3];
@@ -99,16 +97,11 @@ TopoDS_Shape sharedPieces(BOPAlgo_Builder &fuse, const TopoDS_Shape &first, cons
                           TopAbs_ShapeEnum type) {
   TopTools_MapOfShape ofFirst;
   for (const TopoDS_Shape &image : imagesOf(fuse, first, type)) ofFirst.Add(image);
-  TopoDS_Compound shared;
-  BRep_Builder builder;
-  bool any = false;
+  std::vector<TopoDS_Shape> shared;
   for (const TopoDS_Shape &image : imagesOf(fuse, second, type)) {
-    if (!ofFirst.Contains(image)) continue;
-    if (!any) builder.MakeCompound(shared);
-    builder.Add(shared, image);
-    any = true;
+    if (ofFirst.Contains(image)) shared.push_back(image);
   }
-  return shared;
+  return shared.empty() ? TopoDS_Shape() : compoundOf(shared);
 }
 
 using Finding = std::variant<std::monostate, Overlap, Contact, Clearance, PairFailure>;
@@ -166,19 +159,14 @@ bool within(const Interval3 &a, const Interval3 &b, double gap) {
 // The faces of `from` within `gap` of some face of `to`, by their reaches; null when there are none.
 // Any two points closer than `gap` lie on such faces.
 TopoDS_Shape facesNear(const Faces &from, const Faces &to, double gap) {
-  TopoDS_Compound near;
-  BRep_Builder builder;
-  bool any = false;
+  std::vector<TopoDS_Shape> near;
   for (const auto &[face, reach] : from.faces) {
     if (!within(reach, to.reach, gap)) continue;
     const bool close = std::any_of(to.faces.begin(), to.faces.end(),
                                    [&](const auto &other) { return within(reach, other.second, gap); });
-    if (!close) continue;
-    if (!any) builder.MakeCompound(near);
-    builder.Add(near, face);
-    any = true;
+    if (close) near.push_back(face);
   }
-  return near;
+  return near.empty() ? TopoDS_Shape() : compoundOf(near);
 }
 
 // Whether `inner` lies inside `outer`, for parts whose boundaries are apart: then one point decides.
@@ -252,10 +240,7 @@ double diagonalOf(const std::vector<Interval3> &reaches) {
 Interferences findInterferences(const std::vector<Part> &parts, const InterferenceOptions &options,
                                 const Message_ProgressRange &progress) {
   Interferences result;
-  std::vector<std::size_t> solids;  // positions in `parts`
-  for (std::size_t i = 0; i < parts.size(); ++i) {
-    (isSolidPart(parts[i].shape) ? solids : result.skipped).push_back(i);
-  }
+  const std::vector<std::size_t> solids = detail::solidPartsOf(parts, result.skipped);
   const std::size_t n = solids.size();
   result.parts = n;
   result.pairs = n < 2 ? 0 : n * (n - 1) / 2;

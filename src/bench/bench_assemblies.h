@@ -3,14 +3,41 @@
 
 #include <nimbo/assembly/Assembly.h>
 
+#include <benchmark/benchmark.h>
 #include <BRepPrimAPI_MakeBox.hxx>
 #include <BRepPrimAPI_MakeCylinder.hxx>
 #include <gp_Ax2.hxx>
 
+#include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
 namespace nimbo::bench {
+
+/// The benchmark's input for its first argument, made by `make(argument)` the first time only (one
+/// cache per call site: each lambda is a type of its own).
+template <typename Made, typename Make>
+const Made &madeOnce(const benchmark::State &state, Make make) {
+  static std::map<int, Made> cache;
+  const int argument = static_cast<int>(state.range(0));
+  auto found = cache.find(argument);
+  if (found == cache.end()) found = cache.emplace(argument, make(argument)).first;
+  return found->second;
+}
+
+/// The side of the smallest cubic grid of at least `parts` cells.
+inline int sideFor(int parts) {
+  int side = 1;
+  while (side * side * side < parts) ++side;
+  return side;
+}
+
+/// A file of the shared CAD folder beside the repository; empty when that folder is not there.
+inline std::string sharedCadFile(const std::string &name) {
+  const std::filesystem::path file = std::filesystem::path(NIMBO_SAMPLES_DIR) / "../../shared/cad" / name;
+  return std::filesystem::exists(file) ? file.string() : std::string();
+}
 
 /// side^3 parts on a 20 mm pitch, each in its cell: mostly 10 mm blocks 10 mm apart, and, by a
 /// pattern that gives neighbours different kinds, one cell in 15 of each of: a pin (radius 2) whose

@@ -12,26 +12,16 @@
 
 namespace {
 
+// Empty when the shared CAD folder is missing; the cases then skip.
 const std::vector<nimbo::Part> &parts(benchmark::State &state) {
-  static std::map<int, std::vector<nimbo::Part>> cache;
-  const int count = static_cast<int>(state.range(0));
-  auto found = cache.find(count);
-  if (found != cache.end()) return found->second;
-  std::vector<nimbo::Part> made;
-  if (count == 0) {
-    made = nimbo::readAssembly(std::string(NIMBO_SAMPLES_DIR) + "/bolted_joint.step").parts;
-  } else if (count == 18) {
-    const std::string file = std::string(NIMBO_SAMPLES_DIR) + "/../../shared/cad/caxif_as1-tu-203_asm.stp";
-    if (!std::filesystem::exists(file))
-      state.SkipWithError("no ../shared/cad beside the repository");
-    else
-      made = nimbo::readAssembly(file).parts;
-  } else {
-    int side = 1;
-    while (side * side * side < count) ++side;
-    made = nimbo::bench::touchingGrid(side);
-  }
-  return cache.emplace(count, std::move(made)).first->second;
+  return nimbo::bench::madeOnce<std::vector<nimbo::Part>>(state, [](int count) {
+    if (count == 0) return nimbo::readAssembly(std::string(NIMBO_SAMPLES_DIR) + "/bolted_joint.step").parts;
+    if (count == 18) {
+      const std::string file = nimbo::bench::sharedCadFile("caxif_as1-tu-203_asm.stp");
+      return file.empty() ? std::vector<nimbo::Part>() : nimbo::readAssembly(file).parts;
+    }
+    return nimbo::bench::touchingGrid(nimbo::bench::sideFor(count));
+  });
 }
 
 // Argument 0 is the sample joint (11 parts), 18 the bolted assembly caxif_as1 of ../shared/cad, others
@@ -42,7 +32,10 @@ void sizes(benchmark::internal::Benchmark *b) {
 
 void run(benchmark::State &state, const nimbo::ImprintOptions &options) {
   const std::vector<nimbo::Part> &given = parts(state);
-  if (given.empty()) return;
+  if (given.empty()) {
+    state.SkipWithError("no ../shared/cad beside the repository");
+    return;
+  }
   std::size_t shared = 0;
   for (auto _ : state) {
     const nimbo::Imprint imprint = nimbo::imprintAssembly(given, options);
@@ -66,7 +59,10 @@ BENCHMARK(BM_ImprintGlueFull)->Arg(27)->Arg(125)->Arg(1000)->Unit(benchmark::kMi
 // The parts handed to Gmsh in memory and fragmented with its defaults.
 void BM_Imprint_baseline(benchmark::State &state) {
   const std::vector<nimbo::Part> &given = parts(state);
-  if (given.empty()) return;
+  if (given.empty()) {
+    state.SkipWithError("no ../shared/cad beside the repository");
+    return;
+  }
   std::size_t volumes = 0;
   std::size_t shared = 0;
   for (auto _ : state) {

@@ -14,15 +14,8 @@
 namespace {
 
 const std::vector<nimbo::Part> &grid(benchmark::State &state) {
-  static std::map<int, std::vector<nimbo::Part>> grids;
-  const int parts = static_cast<int>(state.range(0));
-  auto found = grids.find(parts);
-  if (found == grids.end()) {
-    int side = 1;
-    while (side * side * side < parts) ++side;
-    found = grids.emplace(parts, nimbo::bench::blockGrid(side)).first;
-  }
-  return found->second;
+  return nimbo::bench::madeOnce<std::vector<nimbo::Part>>(
+      state, [](int parts) { return nimbo::bench::blockGrid(nimbo::bench::sideFor(parts)); });
 }
 
 void run(benchmark::State &state, const nimbo::InterferenceOptions &options) {

@@ -15,19 +15,18 @@ namespace {
 
 // 0: the sample joint, 1: fusee_metre.stp, 1000: the grid.
 const std::vector<nimbo::RenderItem> &items(benchmark::State &state) {
-  static std::map<int, std::vector<nimbo::RenderItem>> cache;
-  const int which = static_cast<int>(state.range(0));
-  auto found = cache.find(which);
-  if (found != cache.end()) return found->second;
-  std::vector<nimbo::Part> parts;
-  const std::string fusee = std::string(NIMBO_SAMPLES_DIR) + "/../../shared/cad/fusee_metre.stp";
-  if (which == 0) parts = nimbo::readAssembly(std::string(NIMBO_SAMPLES_DIR) + "/bolted_joint.step").parts;
-  if (which == 1 && std::filesystem::exists(fusee)) parts = nimbo::readAssembly(fusee).parts;
-  if (which == 1000) parts = nimbo::bench::blockGrid(10);
-  std::vector<nimbo::RenderItem> made;
-  for (std::size_t i = 0; i < parts.size(); ++i)
-    made.push_back({parts[i].shape, {nimbo::paletteColor(i), std::nullopt, ""}});
-  return cache.emplace(which, std::move(made)).first->second;
+  return nimbo::bench::madeOnce<std::vector<nimbo::RenderItem>>(state, [](int which) {
+    std::vector<nimbo::Part> parts;
+    const std::string fusee = nimbo::bench::sharedCadFile("fusee_metre.stp");
+    if (which == 0) parts = nimbo::readAssembly(std::string(NIMBO_SAMPLES_DIR) + "/bolted_joint.step").parts;
+    if (which == 1 && !fusee.empty()) parts = nimbo::readAssembly(fusee).parts;
+    if (which == 1000) parts = nimbo::bench::blockGrid(10);
+    std::vector<nimbo::RenderItem> made;
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+      made.push_back({parts[i].shape, {nimbo::paletteColor(i), std::nullopt, ""}});
+    }
+    return made;
+  });
 }
 
 void draw(benchmark::State &state, bool exact) {

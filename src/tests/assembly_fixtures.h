@@ -17,10 +17,32 @@
 #include <gp_Trsf.hxx>
 
 #include <filesystem>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
 namespace nimbo::test {
+
+#ifdef NIMBO_SHARED_CAD_DIR
+/// Why a test of a whole assembly from the shared CAD folder must skip, if it must: the folder is
+/// not beside the repository, or this is the sanitizer build, where full leak stacks through the
+/// kernel make such a test take minutes (the tests on built shapes run the same paths there).
+inline std::optional<std::string> sharedAssemblySkip() {
+  if (!std::filesystem::is_directory(NIMBO_SHARED_CAD_DIR)) {
+    return std::string("no folder ") + NIMBO_SHARED_CAD_DIR + " beside the repository";
+  }
+#ifdef NIMBO_SANITIZED
+  return std::string("the release build runs this one");
+#else
+  return std::nullopt;
+#endif
+}
+
+/// A file of the shared CAD folder.
+inline std::string sharedCadFile(const std::string &name) {
+  return (std::filesystem::path(NIMBO_SHARED_CAD_DIR) / name).string();
+}
+#endif
 
 /// A translation by (x, y, z).
 inline gp_Trsf translation(double x, double y, double z) {

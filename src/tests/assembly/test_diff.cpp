@@ -117,12 +117,8 @@ TEST(DiffAssemblies, SameGeometryInInchesIsUnchanged) {
 }
 
 TEST(DiffAssemblies, SharedCadAssemblyAgainstAnEditedCopy) {
-  const std::filesystem::path cad = NIMBO_SHARED_CAD_DIR;
-  if (!std::filesystem::is_directory(cad)) GTEST_SKIP() << "no folder " << cad << " beside the repository";
-#ifdef NIMBO_SANITIZED
-  GTEST_SKIP() << "the release build runs this one";  // see the interference tests
-#endif
-  const std::vector<Part> before = nimbo::readAssembly((cad / "caxif_as1-tu-203_asm.stp").string()).parts;
+  if (const auto why = nimbo::test::sharedAssemblySkip()) GTEST_SKIP() << *why;
+  const std::vector<Part> before = nimbo::readAssembly(nimbo::test::sharedCadFile("caxif_as1-tu-203_asm.stp")).parts;
   std::vector<Part> after = before;
   after[0].shape = moved(after[0].shape, nimbo::test::translation(0, 0, 25));
   after.erase(after.begin() + 5);

@@ -3,6 +3,7 @@
 #include <nimbo/assembly/Assembly.h>
 #include <nimbo/topology/ShapeAlgorithms.h>
 
+#include "assembly_fixtures.h"
 #include "test_checks.h"
 #include "test_helpers.h"
 
@@ -111,12 +112,8 @@ TEST(ImprintAssembly, PartThatTouchesNothingComesOutUnchanged) {
 }
 
 TEST(ImprintAssembly, SharedCadAssemblyInterfacesAreItsFaceContacts) {
-  const std::filesystem::path cad = NIMBO_SHARED_CAD_DIR;
-  if (!std::filesystem::is_directory(cad)) GTEST_SKIP() << "no folder " << cad << " beside the repository";
-#ifdef NIMBO_SANITIZED
-  GTEST_SKIP() << "the release build runs this one";  // see the interference tests
-#endif
-  const nimbo::Assembly assembly = nimbo::readAssembly((cad / "caxif_as1-tu-203_asm.stp").string());
+  if (const auto why = nimbo::test::sharedAssemblySkip()) GTEST_SKIP() << *why;
+  const nimbo::Assembly assembly = nimbo::readAssembly(nimbo::test::sharedCadFile("caxif_as1-tu-203_asm.stp"));
   const nimbo::Imprint imprint = imprintAssembly(assembly.parts);
   std::set<std::pair<std::size_t, std::size_t>> interfaces;
   for (const nimbo::Interface &i : imprint.interfaces) interfaces.insert({i.first, i.second});

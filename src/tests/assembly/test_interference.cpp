@@ -2,6 +2,7 @@
 // against all pairs, and many threads against one.
 #include <nimbo/assembly/Assembly.h>
 
+#include "assembly_fixtures.h"
 #include "test_helpers.h"
 
 #include <gtest/gtest.h>
@@ -177,15 +178,9 @@ TEST(FindInterferences, BoxSweepAndThreadsGiveTheAllPairsAnswer) {
 }
 
 TEST(FindInterferences, SharedCadAssemblyGivesOneAnswerOnAnyNumberOfThreads) {
-  const std::filesystem::path cad = NIMBO_SHARED_CAD_DIR;
-  if (!std::filesystem::is_directory(cad)) GTEST_SKIP() << "no folder " << cad << " beside the repository";
-#ifdef NIMBO_SANITIZED
-  // Full leak stacks through the kernel make this one take minutes; the tests above run the
-  // parallel path on shared topology under the sanitizers.
-  GTEST_SKIP() << "the release build runs this one";
-#endif
+  if (const auto why = nimbo::test::sharedAssemblySkip()) GTEST_SKIP() << *why;
   // Three instances each of one bolt and one nut product under two instances of a bracket assembly.
-  const nimbo::Assembly assembly = nimbo::readAssembly((cad / "caxif_as1-tu-203_asm.stp").string());
+  const nimbo::Assembly assembly = nimbo::readAssembly(nimbo::test::sharedCadFile("caxif_as1-tu-203_asm.stp"));
   InterferenceOptions one;
   one.threads = 1;
   const Interferences serial = findInterferences(assembly.parts, one);
