@@ -1,6 +1,6 @@
-#include "crash_dump.h"
+#include <nimbo/crash_dump.h>
 
-#include "environment_variables.h"
+#include <nimbo/environment_variables.h>
 #include "utf8.h"
 
 #include <boost/core/demangle.hpp>

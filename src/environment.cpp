@@ -3,7 +3,9 @@
 #include <nimbo/environment_variables.h>
 #include <nimbo/nimbo_exception.h>
 
+#include <unistd.h>
 #include <algorithm>
+#include <atomic>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -51,6 +53,35 @@ void ensure_directory(const std::string &resdir) {
 std::string file_extension(std::string path) { return std::filesystem::path(std::move(path)).extension().string(); }
 
 std::string file_name_of(std::string path) { return std::filesystem::path(std::move(path)).filename().string(); }
+
+bool write_atomically(const std::string &path, const std::function<bool(const std::string &temporary)> &write) {
+  static std::atomic<unsigned> counter{0};
+  const std::filesystem::path target(path);
+  const std::string suffix = std::to_string(getpid()) + "-" + std::to_string(counter++);
+  const std::filesystem::path temporary =
+      target.parent_path() / ("." + target.filename().string() + "." + suffix + ".tmp" + target.extension().string());
+  // Removes what a failed write or an exception leaves; after the rename there is nothing left.
+  struct Remover {
+    const std::filesystem::path &file;
+    ~Remover() {
+      std::error_code ignored;
+      std::filesystem::remove(file, ignored);
+    }
+  } remover{temporary};
+  if (!write(temporary.string())) return false;
+  std::error_code rename_error;
+  std::filesystem::rename(temporary, target, rename_error);
+  return !rename_error;
+}
+
+bool is_temporary_for(const std::string &file, const std::string &path) {
+  const std::filesystem::path target(path);
+  const std::string name = std::filesystem::path(file).filename().string();
+  const std::string prefix = "." + target.filename().string() + ".";
+  const std::string ending = ".tmp" + target.extension().string();
+  return name.size() > prefix.size() + ending.size() && name.compare(0, prefix.size(), prefix) == 0 &&
+         name.compare(name.size() - ending.size(), ending.size(), ending) == 0;
+}
 
 std::optional<std::string> config_directory() { return environment_variable("NIMBO_CONFIG"); }
 

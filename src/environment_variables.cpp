@@ -1,4 +1,4 @@
-#include "environment_variables.h"
+#include <nimbo/environment_variables.h>
 
 #include <cerrno>
 #include <cstdlib>

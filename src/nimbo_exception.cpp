@@ -1,6 +1,6 @@
-#include "nimbo_exception.h"
+#include <nimbo/nimbo_exception.h>
 
-#include "crash_dump.h"
+#include <nimbo/crash_dump.h>
 #include "utf8.h"
 
 #include <easylogging++.h>

@@ -1,12 +1,12 @@
 // Reading CAD files into assemblies: STEP and IGES through the kernel's XDE readers, BREP directly.
-#include "Assembly.h"
+#include <nimbo/assembly/Assembly.h>
 #include "AssemblyTree.h"
 
 #include <nimbo/environment.h>
+#include <nimbo/topology/ShapeAlgorithms.h>
 #include <nimbo/nimbo_exception.h>
 
-#include <BRepTools.hxx>
-#include <BRep_Builder.hxx>
+#include <Message_ProgressScope.hxx>
 #include <IGESCAFControl_Reader.hxx>
 #include <IGESData_GlobalSection.hxx>
 #include <IGESData_IGESModel.hxx>
@@ -17,7 +17,6 @@
 #include <StepRepr_NextAssemblyUsageOccurrence.hxx>
 #include <TColStd_SequenceOfAsciiString.hxx>
 #include <TDocStd_Document.hxx>
-#include <TopAbs.hxx>
 #include <XCAFDoc_DocumentTool.hxx>
 
 #include <algorithm>
@@ -32,33 +31,6 @@
 namespace nimbo {
 
 namespace {
-
-enum class Format { step, iges, brep };
-
-Format formatOf(const std::string &path) {
-  std::string extension = file_extension(path);
-  std::transform(extension.begin(), extension.end(), extension.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  if (extension == ".step" || extension == ".stp") return Format::step;
-  if (extension == ".iges" || extension == ".igs") return Format::iges;
-  if (extension == ".brep") return Format::brep;
-  throw nimbo_exception("Unknown CAD file extension of " + file_name_of(path) +
-                        "; expected .step, .stp, .iges, .igs or .brep");
-}
-
-// The kernel's readers say no more than "failed" about a file they cannot open.
-void checkReadable(const std::string &path) {
-  std::error_code error;
-  const std::filesystem::file_status status = std::filesystem::status(path, error);
-  if (std::filesystem::is_directory(status)) throw nimbo_exception(file_name_of(path) + " is a directory");
-  // A pipe or a device may never deliver, and the kernel's readers would wait for it forever.
-  if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
-    throw nimbo_exception(file_name_of(path) + " is not a regular file");
-  }
-  if (!std::ifstream(path, std::ios::binary)) {
-    throw nimbo_exception("Cannot open " + file_name_of(path) + ": " + std::strerror(errno));
-  }
-}
 
 std::string stemOf(const std::string &path) { return std::filesystem::path(path).stem().string(); }
 
@@ -168,26 +140,15 @@ Assembly readIgesAssembly(const std::string &path, const Message_ProgressRange &
   return assembly;
 }
 
-// "solid", "face", ...: the kernel's own type names in lower case.
-std::string typeWord(TopAbs_ShapeEnum type) {
-  std::string word = TopAbs::ShapeTypeToString(type);
-  std::transform(word.begin(), word.end(), word.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return word;
-}
-
 Assembly readBrepAssembly(const std::string &path, const Message_ProgressRange &progress) {
-  TopoDS_Shape shape;
-  BRep_Builder builder;
-  if (!BRepTools::Read(shape, path.c_str(), builder, progress)) {
-    throw nimbo_exception("BREP file " + file_name_of(path) + " could not be read");
-  }
+  const TopoDS_Shape shape = readBrep(path, progress);
+  if (shape.IsNull()) throw nimbo_exception("BREP file " + file_name_of(path) + " could not be read");
   Assembly assembly;
   const std::string name = stemOf(path);
   std::map<TopAbs_ShapeEnum, int> counts;
   for (const TopoDS_Shape &piece : detail::partPieces(shape)) {
     const std::string path_segment =
-        typeWord(piece.ShapeType()) + std::string("_") + std::to_string(++counts[piece.ShapeType()]);
+        shapeTypeName(piece.ShapeType()) + std::string("_") + std::to_string(++counts[piece.ShapeType()]);
     assembly.parts.push_back({path_segment, name, piece, std::nullopt});
   }
   if (assembly.parts.empty()) throw nimbo_exception("BREP file " + file_name_of(path) + " holds no shape");
@@ -197,17 +158,38 @@ Assembly readBrepAssembly(const std::string &path, const Message_ProgressRange &
 }  // namespace
 
 Assembly readAssembly(const std::string &path, const Message_ProgressRange &progress) {
-  const Format format = formatOf(path);
-  checkReadable(path);
-  switch (format) {
-    case Format::step:
+  const std::optional<ShapeFormat> format = shapeFormatOf(path);
+  if (const std::optional<std::string> problem = shapeFileProblem(path)) {
+    throw nimbo_exception(file_name_of(path) + ": " + *problem);
+  }
+  switch (*format) {
+    case ShapeFormat::step:
       return readStepAssembly(path, progress);
-    case Format::iges:
+    case ShapeFormat::iges:
       return readIgesAssembly(path, progress);
-    case Format::brep:
+    case ShapeFormat::brep:
       return readBrepAssembly(path, progress);
   }
   return {};
+}
+
+Assembly readAssemblies(const std::vector<std::string> &paths, const Message_ProgressRange &progress) {
+  Message_ProgressScope scope(progress, "Reading", static_cast<double>(std::max<std::size_t>(1, paths.size())));
+  Assembly together;
+  for (std::size_t k = 0; k < paths.size(); ++k) {
+    const std::string &path = paths[k];
+    Assembly assembly = readAssembly(path, scope.Next());
+    together.lengthUnit = k == 0 || together.lengthUnit == assembly.lengthUnit ? assembly.lengthUnit : "";
+    const bool same_name = std::count_if(paths.begin(), paths.end(), [&](const std::string &other) {
+                             return file_name_of(other) == file_name_of(path);
+                           }) > 1;
+    const std::string prefix = paths.size() == 1 ? "" : (same_name ? path : file_name_of(path)) + "/";
+    for (Part &part : assembly.parts) {
+      part.path = prefix + part.path;
+      together.parts.push_back(std::move(part));
+    }
+  }
+  return together;
 }
 
 }  // namespace nimbo

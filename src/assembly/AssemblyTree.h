@@ -1,7 +1,7 @@
 // Private helpers of the assembly reader: from an XDE document or a plain shape to parts. Not installed.
 #pragma once
 
-#include "Assembly.h"
+#include <nimbo/assembly/Assembly.h>
 
 #include <TDocStd_Document.hxx>
 

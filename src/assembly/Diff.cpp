@@ -1,13 +1,15 @@
 // Revision diff: the parts of two revisions matched by geometry first, through an index on their
 // measure and centre, then by path and name.
+#include "Fusing.h"
+#include "Tolerances.h"
+
 #include <nimbo/assembly/Assembly.h>
 #include <nimbo/nimbo_exception.h>
 #include <nimbo/topology/ShapeAlgorithms.h>
 
 #include <BRepAlgoAPI_Cut.hxx>
-#include <BRepGProp.hxx>
-#include <GProp_GProps.hxx>
 #include <GProp_PrincipalProps.hxx>
+#include <Message_ProgressScope.hxx>
 #include <TopLoc_Location.hxx>
 #include <gp_Mat.hxx>
 #include <gp_Quaternion.hxx>
@@ -36,29 +38,18 @@ struct Figures {
 
 Figures figuresOf(const TopoDS_Shape &shape) {
   Figures f{getDominantShapeType(shape), 0.0, gp_Pnt(), 0.0, {}, {}};
-  GProp_GProps properties;
-  double scale = 0.0;
-  switch (f.type) {
-    case TopAbs_SOLID:
-      BRepGProp::VolumeProperties(shape, properties);
-      scale = std::cbrt(std::abs(properties.Mass()));
-      break;
-    case TopAbs_FACE:
-      BRepGProp::SurfaceProperties(shape, properties);
-      scale = std::sqrt(std::abs(properties.Mass()));
-      break;
-    case TopAbs_EDGE:
-      BRepGProp::LinearProperties(shape, properties);
-      scale = std::abs(properties.Mass());
-      break;
-    default:
-      f.center = getCenterOfMass(shape);
-      return f;
+  const std::optional<GProp_GProps> properties = getDominantMeasure(shape);
+  if (!properties) {
+    f.center = getCenterOfMass(shape);
+    return f;
   }
-  f.measure = std::abs(properties.Mass());
-  f.center = properties.CentreOfMass();
-  f.centerTolerance = 0.001 * scale;
-  const GProp_PrincipalProps principal = properties.PrincipalProperties();
+  f.measure = std::abs(properties->Mass());
+  const double scale = f.type == TopAbs_SOLID  ? std::cbrt(f.measure)
+                       : f.type == TopAbs_FACE ? std::sqrt(f.measure)
+                                               : f.measure;
+  f.center = properties->CentreOfMass();
+  f.centerTolerance = detail::comparisonTolerance * scale;
+  const GProp_PrincipalProps principal = properties->PrincipalProperties();
   principal.Moments(f.moments[0], f.moments[1], f.moments[2]);
   f.axes[0] = principal.FirstAxisOfInertia();
   f.axes[1] = principal.SecondAxisOfInertia();
@@ -67,7 +58,7 @@ Figures figuresOf(const TopoDS_Shape &shape) {
 }
 
 bool measuresAgree(const Figures &a, const Figures &b) {
-  return a.type == b.type && std::abs(a.measure - b.measure) <= 0.001 * std::max(a.measure, b.measure);
+  return a.type == b.type && std::abs(a.measure - b.measure) <= detail::comparisonTolerance * std::max(a.measure, b.measure);
 }
 
 bool equalBothWays(const TopoDS_Shape &a, const TopoDS_Shape &b) {
@@ -103,7 +94,7 @@ void addFrames(const gp_Vec (&from)[3], const gp_Vec (&to)[3], bool permute, std
 std::vector<gp_Mat> candidateRotations(const Figures &from, const Figures &to) {
   std::vector<gp_Mat> rotations = {gp_Mat(1, 0, 0, 0, 1, 0, 0, 0, 1)};
   const auto close = [&](int i, int j) {
-    return std::abs(to.moments[i] - to.moments[j]) <= 1e-6 * std::max(std::abs(to.moments[i]), std::abs(to.moments[j]));
+    return std::abs(to.moments[i] - to.moments[j]) <= detail::equalMoments * std::max(std::abs(to.moments[i]), std::abs(to.moments[j]));
   };
   const bool degenerate = close(0, 1) || close(1, 2) || close(0, 2);
   addFrames(from.axes, to.axes, degenerate, rotations);
@@ -143,7 +134,7 @@ std::pair<gp_Vec, double> axisAndAngle(const gp_Quaternion &turn) {
 Motion motionReport(std::size_t before, std::size_t after, const gp_Trsf &trsf) {
   Motion motion{before, after, trsf.TranslationPart(), gp_Dir(0, 0, 1), 0.0};
   const auto [axis, angle] = axisAndAngle(trsf.GetRotation());
-  if (angle > 1e-12 && axis.Magnitude() > 1e-12) {
+  if (angle > detail::noTurn && axis.Magnitude() > detail::noTurn) {
     motion.axis = gp_Dir(axis);
     motion.angle = angle * 180.0 / M_PI;
   }
@@ -164,8 +155,6 @@ std::optional<gp_Trsf> motionBetween(const TopoDS_Shape &from, const Figures &fr
   return best->second;
 }
 
-double volumeOf(const TopoDS_Shape &shape) { return shape.IsNull() ? 0.0 : std::abs(getVolume(shape)); }
-
 double cutVolume(const TopoDS_Shape &from, const TopoDS_Shape &tool, const std::string &what) {
   BRepAlgoAPI_Cut cut;
   TopTools_ListOfShape arguments;
@@ -177,7 +166,7 @@ double cutVolume(const TopoDS_Shape &from, const TopoDS_Shape &tool, const std::
   cut.SetNonDestructive(true);
   cut.Build();
   if (cut.HasErrors()) throw nimbo_exception("The Boolean cut of " + what + " failed");
-  return volumeOf(cut.Shape());
+  return detail::volumeOf(cut.Shape());
 }
 
 // Pairs (before, after) chosen one to one, nearest first, from candidates with their distances.
@@ -202,7 +191,12 @@ void byAfter(std::vector<T> &list) {
 
 }  // namespace
 
-AssemblyDiff diffAssemblies(const std::vector<Part> &before, const std::vector<Part> &after) {
+AssemblyDiff diffAssemblies(const std::vector<Part> &before, const std::vector<Part> &after,
+                            const Message_ProgressRange &progress) {
+  Message_ProgressScope scope(progress, "Comparing revisions", 4);
+  const auto checkStop = [&] {
+    if (scope.UserBreak()) throw nimbo_exception("Revision diff stopped before it was complete");
+  };
   std::vector<Figures> old(before.size());
   std::vector<Figures> now(after.size());
   for (std::size_t i = 0; i < before.size(); ++i) old[i] = figuresOf(before[i].shape);
@@ -230,6 +224,8 @@ AssemblyDiff diffAssemblies(const std::vector<Part> &before, const std::vector<P
     }
   }
   diff.unchanged = oneToOne(inPlace, beforeUsed, afterUsed);
+  scope.Next();
+  checkStop();
 
   // Moved: the parts left, indexed by measure. Each new part takes the nearest old one that a
   // motion carries onto it; a part whose old match went to a nearer claimant looks again.
@@ -246,9 +242,9 @@ AssemblyDiff diffAssemblies(const std::vector<Part> &before, const std::vector<P
     for (std::size_t j = 0; j < after.size(); ++j) {
       if (afterUsed[j] || now[j].measure <= 0.0) continue;
       std::vector<std::pair<double, std::size_t>> nearest;
-      auto it = std::lower_bound(byMeasure.begin(), byMeasure.end(), now[j].measure * (1 - 0.0011),
+      auto it = std::lower_bound(byMeasure.begin(), byMeasure.end(), now[j].measure * (1 - detail::measureIndexReach),
                                  [&](std::size_t i, double m) { return old[i].measure < m; });
-      for (; it != byMeasure.end() && old[*it].measure <= now[j].measure * (1 + 0.0011); ++it) {
+      for (; it != byMeasure.end() && old[*it].measure <= now[j].measure * (1 + detail::measureIndexReach); ++it) {
         if (!beforeUsed[*it] && measuresAgree(old[*it], now[j]) && !refused.count({*it, j})) {
           nearest.push_back({old[*it].center.Distance(now[j].center), *it});
         }
@@ -265,7 +261,9 @@ AssemblyDiff diffAssemblies(const std::vector<Part> &before, const std::vector<P
     const std::vector<Motion> chosen = oneToOne(motions, beforeUsed, afterUsed);
     diff.moved.insert(diff.moved.end(), chosen.begin(), chosen.end());
     found = chosen.size() < motions.size() && !chosen.empty();
+    checkStop();
   }
+  scope.Next();
 
   // Modified: what is left pairs up by path, then by a name that is unique on both sides.
   std::map<std::string, std::size_t> oldPaths;
@@ -300,9 +298,11 @@ AssemblyDiff diffAssemblies(const std::vector<Part> &before, const std::vector<P
     const TopoDS_Shape &b = after[m.after].shape;
     const std::string what = before[m.before].path + " and " + after[m.after].path;
     const bool solid = old[m.before].type == TopAbs_SOLID && now[m.after].type == TopAbs_SOLID;
-    diff.modified.push_back({m.before, m.after, volumeOf(a), volumeOf(b), solid ? cutVolume(b, a, what) : 0.0,
-                             solid ? cutVolume(a, b, what) : 0.0});
+    diff.modified.push_back({m.before, m.after, detail::volumeOf(a), detail::volumeOf(b),
+                             solid ? cutVolume(b, a, what) : 0.0, solid ? cutVolume(a, b, what) : 0.0});
+    checkStop();
   }
+  scope.Next();
 
   for (std::size_t j = 0; j < after.size(); ++j) {
     if (!afterUsed[j]) diff.added.push_back(j);

@@ -1,18 +1,20 @@
-// What the general fuse makes of the solid parts, and the thread pool, shared by the interference
-// check and the imprint.
+// The general fuse of solid parts, shared by the interference check and the imprint: its set-up,
+// what it made of each argument, which of its solids came from which, and the faces between them.
+// Private to the assembly module.
 #pragma once
 
 #include <nimbo/assembly/Assembly.h>
 
 #include <BOPAlgo_Builder.hxx>
+#include <Message_ProgressRange.hxx>
 #include <TopAbs_ShapeEnum.hxx>
+#include <TopTools_IndexedMapOfShape.hxx>
 #include <TopoDS_Shape.hxx>
 
-#include <algorithm>
-#include <atomic>
 #include <cstddef>
+#include <map>
 #include <string>
-#include <thread>
+#include <utility>
 #include <vector>
 
 namespace nimbo::detail {
@@ -21,29 +23,50 @@ namespace nimbo::detail {
 /// part in volume work); the others' go to `others`.
 std::vector<std::size_t> solidPartsOf(const std::vector<Part> &parts, std::vector<std::size_t> &others);
 
+/// The shapes in one compound, in order.
+TopoDS_Shape compoundOf(const std::vector<TopoDS_Shape> &shapes);
+
+/// The magnitude of the shape's volume, 0 for a null shape; integrated to the relative `precision`
+/// where one is given (B-spline and trimmed faces need it), else with the kernel's fixed rule.
+double volumeOf(const TopoDS_Shape &shape, double precision = 0.0);
+
+/// How a general fuse is set up beyond its arguments.
+struct FuseSettings {
+  bool parallel = false;  ///< the kernel's own threads, for one big fuse
+  Glue glue = Glue::off;
+  double fuzzy = 0.0;  ///< 0 for the shapes' own tolerances
+};
+
+/// Runs the general fuse of `arguments` into `fuse` and returns its errors as one text, empty when it
+/// succeeded. It never changes the arguments (instances of one product share topology, which other
+/// threads may be reading). One argument alone is left unfused: its solids stay as they are.
+std::string runFuse(BOPAlgo_Builder &fuse, const std::vector<TopoDS_Shape> &arguments, const FuseSettings &settings,
+                    const Message_ProgressRange &progress = Message_ProgressRange());
+
 /// What the fuse made of `shape`'s sub-shapes of `type`: their splits, or themselves where unsplit,
 /// each once, in the order the sub-shapes are explored.
 std::vector<TopoDS_Shape> imagesOf(BOPAlgo_Builder &fuse, const TopoDS_Shape &shape, TopAbs_ShapeEnum type);
 
-/// The shapes in one compound, in order.
-TopoDS_Shape compoundOf(const std::vector<TopoDS_Shape> &shapes);
+/// Every solid the fuse made, in the order of its arguments, with the arguments it came from: one
+/// for most, two or more for the common region of overlapping arguments.
+struct FusedSolids {
+  TopTools_IndexedMapOfShape solids;
+  std::vector<std::vector<std::size_t>> owners;  ///< by solid (from 0), argument positions ascending
 
-/// The fuse's errors as one text, for a message.
-std::string errorsOf(const BOPAlgo_Builder &fuse);
+  /// The argument a solid is given to: the earliest it came from.
+  std::size_t keeperOf(int solid) const { return owners[static_cast<std::size_t>(solid) - 1].front(); }
+};
 
-/// Runs work(k) for k < count on `threads` threads (0 for one per core), each taking the next k when
-/// it is free.
-template <typename Work>
-void inParallel(std::size_t count, int threads, const Work &work) {
-  if (threads <= 0) threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-  std::atomic<std::size_t> next{0};
-  const auto drain = [&] {
-    for (std::size_t k = next++; k < count; k = next++) work(k);
-  };
-  std::vector<std::thread> pool;
-  for (int t = 1; t < threads && static_cast<std::size_t>(t) < count; ++t) pool.emplace_back(drain);
-  drain();
-  for (std::thread &thread : pool) thread.join();
-}
+FusedSolids fusedSolidsOf(BOPAlgo_Builder &fuse, const std::vector<TopoDS_Shape> &arguments);
+
+/// The sub-shapes of `type` of the fused solids by what lies on either side, each solid counted for
+/// its keeper: those that solids of two arguments share, by that pair, and (for faces) those that
+/// bound one solid only, by its keeper. A face between two solids of one argument is in neither.
+struct Sides {
+  std::map<std::pair<std::size_t, std::size_t>, std::vector<TopoDS_Shape>> shared;
+  std::map<std::size_t, std::vector<TopoDS_Shape>> outer;
+};
+
+Sides sidesOf(const FusedSolids &fused, TopAbs_ShapeEnum type);
 
 }  // namespace nimbo::detail

@@ -2,6 +2,8 @@
 // meet; those are measured exactly, in parallel, the cheap distance first and the general fuse only
 // for pairs at contact distance.
 #include "Fusing.h"
+#include "Parallel.h"
+#include "Tolerances.h"
 
 #include <nimbo/assembly/Assembly.h>
 #include <nimbo/nimbo_exception.h>
@@ -28,9 +30,8 @@ namespace nimbo {
 namespace {
 
 using detail::compoundOf;
-using detail::errorsOf;
-using detail::imagesOf;
 using detail::inParallel;
+using detail::volumeOf;
 
 struct Interval3 {
   double min[3];
@@ -91,48 +92,40 @@ struct Settings {
   std::optional<double> minimumOverlap;
 };
 
-// The pieces of `type` that the fuse made from both shapes: their common solids, or the faces,
-// edges and vertices they now share. Null when there are none.
-TopoDS_Shape sharedPieces(BOPAlgo_Builder &fuse, const TopoDS_Shape &first, const TopoDS_Shape &second,
-                          TopAbs_ShapeEnum type) {
-  TopTools_MapOfShape ofFirst;
-  for (const TopoDS_Shape &image : imagesOf(fuse, first, type)) ofFirst.Add(image);
-  std::vector<TopoDS_Shape> shared;
-  for (const TopoDS_Shape &image : imagesOf(fuse, second, type)) {
-    if (ofFirst.Contains(image)) shared.push_back(image);
-  }
-  return shared.empty() ? TopoDS_Shape() : compoundOf(shared);
-}
-
 using Finding = std::variant<std::monostate, Overlap, Contact, Clearance, PairFailure>;
 
 // Pairs at contact distance: a general fuse of the two tells touching from overlapping, through the
-// solids and faces it made from both.
+// solids it made from both and what their solids share.
 Finding fuseOf(const Part &a, std::size_t i, const Part &b, std::size_t j, double distance, const Settings &settings) {
   BOPAlgo_Builder fuse;
-  fuse.AddArgument(a.shape);
-  fuse.AddArgument(b.shape);
-  // Instances of one product share topology, and other threads read it: the fuse must copy what it
-  // would otherwise change (tolerances, curves on the other part's surfaces).
-  fuse.SetNonDestructive(true);
-  // The pairs are the parallel work; one thread means one.
-  fuse.SetRunParallel(false);
-  // Parts apart by less than the tolerance touch only if the fuse may close that gap.
-  if (distance > Precision::Confusion()) fuse.SetFuzzyValue(settings.contactTolerance);
-  fuse.Perform();
-  if (fuse.HasErrors()) return PairFailure{i, j, "the general fuse of the two failed: " + errorsOf(fuse)};
-
-  const TopoDS_Shape common = sharedPieces(fuse, a.shape, b.shape, TopAbs_SOLID);
-  if (!common.IsNull()) {
-    const double volume = std::abs(getVolume(common));
-    const double minimum =
-        settings.minimumOverlap.value_or(1e-6 * std::min(std::abs(getVolume(a.shape)), std::abs(getVolume(b.shape))));
-    if (volume > minimum) return Overlap{i, j, volume, common};
+  // The pairs are the parallel work; one thread means one. Parts apart by less than the tolerance
+  // touch only if the fuse may close that gap.
+  const detail::FuseSettings fusing{false, Glue::off, distance > Precision::Confusion() ? settings.contactTolerance : 0.0};
+  const std::string errors = detail::runFuse(fuse, {a.shape, b.shape}, fusing);
+  if (!errors.empty()) return PairFailure{{i, j}, "the general fuse of the two failed: " + errors};
+  const detail::FusedSolids fused = detail::fusedSolidsOf(fuse, {a.shape, b.shape});
+  std::vector<TopoDS_Shape> common;
+  for (int index = 1; index <= fused.solids.Extent(); ++index) {
+    if (fused.owners[index - 1].size() == 2) common.push_back(fused.solids(index));
   }
-  const TopoDS_Shape faces = sharedPieces(fuse, a.shape, b.shape, TopAbs_FACE);
-  if (!faces.IsNull()) return Contact{i, j, ContactKind::face, getArea(faces), faces};
-  const bool edge = !sharedPieces(fuse, a.shape, b.shape, TopAbs_EDGE).IsNull();
-  return Contact{i, j, edge ? ContactKind::edge : ContactKind::point, 0.0, TopoDS_Shape()};
+  if (!common.empty()) {
+    const TopoDS_Shape region = compoundOf(common);
+    const double volume = volumeOf(region);
+    const double minimum =
+        settings.minimumOverlap.value_or(detail::relativeMinimumOverlap * std::min(volumeOf(a.shape), volumeOf(b.shape)));
+    if (volume > minimum) return Overlap{{i, j}, volume, region};
+  }
+  const auto shared = [&](TopAbs_ShapeEnum type) {
+    const detail::Sides sides = detail::sidesOf(fused, type);
+    const auto found = sides.shared.find({0, 1});
+    return found == sides.shared.end() ? std::vector<TopoDS_Shape>() : found->second;
+  };
+  const std::vector<TopoDS_Shape> faces = shared(TopAbs_FACE);
+  if (!faces.empty()) {
+    const TopoDS_Shape contact = compoundOf(faces);
+    return Contact{{i, j}, ContactKind::face, getArea(contact), contact};
+  }
+  return Contact{{i, j}, shared(TopAbs_EDGE).empty() ? ContactKind::point : ContactKind::edge, 0.0, TopoDS_Shape()};
 }
 
 // A solid part's faces, each with its reach, for narrowing the distance to where the parts are close.
@@ -200,7 +193,7 @@ Finding examine(const Part &a, std::size_t i, const Faces &aFaces, const Part &b
     if (!aNear.IsNull() && !bNear.IsNull()) {
       extrema.emplace(aNear, bNear, Extrema_ExtFlag_MIN);
       if (!extrema->IsDone() || extrema->NbSolution() == 0) {
-        return PairFailure{i, j, "the distance between the two could not be computed"};
+        return PairFailure{{i, j}, "the distance between the two could not be computed"};
       }
     }
     const double distance = extrema ? extrema->Value() : std::numeric_limits<double>::infinity();
@@ -210,13 +203,13 @@ Finding examine(const Part &a, std::size_t i, const Faces &aFaces, const Part &b
       return fuseOf(a, i, b, j, 0.0, settings);
     }
     if (distance < settings.clearance) {
-      return Clearance{i, j, distance, extrema->PointOnShape1(1), extrema->PointOnShape2(1)};
+      return Clearance{{i, j}, distance, extrema->PointOnShape1(1), extrema->PointOnShape2(1)};
     }
     return std::monostate{};
   } catch (const Standard_Failure &failure) {
-    return PairFailure{i, j, std::string("the CAD kernel failed: ") + failure.GetMessageString()};
+    return PairFailure{{i, j}, std::string("the CAD kernel failed: ") + failure.GetMessageString()};
   } catch (const std::exception &error) {
-    return PairFailure{i, j, error.what()};
+    return PairFailure{{i, j}, error.what()};
   }
 }
 
@@ -237,6 +230,17 @@ double diagonalOf(const std::vector<Interval3> &reaches) {
 
 }  // namespace
 
+const char *toString(ContactKind kind) {
+  switch (kind) {
+    case ContactKind::face:
+      return "face";
+    case ContactKind::edge:
+      return "edge";
+    default:
+      return "point";
+  }
+}
+
 Interferences findInterferences(const std::vector<Part> &parts, const InterferenceOptions &options,
                                 const Message_ProgressRange &progress) {
   Interferences result;
@@ -247,7 +251,7 @@ Interferences findInterferences(const std::vector<Part> &parts, const Interferen
 
   std::vector<Interval3> reaches;
   for (const std::size_t i : solids) reaches.push_back(reachOf(parts[i].shape));
-  result.contactTolerance = options.contactTolerance.value_or(1e-6 * diagonalOf(reaches));
+  result.contactTolerance = options.contactTolerance.value_or(detail::relativeContactTolerance * diagonalOf(reaches));
   // Two reaches grown by half the largest distance that still counts meet when the parts may.
   const double margin = 0.5 * std::max(result.contactTolerance, options.clearance);
   for (Interval3 &reach : reaches) {
@@ -259,8 +263,7 @@ Interferences findInterferences(const std::vector<Part> &parts, const Interferen
   const std::vector<Pair> candidates = options.broadPhase ? pairsThatMeet(reaches) : allPairs(n);
   result.candidates = candidates.size();
 
-  const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-  const int threads = options.threads > 0 ? options.threads : cores;
+  const int threads = options.threads;
   const Settings settings{result.contactTolerance, options.clearance, options.minimumOverlap};
 
   // Ranges are taken in this thread, as the scope wants; workers only close theirs.

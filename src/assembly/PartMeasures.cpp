@@ -1,12 +1,13 @@
-// What a part measures, through the shape library's statistics.
-#include "Assembly.h"
-
+// What a part measures: the shape library's measure by dominant type, and its exact box.
+#include <nimbo/assembly/Assembly.h>
+#include <nimbo/nimbo_exception.h>
 #include <nimbo/topology/ShapeAlgorithms.h>
 
+#include "Fusing.h"
+
 #include <BRepBndLib.hxx>
-#include <BRep_Builder.hxx>
 #include <Bnd_Box.hxx>
-#include <TopoDS_Compound.hxx>
+#include <TopExp_Explorer.hxx>
 
 #include <limits>
 
@@ -17,35 +18,34 @@ PartFigures measurePart(const Part &part) {
   figures.type = part.shape.ShapeType();
   // A compound is measured by the highest type it holds, so wrapping the part lets a shell or a
   // compsolid count by its faces or solids.
-  TopoDS_Compound whole;
-  BRep_Builder builder;
-  builder.MakeCompound(whole);
-  builder.Add(whole, part.shape);
-  const double unset = std::numeric_limits<double>::quiet_NaN();
-  ShapeStatistics statistics{unset, unset, unset, unset, unset, unset, unset, unset, unset, unset, unset, unset, unset};
-  getShapeStatistics(whole, statistics);
-  figures.center = gp_Pnt(statistics.centerX, statistics.centerY, statistics.centerZ);
+  const TopoDS_Shape whole = detail::compoundOf({part.shape});
+  const std::optional<GProp_GProps> measure = getDominantMeasure(whole);
+  if (!measure) {
+    // A part of vertices only: its first vertex, and the box of its points.
+    const double unset = std::numeric_limits<double>::quiet_NaN();
+    figures.center = TopExp_Explorer(whole, TopAbs_VERTEX).More() ? getCenterOfMass(whole) : gp_Pnt(unset, unset, unset);
+    Bnd_Box box;
+    BRepBndLib::Add(whole, box, false);
+    figures.boxMin = box.CornerMin();
+    figures.boxMax = box.CornerMax();
+    return figures;
+  }
+  figures.center = measure->CentreOfMass();
   switch (getDominantShapeType(whole)) {
     case TopAbs_SOLID:
-      figures.volume = statistics.volume;
+      figures.volume = measure->Mass();
       break;
     case TopAbs_FACE:
-      figures.area = statistics.area;
+      figures.area = measure->Mass();
       break;
-    case TopAbs_EDGE:
-      figures.length = statistics.length;
+    default:
+      figures.length = measure->Mass();
       break;
-    default: {
-      // The statistics give vertices a centre only; their box is the points'.
-      Bnd_Box box;
-      BRepBndLib::Add(whole, box, false);
-      figures.boxMin = box.CornerMin();
-      figures.boxMax = box.CornerMax();
-      return figures;
-    }
   }
-  figures.boxMin = gp_Pnt(statistics.xmin, statistics.ymin, statistics.zmin);
-  figures.boxMax = gp_Pnt(statistics.xmax, statistics.ymax, statistics.zmax);
+  const std::optional<Bnd_Box> box = getExactBoundingBox(whole);
+  if (!box) throw nimbo_exception("Could not compute the bounding box of " + part.path);
+  figures.boxMin = box->CornerMin();
+  figures.boxMax = box->CornerMax();
   return figures;
 }
 

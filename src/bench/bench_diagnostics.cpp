@@ -1,7 +1,7 @@
 // Cost of the diagnostics: one process dump, and one exception construction (which logs and dumps).
 #include <nimbo/crash_dump.h>
 #include <nimbo/nimbo_exception.h>
-#include <nimbo/utf8.h>
+#include "utf8.h"
 
 #include "test_helpers.h"
 

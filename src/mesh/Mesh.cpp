@@ -1,7 +1,8 @@
 // Meshing with Gmsh: the imprinted compound handed over in memory, its solids and faces found again
 // among Gmsh's entities, physical groups named after the parts, a 3D mesh, an atomic write.
-#include "Mesh.h"
+#include <nimbo/mesh/Mesh.h>
 
+#include <nimbo/environment.h>
 #include <nimbo/nimbo_exception.h>
 
 #include <gmsh.h>
@@ -9,19 +10,12 @@
 #include <BRepGProp.hxx>
 #include <GProp_GProps.hxx>
 #include <Message_ProgressScope.hxx>
-#include <TopExp.hxx>
-#include <TopTools_IndexedMapOfShape.hxx>
 
-#include <unistd.h>
 #include <algorithm>
 #include <cmath>
-#include <filesystem>
 #include <iostream>
 #include <map>
 #include <set>
-#include <system_error>
-
-namespace fs = std::filesystem;
 
 namespace nimbo {
 namespace {
@@ -74,31 +68,18 @@ gp_Pnt centerOf(const TopoDS_Shape &shape, int dim) {
   return properties.CentreOfMass();
 }
 
-// Gmsh numbers what it imports in the order it meets it, which for a compound is the order of
-// TopExp::MapShapes; checked by the centres of mass, so that a name is never put on the wrong region.
-void checkNumbering(const TopTools_IndexedMapOfShape &shapes, int dim, double scale) {
-  gmsh::vectorpair entities;
-  gmsh::model::getEntities(entities, dim);
-  if (static_cast<int>(entities.size()) != shapes.Extent()) {
-    throw nimbo_exception("Gmsh made " + std::to_string(entities.size()) + " entities of dimension " +
-                          std::to_string(dim) + " from the " + std::to_string(shapes.Extent()) +
-                          " of the imprinted compound");
-  }
-  for (int tag = 1; tag <= shapes.Extent(); ++tag) {
+// Gmsh numbers what it imports in the order it meets it, which for a compound is the imprint's
+// numbering; checked by the centres of mass, so that a name is never put on the wrong region.
+void checkNumbering(const std::vector<TopoDS_Shape> &shapes, const std::vector<int> &numbers, int dim, double scale) {
+  for (std::size_t k = 0; k < shapes.size(); ++k) {
     double x = 0, y = 0, z = 0;
-    gmsh::model::occ::getCenterOfMass(dim, tag, x, y, z);
-    if (centerOf(shapes(tag), dim).Distance(gp_Pnt(x, y, z)) > 1e-6 * scale) {
+    gmsh::model::occ::getCenterOfMass(dim, numbers[k], x, y, z);
+    if (centerOf(shapes[k], dim).Distance(gp_Pnt(x, y, z)) > 1e-6 * scale) {
       throw nimbo_exception(
           "Gmsh numbered the imported shapes in another order than the compound's, so "
           "the regions cannot be named");
     }
   }
-}
-
-std::vector<int> tagsOf(const TopTools_IndexedMapOfShape &map, const std::vector<TopoDS_Shape> &shapes) {
-  std::vector<int> tags;
-  for (const TopoDS_Shape &shape : shapes) tags.push_back(map.FindIndex(shape));
-  return tags;
 }
 
 void addGroup(int dim, const std::vector<int> &tags, const std::string &name) {
@@ -133,35 +114,9 @@ std::size_t surfaceNodes(const std::vector<int> &faces) {
   return nodes.size();
 }
 
-// Gmsh picks the format by the extension, so the temporary is a .msh in a hidden folder of its own
-// beside the target, renamed into place when complete.
-void writeAtomically(const std::string &output) {
-  const fs::path target(output);
-  const fs::path folder = target.parent_path().empty() ? fs::path(".") : target.parent_path();
-  const fs::path scratch = folder / ("." + target.filename().string() + "." + std::to_string(getpid()) + ".tmp");
-  std::error_code error;
-  fs::create_directory(scratch, error);
-  if (error) throw nimbo_exception("Cannot write " + output + ": " + error.message());
-  const fs::path written = scratch / "mesh.msh";
-  try {
-    gmsh::write(written.string());
-  } catch (...) {
-    fs::remove_all(scratch, error);
-    throw;
-  }
-  fs::rename(written, target, error);
-  std::error_code ignored;
-  fs::remove_all(scratch, ignored);
-  if (error) throw nimbo_exception("Cannot write " + output + ": " + error.message());
-}
-
 MeshSummary mesh(const Imprint &imprinted, const std::string &output, const MeshOptions &options,
                  const Message_ProgressRange &progress, GmshSession &session) {
   Message_ProgressScope scope(progress, "Meshing", 10);
-  TopTools_IndexedMapOfShape solids;
-  TopTools_IndexedMapOfShape faces;
-  TopExp::MapShapes(imprinted.compound, TopAbs_SOLID, solids);
-  TopExp::MapShapes(imprinted.compound, TopAbs_FACE, faces);
 
   gmsh::model::add("nimbo");
   gmsh::vectorpair imported;
@@ -170,17 +125,28 @@ MeshSummary mesh(const Imprint &imprinted, const std::string &output, const Mesh
   double xmin = 0, ymin = 0, zmin = 0, xmax = 0, ymax = 0, zmax = 0;
   gmsh::model::getBoundingBox(-1, -1, xmin, ymin, zmin, xmax, ymax, zmax);
   const double scale = std::hypot(xmax - xmin, ymax - ymin, zmax - zmin);
-  checkNumbering(solids, 3, scale);
-  checkNumbering(faces, 2, scale);
+  gmsh::vectorpair volumes;
+  gmsh::model::getEntities(volumes, 3);
+  std::size_t solids = 0;
+  for (const ImprintedPart &part : imprinted.parts) solids += part.solids.size();
+  if (volumes.size() != solids) {
+    throw nimbo_exception("Gmsh made " + std::to_string(volumes.size()) + " volumes from the " +
+                          std::to_string(solids) + " solids of the imprinted compound");
+  }
+  for (const ImprintedPart &part : imprinted.parts) {
+    checkNumbering(part.solids, part.solidNumbers, 3, scale);
+    checkNumbering(part.boundary, part.boundaryNumbers, 2, scale);
+  }
+  for (const Interface &interface : imprinted.interfaces) checkNumbering(interface.faces, interface.faceNumbers, 2, scale);
   session.flush();
 
   std::map<std::size_t, std::string> pathOf;
   for (const ImprintedPart &part : imprinted.parts) pathOf[part.part] = part.path;
-  for (const ImprintedPart &part : imprinted.parts) addGroup(3, tagsOf(solids, part.solids), part.path);
+  for (const ImprintedPart &part : imprinted.parts) addGroup(3, part.solidNumbers, part.path);
   for (const Interface &interface : imprinted.interfaces) {
-    addGroup(2, tagsOf(faces, interface.faces), pathOf[interface.first] + " | " + pathOf[interface.second]);
+    addGroup(2, interface.faceNumbers, pathOf[interface.first] + " | " + pathOf[interface.second]);
   }
-  for (const ImprintedPart &part : imprinted.parts) addGroup(2, tagsOf(faces, part.boundary), part.path);
+  for (const ImprintedPart &part : imprinted.parts) addGroup(2, part.boundaryNumbers, part.path);
 
   if (options.size > 0) gmsh::option::setNumber("Mesh.MeshSizeMax", options.size);
   // Twelve elements around a full circle: the facets of a bolt and of its hole, a clearance apart,
@@ -197,7 +163,13 @@ MeshSummary mesh(const Imprint &imprinted, const std::string &output, const Mesh
   if (scope.UserBreak()) throw nimbo_exception("Meshing stopped before it was complete");
   scope.Next(7);
   if (options.order == 2) gmsh::model::mesh::setOrder(2);
-  writeAtomically(output);
+  // Gmsh picks the format by the extension, which the temporary keeps.
+  if (!write_atomically(output, [](const std::string &temporary) {
+        gmsh::write(temporary);
+        return true;
+      })) {
+    throw nimbo_exception("Cannot write " + output);
+  }
   session.flush();
   scope.Next();
 
@@ -205,7 +177,7 @@ MeshSummary mesh(const Imprint &imprinted, const std::string &output, const Mesh
   std::set<std::size_t> all;
   for (const ImprintedPart &part : imprinted.parts) {
     std::set<std::size_t> nodes;
-    const std::size_t elements = volumeElements(tagsOf(solids, part.solids), nodes);
+    const std::size_t elements = volumeElements(part.solidNumbers, nodes);
     if (elements == 0) throw nimbo_exception("Gmsh made no volume elements in " + part.path);
     summary.parts.push_back({part.path, elements, nodes.size()});
     summary.elements += elements;
@@ -214,7 +186,7 @@ MeshSummary mesh(const Imprint &imprinted, const std::string &output, const Mesh
   summary.nodes = all.size();
   for (const Interface &interface : imprinted.interfaces) {
     summary.interfaces.push_back(
-        {pathOf[interface.first] + " | " + pathOf[interface.second], surfaceNodes(tagsOf(faces, interface.faces))});
+        {pathOf[interface.first] + " | " + pathOf[interface.second], surfaceNodes(interface.faceNumbers)});
   }
   scope.Next();
   return summary;

@@ -1,6 +1,6 @@
 // Line drawings: the shapes meshed, their hidden lines removed in the view's projection, the edges
 // that remain fitted to the page and written as SVG paths.
-#include "Render.h"
+#include <nimbo/render/Render.h>
 
 #include <nimbo/nimbo_exception.h>
 

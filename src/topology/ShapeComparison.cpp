@@ -1,6 +1,6 @@
 // Geometric equality of shapes: measure, centre of mass and bounding box within tolerances that
 // scale with the first shape.
-#include "ShapeAlgorithms.h"
+#include <nimbo/topology/ShapeAlgorithms.h>
 #include "ShapeProperties.h"
 
 #include <BRepMesh_IncrementalMesh.hxx>

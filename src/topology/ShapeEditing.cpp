@@ -1,5 +1,5 @@
 // Scaling, wire chaining, face normals and minimum distances.
-#include "ShapeAlgorithms.h"
+#include <nimbo/topology/ShapeAlgorithms.h>
 #include "ShapeProperties.h"
 
 #include <nimbo/nimbo_exception.h>
@@ -108,3 +108,13 @@ double getMinDistance(TopoDS_Shape shape1, TopoDS_Shape shape2, gp_Vec &vector) 
   vector = local_vector;
   return best;
 }
+
+namespace nimbo {
+
+std::optional<double> getDistance(const TopoDS_Shape &first, const TopoDS_Shape &second, gp_Vec &vector) {
+  const double distance = getMinDistance(first, second, vector);
+  if (distance >= 1e20) return std::nullopt;  // getMinDistance's answer when it finds none
+  return distance;
+}
+
+}  // namespace nimbo

@@ -1,5 +1,5 @@
 // Reading STEP and IGES files, writing STEP and BREP files.
-#include "ShapeAlgorithms.h"
+#include <nimbo/topology/ShapeAlgorithms.h>
 
 #include <nimbo/environment.h>
 #include <nimbo/nimbo_exception.h>
@@ -13,10 +13,14 @@
 #include <STEPControl_Reader.hxx>
 #include <STEPControl_Writer.hxx>
 
-#include <unistd.h>
+#include <BRep_Builder.hxx>
+
 #include <algorithm>
-#include <atomic>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <system_error>
 #include <utility>
 #include <vector>
@@ -32,33 +36,6 @@ bool holdsBrepEntities(const IGESData_IGESModel &model) {
     if (std::find(brep_iges_types.begin(), brep_iges_types.end(), type) != brep_iges_types.end()) return true;
   }
   return false;
-}
-
-/// A name beside `target`, unique in this process and among the processes running now.
-std::filesystem::path temporarySibling(const std::filesystem::path &target) {
-  static std::atomic<unsigned> counter{0};
-  const std::string suffix = std::to_string(getpid()) + "-" + std::to_string(counter++);
-  return target.parent_path() / ("." + target.filename().string() + "." + suffix + ".tmp");
-}
-
-/// Lets `write` fill a temporary file beside `path` and renames that into place only when `write`
-/// reports success, so a failed or interrupted write leaves no partial file and keeps an earlier one.
-template <typename Write>
-bool writeThroughTemporary(const std::string &path, Write write) {
-  const std::filesystem::path target(path);
-  const std::filesystem::path temporary = temporarySibling(target);
-  // Removes what a failed write or a kernel exception leaves; after the rename there is nothing left.
-  struct Remover {
-    const std::filesystem::path &file;
-    ~Remover() {
-      std::error_code ignored;
-      std::filesystem::remove(file, ignored);
-    }
-  } remover{temporary};
-  if (!write(temporary.string())) return false;
-  std::error_code rename_error;
-  std::filesystem::rename(temporary, target, rename_error);
-  return !rename_error;
 }
 
 }  // namespace
@@ -116,15 +93,55 @@ TopoDS_Shape readIges(std::string path, const Message_ProgressRange &progress) {
 void writeStep(const TopoDS_Shape &shape, std::string path) {
   STEPControl_Writer writer;
   const bool written = writer.Transfer(shape, STEPControl_AsIs, true) == IFSelect_RetDone &&
-                       writeThroughTemporary(path, [&writer](const std::string &file) {
+                       write_atomically(path, [&writer](const std::string &file) {
                          return writer.Write(file.c_str()) == IFSelect_RetDone;
                        });
   if (!written) throw nimbo_exception("Could not write STEP file " + path);
 }
 
 void writeBrep(const TopoDS_Shape &shape, std::string path) {
-  const bool written = writeThroughTemporary(path, [&shape](const std::string &file) {
+  const bool written = write_atomically(path, [&shape](const std::string &file) {
     return BRepTools::Write(shape, file.c_str(), true, true, TopTools_FormatVersion_VERSION_1);
   });
   if (!written) throw nimbo_exception("Could not write BREP file " + path);
 }
+
+TopoDS_Shape readBrep(std::string path, const Message_ProgressRange &progress) {
+  TopoDS_Shape shape;
+  BRep_Builder builder;
+  if (!BRepTools::Read(shape, path.c_str(), builder, progress)) return TopoDS_Shape();
+  return shape;
+}
+
+namespace nimbo {
+
+const char *const shapeFileExtensions = ".step, .stp, .iges, .igs or .brep";
+
+std::optional<ShapeFormat> shapeFormatOf(const std::string &path) {
+  std::string extension = file_extension(path);
+  std::transform(extension.begin(), extension.end(), extension.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (extension == ".step" || extension == ".stp") return ShapeFormat::step;
+  if (extension == ".iges" || extension == ".igs") return ShapeFormat::iges;
+  if (extension == ".brep") return ShapeFormat::brep;
+  return std::nullopt;
+}
+
+std::optional<std::string> shapeFileProblem(const std::string &path) {
+  if (!shapeFormatOf(path)) {
+    const std::string extension = file_extension(path);
+    if (extension.empty()) return std::string("no file extension; expected ") + shapeFileExtensions;
+    return "unknown extension \"" + extension + "\"; expected " + shapeFileExtensions;
+  }
+  // The kernel's readers say little more than "failed" about a file they cannot open.
+  std::error_code error;
+  const std::filesystem::file_status status = std::filesystem::status(path, error);
+  if (error) return error.message();
+  if (std::filesystem::is_directory(status)) return std::string("is a directory");
+  // A pipe or a device may never deliver, and the kernel's readers would wait for it forever.
+  if (!std::filesystem::is_regular_file(status)) return std::string("is not a regular file");
+  if (!std::ifstream(path, std::ios::binary)) return std::string("cannot open: ") + std::strerror(errno);
+  return std::nullopt;
+}
+
+}  // namespace nimbo

@@ -1,5 +1,5 @@
 // Classification and measures of shapes.
-#include "ShapeAlgorithms.h"
+#include <nimbo/topology/ShapeAlgorithms.h>
 #include "ShapeProperties.h"
 
 #include <nimbo/nimbo_exception.h>
@@ -7,11 +7,14 @@
 #include <BRepBndLib.hxx>
 #include <BRepGProp.hxx>
 #include <BRep_Tool.hxx>
+#include <TopAbs.hxx>
 #include <TopExp.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopTools_IndexedMapOfShape.hxx>
 #include <TopoDS.hxx>
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <vector>
 
@@ -158,3 +161,26 @@ bool hasInternalFaces(const TopoDS_Shape &shape) {
   }
   return false;
 }
+
+namespace nimbo {
+
+std::optional<GProp_GProps> getDominantMeasure(const TopoDS_Shape &shape) {
+  const TopAbs_ShapeEnum type = getDominantShapeType(shape);
+  if (type == TopAbs_VERTEX) return std::nullopt;
+  return detail::measureProperties(shape, type);
+}
+
+std::string kernelFailureText(const Standard_Failure &failure) {
+  const std::string message = failure.GetMessageString() ? failure.GetMessageString() : "";
+  const std::string type = failure.DynamicType()->Name();
+  return message.empty() ? "kernel failure " + type : "kernel failure " + type + ": " + message;
+}
+
+std::string shapeTypeName(TopAbs_ShapeEnum type) {
+  std::string name = TopAbs::ShapeTypeToString(type);
+  std::transform(name.begin(), name.end(), name.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return name;
+}
+
+}  // namespace nimbo

@@ -1,5 +1,5 @@
 // Overlap of shapes: a common part of full dimension, found through the Boolean common.
-#include "ShapeAlgorithms.h"
+#include <nimbo/topology/ShapeAlgorithms.h>
 #include "ShapeProperties.h"
 
 #include <nimbo/nimbo_exception.h>

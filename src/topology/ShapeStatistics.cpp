@@ -1,5 +1,5 @@
 // The statistics record of a shape, and the axial volume of planar cross-sections.
-#include "ShapeAlgorithms.h"
+#include <nimbo/topology/ShapeAlgorithms.h>
 #include "ShapeProperties.h"
 
 #include <nimbo/nimbo_exception.h>
@@ -24,21 +24,15 @@ void writeCentre(const gp_Pnt &centre, ShapeStatistics &statistics) {
   statistics.centerZ = centre.Z();
 }
 
-// Exact box without the tolerance enlargement; any failure is the caller's to report.
 void writeBoundingBox(const TopoDS_Shape &shape, ShapeStatistics &statistics) {
-  try {
-    Bnd_Box box;
-    box.SetGap(0.0);
-    BRepBndLib::AddOptimal(shape, box, true, false);
-    statistics.xmax = box.CornerMax().X();
-    statistics.ymax = box.CornerMax().Y();
-    statistics.zmax = box.CornerMax().Z();
-    statistics.xmin = box.CornerMin().X();
-    statistics.ymin = box.CornerMin().Y();
-    statistics.zmin = box.CornerMin().Z();
-  } catch (...) {
-    throw nimbo_exception("Could not compute bounding box for shape during getShapeStatistics");
-  }
+  const std::optional<Bnd_Box> box = nimbo::getExactBoundingBox(shape);
+  if (!box) throw nimbo_exception("Could not compute bounding box for shape during getShapeStatistics");
+  statistics.xmax = box->CornerMax().X();
+  statistics.ymax = box->CornerMax().Y();
+  statistics.zmax = box->CornerMax().Z();
+  statistics.xmin = box->CornerMin().X();
+  statistics.ymin = box->CornerMin().Y();
+  statistics.zmin = box->CornerMin().Z();
 }
 
 // Planar, and parallel to the XY plane within 0.05 rad whichever way its normal points.
@@ -61,6 +55,23 @@ double revolvedVolume(const TopoDS_Shape &sh) {
 }
 
 }  // namespace
+
+namespace nimbo {
+
+std::optional<Bnd_Box> getExactBoundingBox(const TopoDS_Shape &shape) {
+  // Any failure of the kernel here is the caller's to report, in its own words.
+  try {
+    Bnd_Box box;
+    box.SetGap(0.0);
+    BRepBndLib::AddOptimal(shape, box, true, false);
+    if (box.IsVoid()) return std::nullopt;
+    return box;
+  } catch (...) {
+    return std::nullopt;
+  }
+}
+
+}  // namespace nimbo
 
 double getAxialVolume(const TopoDS_Shape *shape, const double z) {
   if (shape == nullptr || z != 0.0) return 0.0;

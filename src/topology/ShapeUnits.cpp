@@ -1,5 +1,5 @@
 // Length-unit names of STEP files and the kernel's unit codes.
-#include "ShapeAlgorithms.h"
+#include <nimbo/topology/ShapeAlgorithms.h>
 
 #include <cctype>
 #include <iostream>

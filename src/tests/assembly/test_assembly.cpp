@@ -248,9 +248,9 @@ TEST(ReadAssembly, UnreadableFilesAreRefusedByName) {
     std::string file;
     std::string message;
   } cases[] = {
-      {"missing.step", "Cannot open missing.step: No such file or directory"},
-      {"folder.step", "folder.step is a directory"},
-      {"notes.txt", "Unknown CAD file extension of notes.txt; expected .step, .stp, .iges, .igs or .brep"},
+      {"missing.step", "missing.step: No such file or directory"},
+      {"folder.step", "folder.step: is a directory"},
+      {"notes.txt", "notes.txt: unknown extension \".txt\"; expected .step, .stp, .iges, .igs or .brep"},
       {"garbage.step", "STEP file garbage.step could not be read"},
       {"garbage.igs", "IGES file garbage.igs holds no IGES entity"},
       {"garbage.brep", "BREP file garbage.brep could not be read"},

@@ -1,7 +1,7 @@
 // Diagnostics: the application exception, process dumps and the crash filter.
 #include <nimbo/crash_dump.h>
 #include <nimbo/nimbo_exception.h>
-#include <nimbo/utf8.h>
+#include "utf8.h"
 
 #include "test_helpers.h"
 

@@ -57,7 +57,7 @@ const std::string dump_report = "Crash dump written to: ";
 // The worker's message to the tool: its status, then subject, problem and report, each as
 // "<length>\n<bytes>" so that any text, newlines included, comes through.
 std::string encode(const WorkResult &result) {
-  std::string message = std::to_string(result.status) + "\n";
+  std::string message = std::to_string(static_cast<int>(result.ending)) + "\n" + std::to_string(result.status) + "\n";
   for (const std::string *field : {&result.subject, &result.problem, &result.output}) {
     message += std::to_string(field->size()) + "\n" + *field;
   }
@@ -75,8 +75,10 @@ std::optional<WorkResult> decode(const std::string &message) {
     return std::stoul(digits);
   };
   WorkResult result;
+  const std::optional<std::size_t> ending = number();
   const std::optional<std::size_t> status = number();
-  if (!status) return std::nullopt;
+  if (!ending || *ending > static_cast<std::size_t>(Ending::out_of_memory) || !status) return std::nullopt;
+  result.ending = static_cast<Ending>(*ending);
   result.status = static_cast<int>(*status);
   for (std::string *field : {&result.subject, &result.problem, &result.output}) {
     const std::optional<std::size_t> length = number();
@@ -144,25 +146,24 @@ std::string worker_out_of_memory;  // the whole message, made beforehand: memory
   limitMemory(limits.memory_bytes);
   const std::string out_of_memory = "ran out of memory (limit " + byteSizeText(limits.memory_bytes) + ")";
   worker_result_fd = result_fd;
-  worker_out_of_memory = encode({2, "", work.subject, out_of_memory});
+  worker_out_of_memory = encode({Ending::out_of_memory, 2, "", work.subject, out_of_memory});
   std::set_terminate(onTerminate);
-  WorkResult result;
-  result.subject = work.subject;
+  WorkResult result{Ending::failed, 2, "", work.subject, ""};
   try {
     std::ostringstream out;
     result.status = work.run(out);
     result.output = out.str();
+    result.ending = Ending::ok;
   } catch (const tool_error &error) {
-    result = {2, "", error.subject(), error.what()};
+    result.subject = error.subject();
+    result.problem = error.what();
   } catch (const std::bad_alloc &) {
-    result.status = 2;
+    result.ending = Ending::out_of_memory;
     result.problem = out_of_memory;
   } catch (const std::exception &error) {
-    result.status = 2;
     result.problem = error.what();
   } catch (const Standard_Failure &failure) {
-    result.status = 2;
-    result.problem = kernelFailureText(failure);
+    result.problem = nimbo::kernelFailureText(failure);
   }
   writeAll(result_fd, encode(result));
   _exit(result.status);
@@ -237,11 +238,13 @@ std::string crashText(int wait_status, const std::string &captured, pid_t pid) {
 }
 
 WorkResult outcomeOf(const Work &work, const Worker &worker, int wait_status, const WorkLimits &limits) {
-  if (worker.timed_out) return {2, "", work.subject, "gave up after " + secondsText(limits.seconds) + " s"};
+  if (worker.timed_out) {
+    return {Ending::timed_out, 2, "", work.subject, "gave up after " + secondsText(limits.seconds) + " s"};
+  }
   if (WIFEXITED(wait_status)) {
     if (std::optional<WorkResult> result = decode(worker.message)) return *result;
   }
-  return {2, "", work.subject, crashText(wait_status, worker.captured, worker.pid)};
+  return {Ending::crashed, 2, "", work.subject, crashText(wait_status, worker.captured, worker.pid)};
 }
 
 // Reads what is there; closes the descriptor at its end.

@@ -15,9 +15,19 @@ struct WorkLimits {
   std::size_t memory_bytes = 0;  ///< the worker's address space; 0 for no limit
 };
 
+/// How a worker ended.
+enum class Ending {
+  ok,             ///< the work returned its status and report
+  failed,         ///< the work reported a failure
+  timed_out,      ///< it was given up at its time limit
+  crashed,        ///< it died without a report (a signal, or an exit that skipped it)
+  out_of_memory,  ///< it ran out of its memory
+};
+
 /// How one piece of work ended: its exit status and report, or the one-line problem.
 struct WorkResult {
-  int status = 2;       ///< what the work returned (0 or 1), or 2 when it failed
+  Ending ending = Ending::failed;
+  int status = 2;       ///< what the work returned (0 or 1), or 2 when it did not end ok
   std::string output;   ///< the report it wrote
   std::string subject;  ///< what the problem is about: the file, or the pair of files
   std::string problem;  ///< why it failed, when status is 2

@@ -1,40 +1,71 @@
-// What the subcommands found, as one JSON object or as aligned text for people.
+// Reports: what a subcommand found, declared once as a JSON object, and the ways people and scripts
+// read it. The JSON is the declaration; the text is made from it.
 #pragma once
-
-#include "commands.h"
 
 #include <nlohmann/json.hpp>
 
+#include <gp_Pnt.hxx>
+
+#include <optional>
 #include <ostream>
+#include <string>
+#include <vector>
 
-/// JSON keys are stable, in snake_case and in the order of the text; numbers are numbers, and a
-/// figure the shape does not have is null.
-nlohmann::ordered_json toJson(const StatsReport &report);
-nlohmann::ordered_json toJson(const PartsReport &report);
-nlohmann::ordered_json toJson(const CompareReport &report);
-nlohmann::ordered_json toJson(const OverlapReport &report);
-nlohmann::ordered_json toJson(const DistanceReport &report);
-nlohmann::ordered_json toJson(const ConvertReport &report);
-nlohmann::ordered_json toJson(const ClashReport &report);
-nlohmann::ordered_json toJson(const ImprintReport &report);
-nlohmann::ordered_json toJson(const DiffReport &report);
-nlohmann::ordered_json toJson(const RenderReport &report);
-nlohmann::ordered_json toJson(const MeshReport &report);
+using json = nlohmann::ordered_json;
 
-/// One "label  value" row per figure, labels as the JSON keys; a figure the shape does not have
-/// reads "n/a".
-void printText(const StatsReport &report, std::ostream &out);
-void printText(const PartsReport &report, std::ostream &out);
-void printText(const CompareReport &report, std::ostream &out);
-void printText(const OverlapReport &report, std::ostream &out);
-void printText(const DistanceReport &report, std::ostream &out);
-void printText(const ConvertReport &report, std::ostream &out);
-/// One row per finding, then a summary line.
-void printText(const ClashReport &report, std::ostream &out);
-/// One row per part and per interface, then what was written.
-void printText(const ImprintReport &report, std::ostream &out);
-/// One line per part that changed (and per rename), then a summary.
-void printText(const DiffReport &report, std::ostream &out);
-void printText(const RenderReport &report, std::ostream &out);
-/// One row per part and per interface, then the mesh in one line.
-void printText(const MeshReport &report, std::ostream &out);
+/// How a report reads as text.
+using TextForm = void (*)(const json &report, std::ostream &out);
+
+/// What a subcommand found, and the exit status it asks for.
+struct Outcome {
+  /// Keys are stable, in snake_case and in the order of the text; numbers are numbers, and a figure
+  /// the shape does not have is null.
+  json report;
+  TextForm text;
+  /// Keys (at any depth) that only the text shows: timings and counts for people.
+  std::vector<std::string> textOnly = {};
+  int status = 0;
+};
+
+/// The report as JSON: one object, on one line when `oneLine` (JSON Lines), without the text-only keys.
+std::string jsonOf(const Outcome &outcome, bool oneLine);
+
+// --- Values --------------------------------------------------------------------------------------
+
+/// A figure the shape may not have: null when there is none (or it is NaN).
+json orNull(const std::optional<double> &value);
+json orNull(double value);
+
+/// Three coordinates as a JSON array.
+template <typename XYZ>
+json array(const XYZ &xyz) {
+  return json::array({xyz.X(), xyz.Y(), xyz.Z()});
+}
+
+/// Three coordinates of a JSON array as a point.
+gp_Pnt pointOf(const json &xyz);
+
+/// A value for people: ten significant digits for a number (more than a model's tolerance, few enough
+/// to read), "n/a" for null, "yes"/"no", the text of a string, "(x, y, z)" for three numbers.
+std::string textOf(const json &value);
+
+/// Seven significant digits for a table cell; a number below a billionth of `scale` is rounding
+/// noise (a centre on a symmetry plane) and reads 0. Arrays read "(x, y, z)", null "n/a".
+std::string cellOf(const json &value, double scale);
+
+// --- Layout --------------------------------------------------------------------------------------
+
+using Rows = std::vector<std::vector<std::string>>;
+
+/// Pads every column but the last to its widest cell, two blanks apart.
+void printRows(const Rows &rows, std::ostream &out);
+
+/// The leaves of an object as (label, value), depth first; a nested object's leaves are labelled
+/// by their own key, or with `prefixed` by "<parent>_<key>".
+std::vector<std::pair<std::string, json>> leavesOf(const json &object, bool prefixed);
+
+/// The text form of a flat report: one aligned "label  value" row per leaf.
+void printFields(const json &report, std::ostream &out);
+
+/// The numbers of a list joined by commas: "3,7,8".
+std::string joined(const json &numbers);

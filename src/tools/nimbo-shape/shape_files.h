@@ -1,7 +1,9 @@
 // Shape files read and written by their extension, and the failures the tool reports about them.
 #pragma once
 
+#include <nimbo/assembly/Assembly.h>
 #include <nimbo/nimbo_exception.h>
+#include <nimbo/topology/ShapeAlgorithms.h>
 
 #include <Standard_Failure.hxx>
 #include <TopoDS_Shape.hxx>
@@ -24,9 +26,6 @@ class tool_error : public std::runtime_error {
   std::string subject_;
 };
 
-/// The text of a kernel failure: its type, then its message when it has one.
-std::string kernelFailureText(const Standard_Failure &failure);
-
 /// Runs `work`, turning the library's and the kernel's failures into a tool_error about `subject`.
 template <typename Work>
 auto about(const std::string &subject, Work work) -> decltype(work()) {
@@ -35,7 +34,7 @@ auto about(const std::string &subject, Work work) -> decltype(work()) {
   } catch (const nimbo_exception &error) {
     throw tool_error(subject, error.what());
   } catch (const Standard_Failure &failure) {
-    throw tool_error(subject, kernelFailureText(failure));
+    throw tool_error(subject, nimbo::kernelFailureText(failure));
   }
 }
 
@@ -44,9 +43,8 @@ auto about(const std::string &subject, Work work) -> decltype(work()) {
 /// that cannot be searched or holds no such file.
 std::vector<std::string> shapeFilesIn(const std::vector<std::string> &inputs);
 
-/// Removes, when it goes, the temporary files that appeared beside `output` while it lived. The
-/// writers fill a hidden ".<name>.<...>.tmp" beside the target and rename it into place, so only a
-/// writer that died before the rename leaves one.
+/// Removes, when it goes, the temporary files that appeared beside `output` while it lived: only a
+/// writer that died before its rename leaves one.
 class LeftoverGuard {
  public:
   explicit LeftoverGuard(const std::string &output);
@@ -56,13 +54,12 @@ class LeftoverGuard {
 
  private:
   std::set<std::filesystem::path> temporaries() const;
+  std::string output_;
   std::filesystem::path folder_;
-  std::string prefix_;
   std::set<std::filesystem::path> before_;
 };
 
-/// Throws tool_error naming the file unless it has a known extension (.step/.stp, .iges/.igs, .brep
-/// in any case) and can be opened for reading.
+/// Throws tool_error naming the file unless it has a known extension and can be opened for reading.
 void checkReadableShapeFile(const std::string &path);
 
 /// Reads a .step/.stp, .iges/.igs or .brep file (extension in any case). Throws tool_error naming the
@@ -70,10 +67,27 @@ void checkReadableShapeFile(const std::string &path);
 /// without geometry. Shows the transfer's progress on standard error when that is a terminal.
 TopoDS_Shape readShapeFile(const std::string &path);
 
+/// The parts of the files' assemblies read together (readAssemblies), each file checked first.
+/// Shows the reading's progress on standard error when that is a terminal.
+nimbo::Assembly readParts(const std::vector<std::string> &files);
+
+/// What failures about the parts of `files` are about: the one file, or "the parts of N files".
+std::string subjectOf(const std::vector<std::string> &files);
+
+/// What a worker on `files` is named by when it crashes or runs out of time: the one file, or the
+/// subcommand's name.
+std::string workSubject(const std::vector<std::string> &files, const std::string &subcommand);
+
 /// Throws tool_error unless `path` names a format the tool writes (.step, .stp, .brep) in an
 /// existing folder, so that a conversion fails before its input is read.
 void checkWritablePath(const std::string &path);
 
+/// Throws tool_error with `why` unless the path ends in `extension` (in any case).
+void checkExtension(const std::string &path, const std::string &extension, const std::string &why);
+
 /// Writes the shape in the format of the path's extension; an existing file is replaced only by a
 /// complete one. Throws tool_error naming the file when it cannot be written.
 void writeShapeFile(const TopoDS_Shape &shape, const std::string &path);
+
+/// Writes the text to `path`, replacing an existing file only with a complete one.
+void writeTextFile(const std::string &text, const std::string &path);

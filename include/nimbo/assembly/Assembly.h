@@ -1,5 +1,12 @@
-// nimbo assembly layer: the parts of a CAD file with their names, placements and colours.
+// nimbo assembly layer: the parts of CAD files with their names, placements and colours; how they
+// meet, their imprint into one conformal compound, and what changed between two revisions.
+//
+// Every operation takes its inputs, then an options struct where it has options, then a progress
+// range that can also stop it; results are plain values whose parts are named by their positions in
+// the list of parts given.
 #pragma once
+
+#include <nimbo/base.h>
 
 #include <Message_ProgressRange.hxx>
 #include <TopAbs_ShapeEnum.hxx>
@@ -15,13 +22,6 @@
 
 namespace nimbo {
 
-/// A colour as the file gives it: sRGB components in [0, 1].
-struct Color {
-  double red;
-  double green;
-  double blue;
-};
-
 /// One placed part of an assembly: a solid, or what a product holds besides solids.
 struct Part {
   /// The instance names from the root to the part, joined by "/"; unique within the assembly.
@@ -34,6 +34,7 @@ struct Part {
   /// In the assembly's frame, in millimetres (BREP: as the file holds it). Instances of one product
   /// share its topology under different locations.
   TopoDS_Shape shape;
+  /// The instance's colour, else its product's; none when the file gives neither.
   std::optional<Color> color;
 };
 
@@ -51,6 +52,13 @@ struct Assembly {
 /// nimbo_exception naming the file when it cannot be read or holds no shape, and naming both files
 /// when a file it refers to is missing or unreadable.
 Assembly readAssembly(const std::string &path, const Message_ProgressRange &progress = Message_ProgressRange());
+
+/// Reads several files into one assembly, their parts in the order of the files. With more than one
+/// file every path starts with its file's name and "/" (with the name as given where two files share
+/// a name), so that paths stay unique. The length unit is the files' own where they all agree, else
+/// empty. Throws as readAssembly does.
+Assembly readAssemblies(const std::vector<std::string> &paths,
+                        const Message_ProgressRange &progress = Message_ProgressRange());
 
 /// What a part measures, by what it holds: its volume when it holds a solid, else its area when it
 /// holds a face (so a shell or an open surface model has an area), else its length.
@@ -72,44 +80,41 @@ PartFigures measurePart(const Part &part);
 // every list below is ordered by the first part's position, then the second's.
 
 /// Two parts whose common region holds volume.
-struct Overlap {
-  std::size_t first;
-  std::size_t second;
-  double volume;
+struct Overlap : PartPair {
+  double volume;  ///< of the common region, in mm^3
   TopoDS_Shape region;  ///< the common solids
 };
 
+/// How two touching parts meet.
 enum class ContactKind {
   face,   ///< the parts share area
   edge,   ///< they share a curve but no area
   point,  ///< they are at contact distance and share neither
 };
 
+/// "face", "edge" or "point".
+const char *toString(ContactKind kind);
+
 /// Two parts that do not overlap but are within the contact tolerance of each other.
-struct Contact {
-  std::size_t first;
-  std::size_t second;
+struct Contact : PartPair {
   ContactKind kind;
   double area;         ///< of the faces they share; 0 unless kind is face
   TopoDS_Shape faces;  ///< those faces; null unless kind is face
 };
 
 /// Two parts apart by more than the contact tolerance but less than the clearance asked for.
-struct Clearance {
-  std::size_t first;
-  std::size_t second;
+struct Clearance : PartPair {
   double distance;
   gp_Pnt onFirst;  ///< the closest points
   gp_Pnt onSecond;
 };
 
 /// A pair the kernel could not decide: neither clear nor interfering.
-struct PairFailure {
-  std::size_t first;
-  std::size_t second;
-  std::string message;
+struct PairFailure : PartPair {
+  std::string message;  ///< the kernel's words, or what could not be computed
 };
 
+/// What findInterferences looks for, and how hard it works.
 struct InterferenceOptions {
   /// Pairs closer than this (and not in contact) are reported as clearances; 0 reports none.
   double clearance = 0.0;
@@ -124,6 +129,7 @@ struct InterferenceOptions {
   bool broadPhase = true;
 };
 
+/// How the solid parts meet. Each list is ordered by the first part's position, then the second's.
 struct Interferences {
   std::size_t parts = 0;          ///< the solid parts checked
   std::size_t pairs = 0;          ///< parts * (parts - 1) / 2
@@ -134,6 +140,9 @@ struct Interferences {
   std::vector<Clearance> clearances;
   std::vector<PairFailure> failures;
   std::vector<std::size_t> skipped;  ///< parts that hold something besides solids, or nothing
+
+  /// Whether every pair was decided and none overlaps.
+  bool clean() const { return overlaps.empty() && failures.empty(); }
 };
 
 /// Checks every pair of solid parts: their boxes first, then, for those that meet, their distance,
@@ -156,6 +165,13 @@ enum class Glue {
   full,   ///< faces that coincide whole
 };
 
+/// "off", "shift" or "full".
+const char *toString(Glue glue);
+
+/// The glue of that name (as toString gives it); none for another name.
+std::optional<Glue> glueNamed(const std::string &name);
+
+/// How imprintAssembly fuses the parts.
 struct ImprintOptions {
   /// Overlapping parts are refused; with this each common region goes to the earlier part.
   bool assignOverlaps = false;
@@ -167,30 +183,35 @@ struct ImprintOptions {
   std::optional<double> minimumOverlap;
 };
 
+// The compound's solids and faces are numbered as TopExp::MapShapes numbers them over it, from 1:
+// the numbering a written .brep keeps, and the one Gmsh gives the entities it imports from it.
+
 /// What one solid part became.
 struct ImprintedPart {
   std::size_t part;                    ///< its position in the parts given
   std::string path;                    ///< the part's
   std::vector<TopoDS_Shape> solids;    ///< in the compound
   std::vector<TopoDS_Shape> boundary;  ///< its faces in the compound that touch no other part
-  double volume;                       ///< of its solids
+  std::vector<int> solidNumbers;       ///< of `solids`, in the compound's numbering
+  std::vector<int> boundaryNumbers;    ///< of `boundary`, in the compound's numbering
+  double volume;                       ///< of its solids, in mm^3
 };
 
 /// The faces two touching parts now share.
-struct Interface {
-  std::size_t first;  ///< positions in the parts given, first < second
-  std::size_t second;
+struct Interface : PartPair {
   std::vector<TopoDS_Shape> faces;
-  double area;
+  std::vector<int> faceNumbers;  ///< of `faces`, in the compound's numbering
+  double area;                   ///< of `faces`, in mm^2
 };
 
 /// A common region of two overlapping parts, given to the earlier one.
 struct AssignedRegion {
   std::size_t kept;  ///< the part that holds it
   std::size_t lost;  ///< the part it was taken from
-  double volume;
+  double volume;     ///< in mm^3
 };
 
+/// The solid parts as one conformal compound, mapped back onto the parts.
 struct Imprint {
   TopoDS_Shape compound;  ///< every solid once, in the order of the parts
   std::vector<ImprintedPart> parts;
@@ -238,6 +259,7 @@ struct Modification {
   double removed;  ///< the volume of before less after
 };
 
+/// What became of each part between two revisions.
 struct AssemblyDiff {
   std::vector<PartMatch> unchanged;  ///< equal in place (areShapesEqual both ways), renamed or not
   std::vector<PartMatch> renamed;    ///< those of `unchanged` whose path differs
@@ -245,6 +267,9 @@ struct AssemblyDiff {
   std::vector<Modification> modified;
   std::vector<std::size_t> added;    ///< positions in `after`
   std::vector<std::size_t> removed;  ///< positions in `before`
+
+  /// Whether some part moved, was modified, added or removed (a rename alone changes nothing).
+  bool changed() const { return !moved.empty() || !modified.empty() || !added.empty() || !removed.empty(); }
 };
 
 /// Classifies every part of both revisions. Geometry decides first and one to one (nearest first):
@@ -253,7 +278,8 @@ struct AssemblyDiff {
 /// parts that keep their path, or else their name, are modified; the others are added or removed.
 /// Parts are indexed by their measure, so only parts that can be equal are compared. Meshes the
 /// parts it compares, as areShapesEqual does. Throws nimbo_exception when a Boolean of a modified
-/// part fails.
-AssemblyDiff diffAssemblies(const std::vector<Part> &before, const std::vector<Part> &after);
+/// part fails or `progress` is stopped.
+AssemblyDiff diffAssemblies(const std::vector<Part> &before, const std::vector<Part> &after,
+                            const Message_ProgressRange &progress = Message_ProgressRange());
 
 }  // namespace nimbo

@@ -2,7 +2,7 @@
 // display.
 #pragma once
 
-#include <nimbo/assembly/Assembly.h>
+#include <nimbo/base.h>
 
 #include <TopoDS_Shape.hxx>
 #include <gp_Dir.hxx>

@@ -4,6 +4,7 @@
 
 #include <yaml-cpp/yaml.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -22,6 +23,17 @@ std::string file_extension(std::string path);
 
 /// Returns the last component of the path ("" for a path that ends in a separator).
 std::string file_name_of(std::string path);
+
+/// Replaces `path` only with a complete file: `write` fills a hidden temporary beside it,
+/// ".<name>.<pid>-<n>.tmp<extension>" (the extension kept for writers that choose their format by
+/// it), and returns whether it succeeded; only then is the temporary renamed into place. On every
+/// other path, exceptions included, the temporary is removed and an earlier file stays as it was.
+/// Returns whether `path` was replaced.
+bool write_atomically(const std::string &path, const std::function<bool(const std::string &temporary)> &write);
+
+/// Whether `file` is named as a temporary of write_atomically for `path`: one that a writer which
+/// died before its rename leaves behind.
+bool is_temporary_for(const std::string &file, const std::string &path);
 
 // --- Configuration -----------------------------------------------------------------------------
 

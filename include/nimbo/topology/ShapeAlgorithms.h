@@ -2,7 +2,9 @@
 #pragma once
 
 #include <Bnd_Box.hxx>
+#include <GProp_GProps.hxx>
 #include <Message_ProgressRange.hxx>
+#include <Standard_Failure.hxx>
 #include <TopAbs_ShapeEnum.hxx>
 #include <TopTools_ListOfShape.hxx>
 #include <TopoDS_Shape.hxx>
@@ -10,6 +12,7 @@
 #include <gp_Pnt.hxx>
 #include <gp_Vec.hxx>
 
+#include <optional>
 #include <string>
 
 // --- Shape comparison -------------------------------------------------------
@@ -210,3 +213,47 @@ void writeStep(const TopoDS_Shape &shape, std::string path);
 /// Writes the shape with its triangulation and normals to a BREP file (format version 1). Throws
 /// nimbo_exception when the file cannot be written, leaving any earlier file as it was.
 void writeBrep(const TopoDS_Shape &shape, std::string path);
+
+/// Reads a BREP file into one shape; a file that cannot be read as BREP gives a null shape.
+TopoDS_Shape readBrep(std::string path, const Message_ProgressRange &progress = Message_ProgressRange());
+
+namespace nimbo {
+
+/// The shape files nimbo reads, told apart by their extension in any case.
+enum class ShapeFormat {
+  step,  ///< .step, .stp
+  iges,  ///< .iges, .igs
+  brep,  ///< .brep
+};
+
+/// The extensions of shapeFormatOf, as a sentence ends them: ".step, .stp, .iges, .igs or .brep".
+extern const char *const shapeFileExtensions;
+
+/// The format the path's extension names; none for any other extension.
+std::optional<ShapeFormat> shapeFormatOf(const std::string &path);
+
+/// Why `path` cannot be read as a shape file, in words for its user ("is a directory", "unknown
+/// extension ".txt"; expected ..."); none when it has a known extension and opens for reading.
+std::optional<std::string> shapeFileProblem(const std::string &path);
+
+/// The measure of the shape by its dominant type, as the comparison takes it: the kernel's mass
+/// properties of its volume, area or length (signed as integrated), with their centre of mass and
+/// principal axes; none for the vertex class.
+std::optional<GProp_GProps> getDominantMeasure(const TopoDS_Shape &shape);
+
+/// The exact bounding box of the shape, without tolerance enlargement (triangulation used where
+/// present, no gap), as the statistics give it; none when the kernel cannot compute it.
+std::optional<Bnd_Box> getExactBoundingBox(const TopoDS_Shape &shape);
+
+/// The words of a kernel failure for a message: "kernel failure <type>", then ": <its message>"
+/// when it has one.
+std::string kernelFailureText(const Standard_Failure &failure);
+
+/// The minimum distance between the shapes, with `vector` from the first shape's closest point to
+/// the second's, as getMinDistance finds them; none where it finds no distance.
+std::optional<double> getDistance(const TopoDS_Shape &first, const TopoDS_Shape &second, gp_Vec &vector);
+
+/// The kernel's name of a shape type in lower case: "compound", "solid", ..., "shape".
+std::string shapeTypeName(TopAbs_ShapeEnum type);
+
+}  // namespace nimbo

@@ -1,0 +1,114 @@
+// diff: which parts of one revision are unchanged, moved, modified or removed in the next.
+#include "shape_files.h"
+#include "subcommand.h"
+#include "terminal_progress.h"
+
+#include <chrono>
+#include <cstdio>
+
+namespace {
+
+struct Options {
+  std::string before;
+  std::string after;
+};
+
+// "before -> after", or the path once when it kept it.
+std::string pathText(const json &change) {
+  return change["before"] == change["after"] ? textOf(change["after"])
+                                             : textOf(change["before"]) + " -> " + textOf(change["after"]);
+}
+
+void printDiff(const json &report, std::ostream &out) {
+  Rows rows;
+  for (const json &m : report["renamed"]) rows.push_back({"renamed", pathText(m), ""});
+  for (const json &m : report["moved"]) {
+    // Seven digits, rounding noise on a zero component read as 0.
+    std::string how = "by " + cellOf(m["translation"], pointOf(m["translation"]).Distance(gp_Pnt()));
+    if (m["angle"].get<double>() > 0) {
+      how += ", turned " + cellOf(m["angle"], 1.0) + " deg about " + cellOf(m["axis"], 1.0);
+    }
+    rows.push_back({"moved", pathText(m), how});
+  }
+  for (const json &m : report["modified"]) {
+    rows.push_back({"modified", pathText(m),
+                    "volume " + textOf(m["volume_before"]) + " -> " + textOf(m["volume_after"]) + ", added " +
+                        textOf(m["added"]) + ", removed " + textOf(m["removed"])});
+  }
+  for (const json &path : report["added"]) rows.push_back({"added", textOf(path), ""});
+  for (const json &path : report["removed"]) rows.push_back({"removed", textOf(path), ""});
+  printRows(rows, out);
+  if (!rows.empty()) out << '\n';
+  char summary[256];
+  std::snprintf(summary, sizeof summary,
+                "%zu unchanged (%zu renamed), %zu moved, %zu modified, %zu added, %zu removed, %.2f s",
+                report["unchanged"].size(), report["renamed"].size(), report["moved"].size(),
+                report["modified"].size(), report["added"].size(), report["removed"].size(),
+                report["seconds"].get<double>());
+  out << summary << '\n';
+}
+
+Outcome diffFiles(const Options &options) {
+  const auto started = std::chrono::steady_clock::now();
+  // Each revision alone: its paths are its own, without a file name in front.
+  const nimbo::Assembly old = readParts({options.before});
+  const nimbo::Assembly now = readParts({options.after});
+  const nimbo::AssemblyDiff diff = about(options.before + " and " + options.after, [&] {
+    const Handle(TerminalProgress) progress = TerminalProgress::forStandardError("Comparing");
+    return nimbo::diffAssemblies(old.parts, now.parts, Message_ProgressIndicator::Start(progress));
+  });
+  const auto pair = [&](std::size_t before, std::size_t after) {
+    return json{{"before", old.parts[before].path}, {"after", now.parts[after].path}};
+  };
+  const auto matches = [&](const std::vector<nimbo::PartMatch> &list) {
+    json rows = json::array();
+    for (const nimbo::PartMatch &m : list) rows.push_back(pair(m.before, m.after));
+    return rows;
+  };
+  json moved = json::array();
+  for (const nimbo::Motion &m : diff.moved) {
+    json row = pair(m.before, m.after);
+    row.update({{"translation", array(m.translation)}, {"axis", array(m.axis)}, {"angle", m.angle}});
+    moved.push_back(row);
+  }
+  json modified = json::array();
+  for (const nimbo::Modification &m : diff.modified) {
+    json row = pair(m.before, m.after);
+    row.update({{"volume_before", m.volumeBefore},
+                {"volume_after", m.volumeAfter},
+                {"added", m.added},
+                {"removed", m.removed}});
+    modified.push_back(row);
+  }
+  json added = json::array();
+  for (const std::size_t j : diff.added) added.push_back(now.parts[j].path);
+  json removed = json::array();
+  for (const std::size_t i : diff.removed) removed.push_back(old.parts[i].path);
+  return {{{"before", options.before},
+           {"after", options.after},
+           {"unchanged", matches(diff.unchanged)},
+           {"renamed", matches(diff.renamed)},
+           {"moved", moved},
+           {"modified", modified},
+           {"added", added},
+           {"removed", removed},
+           {"seconds", std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count()}},
+          printDiff,
+          {"seconds"},
+          diff.changed() ? 1 : 0};
+}
+
+std::function<Plan()> defineDiff(CLI::App &command, const CommonOptions &) {
+  auto options = std::make_shared<Options>();
+  command.add_option("BEFORE", options->before, "The earlier revision")->required();
+  command.add_option("AFTER", options->after, "The later revision")->required();
+  return [options] {
+    return Plan{options->before + " and " + options->after, [options] { return diffFiles(*options); }};
+  };
+}
+
+}  // namespace
+
+extern const Subcommand diff_command{
+    "diff", "Which parts of BEFORE are unchanged, moved, modified or removed in AFTER, and which were added", nullptr,
+    defineDiff};

@@ -1,0 +1,124 @@
+// imprint: the solid parts of the files fused into one conformal compound, written as BREP.
+#include "imprint_files.h"
+#include "shape_files.h"
+#include "subcommand.h"
+#include "terminal_progress.h"
+
+#include <chrono>
+#include <cstdio>
+
+nimbo::Imprint imprintOf(const std::vector<std::string> &files, const nimbo::Assembly &read,
+                         const nimbo::ImprintOptions &options) {
+  return about(subjectOf(files), [&] {
+    const Handle(TerminalProgress) progress = TerminalProgress::forStandardError("Imprinting");
+    return nimbo::imprintAssembly(read.parts, options, Message_ProgressIndicator::Start(progress));
+  });
+}
+
+void addImprintOptions(CLI::App &command, nimbo::ImprintOptions &options) {
+  command.add_flag("--assign-overlaps", options.assignOverlaps,
+                   "Give each common region of overlapping parts to the earlier part instead of refusing");
+}
+
+namespace {
+
+struct Options {
+  std::vector<std::string> files;
+  std::string output;
+  nimbo::ImprintOptions imprint;
+  std::string glue = "off";
+};
+
+void printImprint(const json &report, std::ostream &out) {
+  Rows rows = {{"part", "solids", "volume", "boundary_faces"}};
+  std::size_t solids = 0;
+  for (const json &part : report["parts"]) {
+    rows.push_back({textOf(part["path"]), joined(part["solids"]), textOf(part["volume"]),
+                    textOf(part["boundary_faces"])});
+    solids += part["solids"].size();
+  }
+  printRows(rows, out);
+  out << '\n';
+  rows = {{"interface", "faces", "area"}};
+  std::size_t faces = 0;
+  for (const json &interface : report["interfaces"]) {
+    rows.push_back({textOf(interface["first"]) + " | " + textOf(interface["second"]), joined(interface["faces"]),
+                    textOf(interface["area"])});
+    faces += interface["faces"].size();
+  }
+  for (const json &region : report.value("assigned", json::array())) {
+    rows.push_back({"assigned to " + textOf(region["kept"]) + " from " + textOf(region["lost"]), "",
+                    "volume " + textOf(region["volume"])});
+  }
+  printRows(rows, out);
+  out << '\n';
+  char summary[256];
+  std::snprintf(summary, sizeof summary, "wrote %s: %zu solids of %zu parts, %zu shared faces in %zu interfaces, %.2f s",
+                report["output"].get<std::string>().c_str(), solids, report["parts"].size(), faces,
+                report["interfaces"].size(), report["seconds"].get<double>());
+  out << summary << '\n';
+}
+
+Outcome imprintFiles(const Options &options) {
+  const auto started = std::chrono::steady_clock::now();
+  checkExtension(options.output, ".brep",
+                 "imprint writes BREP (.brep), which keeps the shared faces and their numbering");
+  checkWritablePath(options.output);
+  const nimbo::Assembly read = readParts(options.files);
+  nimbo::ImprintOptions chosen = options.imprint;
+  chosen.glue = *nimbo::glueNamed(options.glue);
+  const nimbo::Imprint imprint = imprintOf(options.files, read, chosen);
+  writeShapeFile(imprint.compound, options.output);
+  const auto path = [&](std::size_t part) { return read.parts[part].path; };
+  json parts = json::array();
+  std::size_t solids = 0;
+  std::size_t shared = 0;
+  for (const nimbo::ImprintedPart &part : imprint.parts) {
+    parts.push_back({{"path", path(part.part)},
+                     {"solids", part.solidNumbers},
+                     {"volume", part.volume},
+                     {"boundary_faces", part.boundary.size()}});
+    solids += part.solids.size();
+  }
+  json interfaces = json::array();
+  for (const nimbo::Interface &interface : imprint.interfaces) {
+    interfaces.push_back({{"first", path(interface.first)},
+                          {"second", path(interface.second)},
+                          {"faces", interface.faceNumbers},
+                          {"area", interface.area}});
+    shared += interface.faces.size();
+  }
+  json report = {{"files", options.files}, {"output", options.output}, {"solids", solids},
+                 {"shared_faces", shared}, {"parts", parts},           {"interfaces", interfaces}};
+  // Only when regions were assigned, which only --assign-overlaps allows.
+  if (!imprint.assigned.empty()) {
+    json assigned = json::array();
+    for (const nimbo::AssignedRegion &region : imprint.assigned) {
+      assigned.push_back({{"kept", path(region.kept)}, {"lost", path(region.lost)}, {"volume", region.volume}});
+    }
+    report["assigned"] = assigned;
+  }
+  report["seconds"] = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  return {report, printImprint, {"boundary_faces", "seconds"}};
+}
+
+std::function<Plan()> defineImprint(CLI::App &command, const CommonOptions &) {
+  auto options = std::make_shared<Options>();
+  command.add_option("FILE", options->files, "Shape files, imprinted together")->required();
+  command.add_option("-o,--output", options->output, "The compound to write (.brep)")->required();
+  addImprintOptions(command, options->imprint);
+  command.add_option("--fuzzy", options->imprint.fuzzy, "Close gaps and overlaps narrower than this, in mm")
+      ->check(CLI::NonNegativeNumber);
+  command.add_option("--glue", options->glue, "off, shift (faces coincide in part) or full (coincide whole)")
+      ->check(CLI::IsMember({"off", "shift", "full"}));
+  return [options] {
+    return Plan{workSubject(options->files, "imprint"), [options] { return imprintFiles(*options); },
+                {options->output}};
+  };
+}
+
+}  // namespace
+
+extern const Subcommand imprint_command{
+    "imprint", "Fuse the solid parts of FILE... into one conformal compound whose touching parts share faces",
+    nullptr, defineImprint};

@@ -1,0 +1,100 @@
+// mesh: the solid parts of the files imprinted and meshed with Gmsh.
+#include "imprint_files.h"
+#include "shape_files.h"
+#include "subcommand.h"
+#include "terminal_progress.h"
+
+#include <nimbo/mesh/Mesh.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+
+namespace {
+
+struct Options {
+  std::vector<std::string> files;
+  std::string output;
+  nimbo::ImprintOptions imprint;
+  nimbo::MeshOptions mesh;
+};
+
+double secondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+void printMesh(const json &report, std::ostream &out) {
+  Rows rows = {{"part", "elements", "nodes"}};
+  for (const json &part : report["parts"]) {
+    rows.push_back({textOf(part["path"]), textOf(part["elements"]), textOf(part["nodes"])});
+  }
+  printRows(rows, out);
+  out << '\n';
+  rows = {{"interface", "nodes"}};
+  for (const json &interface : report["interfaces"]) rows.push_back({textOf(interface["name"]), textOf(interface["nodes"])});
+  printRows(rows, out);
+  out << '\n';
+  char summary[320];
+  std::snprintf(summary, sizeof summary,
+                "wrote %s: %zu nodes, %zu volume elements in %zu parts, %zu interfaces; imprint %.2f s, mesh %.2f s",
+                report["output"].get<std::string>().c_str(), report["nodes"].get<std::size_t>(),
+                report["elements"].get<std::size_t>(), report["parts"].size(), report["interfaces"].size(),
+                report["imprint_seconds"].get<double>(), report["mesh_seconds"].get<double>());
+  out << summary << '\n';
+}
+
+Outcome meshFiles(const Options &options) {
+  const auto started = std::chrono::steady_clock::now();
+  checkExtension(options.output, ".msh", "mesh writes Gmsh's format (.msh)");
+  const std::filesystem::path folder = std::filesystem::path(options.output).parent_path();
+  if (!std::filesystem::is_directory(folder.empty() ? std::filesystem::path(".") : folder)) {
+    throw tool_error(options.output, "the folder to write it in does not exist");
+  }
+  const nimbo::Assembly read = readParts(options.files);
+  const nimbo::Imprint imprinted = imprintOf(options.files, read, options.imprint);
+  const double imprint_seconds = secondsSince(started);
+  const auto meshing = std::chrono::steady_clock::now();
+  const nimbo::MeshSummary summary = about(subjectOf(options.files), [&] {
+    const Handle(TerminalProgress) progress = TerminalProgress::forStandardError("Meshing");
+    return nimbo::meshAssembly(imprinted, options.output, options.mesh, Message_ProgressIndicator::Start(progress));
+  });
+  std::size_t solids = 0;
+  for (const nimbo::ImprintedPart &part : imprinted.parts) solids += part.solids.size();
+  json parts = json::array();
+  for (const nimbo::MeshedPart &part : summary.parts) {
+    parts.push_back({{"path", part.path}, {"elements", part.elements}, {"nodes", part.nodes}});
+  }
+  json interfaces = json::array();
+  for (const nimbo::MeshedInterface &interface : summary.interfaces) {
+    interfaces.push_back({{"name", interface.name}, {"nodes", interface.nodes}});
+  }
+  return {{{"files", options.files},
+           {"output", options.output},
+           {"solids", solids},
+           {"nodes", summary.nodes},
+           {"elements", summary.elements},
+           {"parts", parts},
+           {"interfaces", interfaces},
+           {"imprint_seconds", imprint_seconds},
+           {"mesh_seconds", secondsSince(meshing)}},
+          printMesh};
+}
+
+std::function<Plan()> defineMesh(CLI::App &command, const CommonOptions &common) {
+  auto options = std::make_shared<Options>();
+  command.add_option("FILE", options->files, "Shape files, meshed together")->required();
+  command.add_option("-o,--output", options->output, "The mesh to write (.msh)")->required();
+  command.add_option("--size", options->mesh.size, "Largest element size in mm (default: Gmsh's, from the model's size)")
+      ->check(CLI::PositiveNumber);
+  command.add_option("--order", options->mesh.order, "1 for linear elements, 2 for quadratic")->check(CLI::Range(1, 2));
+  addImprintOptions(command, options->imprint);
+  return [options, &common] {
+    options->mesh.verbose = common.verbose;
+    return Plan{workSubject(options->files, "mesh"), [options] { return meshFiles(*options); }, {options->output}};
+  };
+}
+
+}  // namespace
+
+extern const Subcommand mesh_command{
+    "mesh", "Imprint the solid parts of FILE... and mesh them with Gmsh (.msh 4.1)", nullptr, defineMesh};

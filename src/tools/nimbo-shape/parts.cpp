@@ -1,0 +1,57 @@
+// parts: the parts of the assembly in each file, with their measures and boxes.
+#include "shape_files.h"
+#include "subcommand.h"
+
+#include <algorithm>
+
+namespace {
+
+void printParts(const json &report, std::ostream &out) {
+  double scale = 0.0;
+  for (const json &part : report["parts"]) {
+    scale = std::max(scale, pointOf(part["box"]["min"]).Distance(pointOf(part["box"]["max"])));
+  }
+  printRows({{"file", textOf(report["file"])},
+             {"length_unit", textOf(report["length_unit"])},
+             {"parts", std::to_string(report["parts"].size())}},
+            out);
+  out << '\n';
+  Rows rows;
+  for (const json &part : report["parts"]) {
+    const auto leaves = leavesOf(part, true);
+    if (rows.empty()) {
+      rows.emplace_back();
+      for (const auto &leaf : leaves) rows.back().push_back(leaf.first);
+    }
+    rows.emplace_back();
+    for (const auto &leaf : leaves) rows.back().push_back(cellOf(leaf.second, scale));
+  }
+  if (rows.empty()) rows.push_back({"path", "name", "type", "volume", "area", "center", "box_min", "box_max"});
+  printRows(rows, out);
+}
+
+Outcome partsOf(const std::string &file) {
+  const nimbo::Assembly assembly = readParts({file});
+  return about(file, [&] {
+    json parts = json::array();
+    for (const nimbo::Part &part : assembly.parts) {
+      const nimbo::PartFigures f = nimbo::measurePart(part);
+      parts.push_back({{"path", part.path},
+                       {"name", part.name},
+                       {"type", nimbo::shapeTypeName(f.type)},
+                       {"volume", orNull(f.volume)},
+                       {"area", orNull(f.area)},
+                       {"center", array(f.center)},
+                       {"box", {{"min", array(f.boxMin)}, {"max", array(f.boxMax)}}}});
+    }
+    return Outcome{{{"file", file},
+                    {"length_unit", assembly.lengthUnit.empty() ? json(nullptr) : json(assembly.lengthUnit)},
+                    {"parts", parts}},
+                   printParts};
+  });
+}
+
+}  // namespace
+
+extern const Subcommand parts_command{
+    "parts", "The parts of the assembly in each FILE: paths, names, measures, boxes", partsOf};
