@@ -3,13 +3,13 @@
 #include "AssemblyTree.h"
 
 #include <nimbo/environment.h>
-#include <nimbo/topology/ShapeAlgorithms.h>
 #include <nimbo/nimbo_exception.h>
+#include <nimbo/topology/ShapeAlgorithms.h>
 
-#include <Message_ProgressScope.hxx>
 #include <IGESCAFControl_Reader.hxx>
 #include <IGESData_GlobalSection.hxx>
 #include <IGESData_IGESModel.hxx>
+#include <Message_ProgressScope.hxx>
 #include <NCollection_DataMap.hxx>
 #include <STEPCAFControl_ExternFile.hxx>
 #include <STEPCAFControl_Reader.hxx>

@@ -58,7 +58,8 @@ Figures figuresOf(const TopoDS_Shape &shape) {
 }
 
 bool measuresAgree(const Figures &a, const Figures &b) {
-  return a.type == b.type && std::abs(a.measure - b.measure) <= detail::comparisonTolerance * std::max(a.measure, b.measure);
+  return a.type == b.type &&
+         std::abs(a.measure - b.measure) <= detail::comparisonTolerance * std::max(a.measure, b.measure);
 }
 
 bool equalBothWays(const TopoDS_Shape &a, const TopoDS_Shape &b) {
@@ -94,7 +95,8 @@ void addFrames(const gp_Vec (&from)[3], const gp_Vec (&to)[3], bool permute, std
 std::vector<gp_Mat> candidateRotations(const Figures &from, const Figures &to) {
   std::vector<gp_Mat> rotations = {gp_Mat(1, 0, 0, 0, 1, 0, 0, 0, 1)};
   const auto close = [&](int i, int j) {
-    return std::abs(to.moments[i] - to.moments[j]) <= detail::equalMoments * std::max(std::abs(to.moments[i]), std::abs(to.moments[j]));
+    return std::abs(to.moments[i] - to.moments[j]) <=
+           detail::equalMoments * std::max(std::abs(to.moments[i]), std::abs(to.moments[j]));
   };
   const bool degenerate = close(0, 1) || close(1, 2) || close(0, 2);
   addFrames(from.axes, to.axes, degenerate, rotations);

@@ -132,9 +132,9 @@ Imprint imprintAssembly(const std::vector<Part> &parts, const ImprintOptions &op
   }
   std::map<std::pair<std::size_t, std::size_t>, double> overlaps;
   for (const auto &[pair, volume] : shared) {
-    const double minimum = options.minimumOverlap.value_or(
-        detail::relativeMinimumOverlap *
-        std::min(volumeOf(parts[pair.first].shape), volumeOf(parts[pair.second].shape)));
+    const double minimum =
+        options.minimumOverlap.value_or(detail::relativeMinimumOverlap * std::min(volumeOf(parts[pair.first].shape),
+                                                                                  volumeOf(parts[pair.second].shape)));
     if (volume > minimum) overlaps[pair] = volume;
   }
   if (!overlaps.empty() && !options.assignOverlaps) throw nimbo_exception(overlapRefusal(parts, overlaps));

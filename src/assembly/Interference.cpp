@@ -100,7 +100,8 @@ Finding fuseOf(const Part &a, std::size_t i, const Part &b, std::size_t j, doubl
   BOPAlgo_Builder fuse;
   // The pairs are the parallel work; one thread means one. Parts apart by less than the tolerance
   // touch only if the fuse may close that gap.
-  const detail::FuseSettings fusing{false, Glue::off, distance > Precision::Confusion() ? settings.contactTolerance : 0.0};
+  const detail::FuseSettings fusing{false, Glue::off,
+                                    distance > Precision::Confusion() ? settings.contactTolerance : 0.0};
   const std::string errors = detail::runFuse(fuse, {a.shape, b.shape}, fusing);
   if (!errors.empty()) return PairFailure{{i, j}, "the general fuse of the two failed: " + errors};
   const detail::FusedSolids fused = detail::fusedSolidsOf(fuse, {a.shape, b.shape});
@@ -111,8 +112,8 @@ Finding fuseOf(const Part &a, std::size_t i, const Part &b, std::size_t j, doubl
   if (!common.empty()) {
     const TopoDS_Shape region = compoundOf(common);
     const double volume = volumeOf(region);
-    const double minimum =
-        settings.minimumOverlap.value_or(detail::relativeMinimumOverlap * std::min(volumeOf(a.shape), volumeOf(b.shape)));
+    const double minimum = settings.minimumOverlap.value_or(detail::relativeMinimumOverlap *
+                                                            std::min(volumeOf(a.shape), volumeOf(b.shape)));
     if (volume > minimum) return Overlap{{i, j}, volume, region};
   }
   const auto shared = [&](TopAbs_ShapeEnum type) {

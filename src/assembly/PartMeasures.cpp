@@ -23,7 +23,8 @@ PartFigures measurePart(const Part &part) {
   if (!measure) {
     // A part of vertices only: its first vertex, and the box of its points.
     const double unset = std::numeric_limits<double>::quiet_NaN();
-    figures.center = TopExp_Explorer(whole, TopAbs_VERTEX).More() ? getCenterOfMass(whole) : gp_Pnt(unset, unset, unset);
+    figures.center =
+        TopExp_Explorer(whole, TopAbs_VERTEX).More() ? getCenterOfMass(whole) : gp_Pnt(unset, unset, unset);
     Bnd_Box box;
     BRepBndLib::Add(whole, box, false);
     figures.boxMin = box.CornerMin();

@@ -137,7 +137,8 @@ MeshSummary mesh(const Imprint &imprinted, const std::string &output, const Mesh
     checkNumbering(part.solids, part.solidNumbers, 3, scale);
     checkNumbering(part.boundary, part.boundaryNumbers, 2, scale);
   }
-  for (const Interface &interface : imprinted.interfaces) checkNumbering(interface.faces, interface.faceNumbers, 2, scale);
+  for (const Interface &interface : imprinted.interfaces)
+    checkNumbering(interface.faces, interface.faceNumbers, 2, scale);
   session.flush();
 
   std::map<std::size_t, std::string> pathOf;

@@ -43,7 +43,7 @@ struct Assembly {
   /// The length unit as the file names it ("millimetre", "INCH", ...); empty where the format has
   /// none (BREP).
   std::string lengthUnit;
-  std::vector<Part> parts;
+  std::vector<Part> parts;  ///< in file order
 };
 
 /// Reads a STEP (.step, .stp), IGES (.iges, .igs) or BREP (.brep) file, chosen by extension in any
@@ -63,12 +63,12 @@ Assembly readAssemblies(const std::vector<std::string> &paths,
 /// What a part measures, by what it holds: its volume when it holds a solid, else its area when it
 /// holds a face (so a shell or an open surface model has an area), else its length.
 struct PartFigures {
-  TopAbs_ShapeEnum type;  ///< the shape's own type
-  std::optional<double> volume;
-  std::optional<double> area;
-  std::optional<double> length;
-  gp_Pnt center;  ///< of the measure above; for a part of vertices only, its first vertex
-  gp_Pnt boxMin;  ///< the exact bounding box, without tolerance enlargement
+  TopAbs_ShapeEnum type;         ///< the shape's own type
+  std::optional<double> volume;  ///< in mm^3, when it holds a solid
+  std::optional<double> area;    ///< in mm^2, when it holds a face and no solid
+  std::optional<double> length;  ///< in mm, when it holds only edges
+  gp_Pnt center;                 ///< of the measure above; for a part of vertices only, its first vertex
+  gp_Pnt boxMin;                 ///< the exact bounding box, without tolerance enlargement
   gp_Pnt boxMax;
 };
 
@@ -81,7 +81,7 @@ PartFigures measurePart(const Part &part);
 
 /// Two parts whose common region holds volume.
 struct Overlap : PartPair {
-  double volume;  ///< of the common region, in mm^3
+  double volume;        ///< of the common region, in mm^3
   TopoDS_Shape region;  ///< the common solids
 };
 
@@ -97,15 +97,15 @@ const char *toString(ContactKind kind);
 
 /// Two parts that do not overlap but are within the contact tolerance of each other.
 struct Contact : PartPair {
-  ContactKind kind;
+  ContactKind kind;    ///< how they meet
   double area;         ///< of the faces they share; 0 unless kind is face
   TopoDS_Shape faces;  ///< those faces; null unless kind is face
 };
 
 /// Two parts apart by more than the contact tolerance but less than the clearance asked for.
 struct Clearance : PartPair {
-  double distance;
-  gp_Pnt onFirst;  ///< the closest points
+  double distance;  ///< in mm
+  gp_Pnt onFirst;   ///< the closest points
   gp_Pnt onSecond;
 };
 
@@ -131,15 +131,15 @@ struct InterferenceOptions {
 
 /// How the solid parts meet. Each list is ordered by the first part's position, then the second's.
 struct Interferences {
-  std::size_t parts = 0;          ///< the solid parts checked
-  std::size_t pairs = 0;          ///< parts * (parts - 1) / 2
-  std::size_t candidates = 0;     ///< pairs whose boxes met, which went on to exact geometry
-  double contactTolerance = 0.0;  ///< the one used
-  std::vector<Overlap> overlaps;
-  std::vector<Contact> contacts;
-  std::vector<Clearance> clearances;
-  std::vector<PairFailure> failures;
-  std::vector<std::size_t> skipped;  ///< parts that hold something besides solids, or nothing
+  std::size_t parts = 0;              ///< the solid parts checked
+  std::size_t pairs = 0;              ///< parts * (parts - 1) / 2
+  std::size_t candidates = 0;         ///< pairs whose boxes met, which went on to exact geometry
+  double contactTolerance = 0.0;      ///< the one used
+  std::vector<Overlap> overlaps;      ///< pairs that share volume
+  std::vector<Contact> contacts;      ///< pairs that touch
+  std::vector<Clearance> clearances;  ///< pairs closer than the clearance asked for
+  std::vector<PairFailure> failures;  ///< pairs the kernel could not decide
+  std::vector<std::size_t> skipped;   ///< parts that hold something besides solids, or nothing
 
   /// Whether every pair was decided and none overlaps.
   bool clean() const { return overlaps.empty() && failures.empty(); }
@@ -199,9 +199,9 @@ struct ImprintedPart {
 
 /// The faces two touching parts now share.
 struct Interface : PartPair {
-  std::vector<TopoDS_Shape> faces;
-  std::vector<int> faceNumbers;  ///< of `faces`, in the compound's numbering
-  double area;                   ///< of `faces`, in mm^2
+  std::vector<TopoDS_Shape> faces;  ///< in the compound
+  std::vector<int> faceNumbers;     ///< of `faces`, in the compound's numbering
+  double area;                      ///< of `faces`, in mm^2
 };
 
 /// A common region of two overlapping parts, given to the earlier one.
@@ -213,11 +213,11 @@ struct AssignedRegion {
 
 /// The solid parts as one conformal compound, mapped back onto the parts.
 struct Imprint {
-  TopoDS_Shape compound;  ///< every solid once, in the order of the parts
-  std::vector<ImprintedPart> parts;
-  std::vector<Interface> interfaces;  ///< ordered by first, then second
-  std::vector<AssignedRegion> assigned;
-  std::vector<std::size_t> skipped;  ///< parts that hold something besides solids, or nothing
+  TopoDS_Shape compound;                 ///< every solid once, in the order of the parts
+  std::vector<ImprintedPart> parts;      ///< the solid parts, in the order given
+  std::vector<Interface> interfaces;     ///< ordered by first, then second
+  std::vector<AssignedRegion> assigned;  ///< only with assignOverlaps
+  std::vector<std::size_t> skipped;      ///< parts that hold something besides solids, or nothing
 };
 
 /// Fuses the solid parts (the general fuse, in parallel, leaving the parts' own shapes alone) and
@@ -235,8 +235,8 @@ Imprint imprintAssembly(const std::vector<Part> &parts, const ImprintOptions &op
 
 /// A part of `after` and the part of `before` it matches.
 struct PartMatch {
-  std::size_t before;
-  std::size_t after;
+  std::size_t before;  ///< position in `before`
+  std::size_t after;   ///< position in `after`
 };
 
 /// A part carried by a rigid motion: p -> rotation(p) + translation, the rotation about an axis
@@ -244,16 +244,16 @@ struct PartMatch {
 struct Motion {
   std::size_t before;
   std::size_t after;
-  gp_Vec translation;
-  gp_Dir axis;   ///< (0, 0, 1) when there is no rotation
-  double angle;  ///< in degrees, in [0, 180]
+  gp_Vec translation;  ///< in mm
+  gp_Dir axis;         ///< (0, 0, 1) when there is no rotation
+  double angle;        ///< in degrees, in [0, 180]
 };
 
 /// A part whose geometry changed but which kept its path (or its name).
 struct Modification {
   std::size_t before;
   std::size_t after;
-  double volumeBefore;
+  double volumeBefore;  ///< in mm^3
   double volumeAfter;
   double added;    ///< the volume of after less before
   double removed;  ///< the volume of before less after

@@ -12,28 +12,32 @@
 
 namespace nimbo {
 
+/// How meshAssembly meshes.
 struct MeshOptions {
   double size = 0.0;     ///< the largest element size in mm; 0 leaves it to Gmsh (from the model's size)
   int order = 1;         ///< 1 for linear elements, 2 for quadratic
   bool verbose = false;  ///< Gmsh's messages to standard error, a stage at a time
 };
 
+/// One part's region of the mesh.
 struct MeshedPart {
-  std::string path;
+  std::string path;      ///< the part's, which names its physical volume
   std::size_t elements;  ///< volume elements
   std::size_t nodes;     ///< nodes of those elements
 };
 
+/// One interface of the mesh, a physical surface.
 struct MeshedInterface {
-  std::string name;  ///< "P1 | P2"
-  std::size_t nodes;
+  std::string name;   ///< "P1 | P2"
+  std::size_t nodes;  ///< on its faces
 };
 
+/// What the written mesh holds.
 struct MeshSummary {
-  std::size_t nodes = 0;
-  std::size_t elements = 0;  ///< volume elements
-  std::vector<MeshedPart> parts;
-  std::vector<MeshedInterface> interfaces;
+  std::size_t nodes = 0;                    ///< of the volume elements
+  std::size_t elements = 0;                 ///< volume elements
+  std::vector<MeshedPart> parts;            ///< in the order of the imprint's parts
+  std::vector<MeshedInterface> interfaces;  ///< in the order of the imprint's interfaces
 };
 
 /// Meshes the imprinted compound in 3D with Gmsh and writes it to `output` in Gmsh's .msh format 4.1

@@ -15,11 +15,12 @@ namespace nimbo {
 
 /// How one shape is drawn.
 struct RenderStyle {
-  Color stroke;
+  Color stroke;               ///< of its lines
   std::optional<Color> fill;  ///< shaded with its own triangles, for highlighted regions
   std::string label;          ///< shown in the legend; none when empty
 };
 
+/// A shape to draw, and how.
 struct RenderItem {
   TopoDS_Shape shape;
   RenderStyle style;
@@ -28,7 +29,7 @@ struct RenderItem {
 /// Where the eye looks from: the direction towards the viewer, and what is up on the page.
 struct View {
   gp_Dir towardsViewer;
-  gp_Dir up;
+  gp_Dir up;  ///< shown upwards on the page, projected square to towardsViewer
 };
 
 /// "iso" (from +X +Y +Z, Z up), "front" (from -Y), "back", "top" (from +Z, Y up), "bottom",
@@ -36,8 +37,9 @@ struct View {
 /// naming the text otherwise.
 View viewNamed(const std::string &name);
 
+/// The page and the way edges are found.
 struct RenderOptions {
-  int width = 800;
+  int width = 800;  ///< of the page, in pixels
   int height = 600;
   bool hidden = false;  ///< hidden edges dashed
   bool exact = false;   ///< the exact hidden-line algorithm instead of the one on triangulations

@@ -4,6 +4,7 @@
 #include <nimbo/topology/ShapeAlgorithms.h>
 
 #include "assembly_fixtures.h"
+#include "conformal_checks.h"
 #include "test_checks.h"
 #include "test_helpers.h"
 
@@ -38,6 +39,7 @@ int countOf(const TopoDS_Shape &shape, TopAbs_ShapeEnum type) {
 
 TEST(ImprintAssembly, TouchingCubesShareOneFaceAndKeepTheirParts) {
   const nimbo::Imprint imprint = imprintAssembly({part("a", cube(0, 0, 0)), part("b", cube(10, 0, 0))});
+  nimbo::test::expectConformal(imprint);
   EXPECT_EQ(countOf(imprint.compound, TopAbs_SOLID), 2);
   EXPECT_EQ(countOf(imprint.compound, TopAbs_FACE), 11);
   ASSERT_EQ(imprint.interfaces.size(), 1u);
@@ -60,6 +62,7 @@ TEST(ImprintAssembly, GridOfTouchingCubesGivesEveryInnerFaceOnce) {
     }
   }
   const nimbo::Imprint imprint = imprintAssembly(parts);
+  nimbo::test::expectConformal(imprint);
   EXPECT_EQ(countOf(imprint.compound, TopAbs_SOLID), 27);
   EXPECT_EQ(imprint.interfaces.size(), 54u);
   std::size_t boundary = 0;
@@ -74,6 +77,7 @@ TEST(ImprintAssembly, BoltThroughPlateWithNut) {
   const TopoDS_Shape ring = BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(20, 20, 10), gp_Dir(0, 0, 1)), 8, 5).Shape();
   const TopoDS_Shape nut = BRepAlgoAPI_Cut(ring, bolt).Shape();
   const nimbo::Imprint imprint = imprintAssembly({part("plate", plate), part("bolt", bolt), part("nut", nut)});
+  nimbo::test::expectConformal(imprint);
   ASSERT_EQ(imprint.interfaces.size(), 3u);
   // plate | bolt: the bore; plate | nut: the annulus under the nut; bolt | nut: the nut's bore.
   EXPECT_NEAR(imprint.interfaces[0].area, 2 * M_PI * 4 * 10, 1e-6);
@@ -91,6 +95,7 @@ TEST(ImprintAssembly, OverlapsAreRefusedByNameOrGivenToTheEarlierPart) {
   nimbo::ImprintOptions assign;
   assign.assignOverlaps = true;
   const nimbo::Imprint imprint = imprintAssembly(parts, assign);
+  nimbo::test::expectConformal(imprint);
   ASSERT_EQ(imprint.assigned.size(), 1u);
   EXPECT_EQ(imprint.assigned[0].kept, 0u);
   EXPECT_EQ(imprint.assigned[0].lost, 1u);
@@ -105,6 +110,7 @@ TEST(ImprintAssembly, PartThatTouchesNothingComesOutUnchanged) {
   const TopoDS_Shape apart = BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(50, 0, 0), gp_Dir(0, 0, 1)), 3, 10).Shape();
   const nimbo::Imprint imprint =
       imprintAssembly({part("a", cube(0, 0, 0)), part("b", cube(0, 0, 10)), part("apart", apart)});
+  nimbo::test::expectConformal(imprint);
   ASSERT_EQ(imprint.parts[2].solids.size(), 1u);
   EXPECT_TRUE(imprint.parts[2].solids[0].IsSame(apart));
   EXPECT_TRUE(areShapesEqual(imprint.parts[2].solids[0], apart));
@@ -115,6 +121,7 @@ TEST(ImprintAssembly, SharedCadAssemblyInterfacesAreItsFaceContacts) {
   if (const auto why = nimbo::test::sharedAssemblySkip()) GTEST_SKIP() << *why;
   const nimbo::Assembly assembly = nimbo::readAssembly(nimbo::test::sharedCadFile("caxif_as1-tu-203_asm.stp"));
   const nimbo::Imprint imprint = imprintAssembly(assembly.parts);
+  nimbo::test::expectConformal(imprint);
   std::set<std::pair<std::size_t, std::size_t>> interfaces;
   for (const nimbo::Interface &i : imprint.interfaces) interfaces.insert({i.first, i.second});
   std::set<std::pair<std::size_t, std::size_t>> contacts;

@@ -45,8 +45,7 @@ std::vector<Row> rowsOf(const Interferences &found) {
   std::vector<Row> rows;
   for (const auto &o : found.overlaps) rows.emplace_back("overlap", o.first, o.second, rounded(o.volume));
   for (const auto &c : found.contacts) {
-    const char *kind = c.kind == ContactKind::face ? "face" : c.kind == ContactKind::edge ? "edge" : "point";
-    rows.emplace_back(kind, c.first, c.second, rounded(c.area));
+    rows.emplace_back(nimbo::toString(c.kind), c.first, c.second, rounded(c.area));
   }
   for (const auto &c : found.clearances) rows.emplace_back("clearance", c.first, c.second, rounded(c.distance));
   for (const auto &f : found.failures) rows.emplace_back("failure: " + f.message, f.first, f.second, 0.0);

@@ -12,6 +12,6 @@ endfunction()
 
 run(${CMAKE_COMMAND} --install "${NIMBO_BUILD_DIR}" --prefix "${prefix}")
 run(${CMAKE_COMMAND} -S "${CONSUMER_SOURCE_DIR}" -B "${WORK_DIR}/build"
-    "-DCMAKE_PREFIX_PATH=${prefix}" "-DCMAKE_BUILD_TYPE=${BUILD_TYPE}")
+    "-DCMAKE_PREFIX_PATH=${prefix}" "-DCMAKE_BUILD_TYPE=${BUILD_TYPE}" "-DNIMBO_INCLUDE_DIR=${prefix}/include")
 run(${CMAKE_COMMAND} --build "${WORK_DIR}/build")
 run("${WORK_DIR}/build/consumer")

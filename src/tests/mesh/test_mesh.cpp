@@ -1,19 +1,17 @@
-// Meshing: the written .msh read back with Gmsh's own API: every part's physical volume exists by
-// name with elements, and the nodes of each interface are shared by both volumes' elements.
+// Meshing: the written .msh read back and held to the promises of a conformal mesh, the summary
+// against it, and element orders.
 #include <nimbo/mesh/Mesh.h>
 #include <nimbo/nimbo_exception.h>
 
+#include "conformal_checks.h"
+#include "mesh_checks.h"
 #include "test_helpers.h"
 
-#include <gmsh.h>
 #include <gtest/gtest.h>
 #include <BRepAlgoAPI_Cut.hxx>
 #include <BRepPrimAPI_MakeCylinder.hxx>
 
-#include <cmath>
-#include <map>
-#include <set>
-#include <tuple>
+#include <filesystem>
 
 using nimbo::Part;
 using nimbo::test::box;
@@ -22,46 +20,6 @@ using nimbo::test::TempDir;
 namespace {
 
 Part part(const std::string &path, const TopoDS_Shape &shape) { return Part{path, path, shape, std::nullopt}; }
-
-// The mesh file as Gmsh reads it back: physical groups by name, and the nodes of each one's elements.
-struct ReadBack {
-  std::map<std::pair<int, std::string>, std::set<std::size_t>> nodesOfGroup;  // (dim, name)
-  std::size_t nodes = 0;
-  std::size_t distinctPlaces = 0;
-};
-
-ReadBack readBack(const std::string &file) {
-  ReadBack result;
-  gmsh::initialize(0, nullptr, false);
-  gmsh::option::setNumber("General.Terminal", 0);
-  gmsh::open(file);
-  gmsh::vectorpair groups;
-  gmsh::model::getPhysicalGroups(groups);
-  for (const auto &[dim, tag] : groups) {
-    std::string name;
-    gmsh::model::getPhysicalName(dim, tag, name);
-    std::vector<int> entities;
-    gmsh::model::getEntitiesForPhysicalGroup(dim, tag, entities);
-    std::set<std::size_t> &nodes = result.nodesOfGroup[{dim, name}];
-    for (const int entity : entities) {
-      std::vector<int> types;
-      std::vector<std::vector<std::size_t>> elements, elementNodes;
-      gmsh::model::mesh::getElements(types, elements, elementNodes, dim, entity);
-      for (const auto &list : elementNodes) nodes.insert(list.begin(), list.end());
-    }
-  }
-  std::vector<std::size_t> tags;
-  std::vector<double> xyz, uvw;
-  gmsh::model::mesh::getNodes(tags, xyz, uvw, -1, -1, false, false);
-  std::set<std::tuple<long, long, long>> places;
-  for (std::size_t i = 0; i + 2 < xyz.size(); i += 3) {
-    places.insert({std::lround(xyz[i] * 1e6), std::lround(xyz[i + 1] * 1e6), std::lround(xyz[i + 2] * 1e6)});
-  }
-  result.nodes = tags.size();
-  result.distinctPlaces = places.size();
-  gmsh::finalize();
-  return result;
-}
 
 }  // namespace
 
@@ -80,21 +38,8 @@ TEST(MeshAssembly, BoltThroughPlateGivesNamedRegionsThatShareTheirInterfaceNodes
   ASSERT_EQ(summary.interfaces.size(), 2u);
   EXPECT_EQ(summary.interfaces[0].name, "joint/plate | joint/bolt");
 
-  ReadBack mesh = readBack(file);
-  EXPECT_EQ(mesh.nodes, summary.nodes);
-  EXPECT_EQ(mesh.distinctPlaces, mesh.nodes);  // no two nodes at one place: the interfaces are conformal
-  const auto nodesOf = [&](int dim, const std::string &name) { return mesh.nodesOfGroup[std::make_pair(dim, name)]; };
-  for (const std::string name : {"joint/plate", "joint/bolt", "block"}) {
-    EXPECT_FALSE(nodesOf(3, name).empty()) << name;
-    EXPECT_FALSE(nodesOf(2, name).empty()) << name << " boundary";
-  }
-  for (const std::string second : {"joint/bolt", "block"}) {
-    const std::set<std::size_t> interface = nodesOf(2, "joint/plate | " + second);
-    ASSERT_FALSE(interface.empty()) << second;
-    const std::set<std::size_t> plate = nodesOf(3, "joint/plate");
-    const std::set<std::size_t> other = nodesOf(3, second);
-    for (const std::size_t node : interface) EXPECT_TRUE(plate.count(node) == 1 && other.count(node) == 1) << node;
-  }
+  nimbo::test::expectConformal(imprint);
+  EXPECT_EQ(nimbo::test::expectConformalMesh(file, imprint).nodes, summary.nodes);
 }
 
 TEST(MeshAssembly, SecondOrderAndBadOrders) {

@@ -31,7 +31,8 @@ void drawClash(const nimbo::Assembly &read, const nimbo::Interferences &found, c
   }
   for (const nimbo::Overlap &o : found.overlaps) stroke[o.first] = stroke[o.second] = red;
   std::vector<nimbo::RenderItem> items;
-  for (std::size_t i = 0; i < read.parts.size(); ++i) items.push_back({read.parts[i].shape, {stroke[i], std::nullopt, ""}});
+  for (std::size_t i = 0; i < read.parts.size(); ++i)
+    items.push_back({read.parts[i].shape, {stroke[i], std::nullopt, ""}});
   for (const nimbo::Overlap &o : found.overlaps) items.push_back({o.region, {red, red, pairName(o, " x ")}});
   if (options.contacts) {
     for (const nimbo::Contact &c : found.contacts) {
@@ -96,8 +97,8 @@ Outcome clashOf(const Options &options) {
     contacts.push_back(with(pair(c), {{"kind", nimbo::toString(c.kind)}, {"area", c.area}}));
   }
   for (const nimbo::Clearance &c : found.clearances) {
-    clearances.push_back(with(pair(c), {{"distance", c.distance},
-                                        {"points", json::array({array(c.onFirst), array(c.onSecond)})}}));
+    clearances.push_back(
+        with(pair(c), {{"distance", c.distance}, {"points", json::array({array(c.onFirst), array(c.onSecond)})}}));
   }
   for (const nimbo::PairFailure &f : found.failures) failures.push_back(with(pair(f), {{"message", f.message}}));
   json skipped = json::array();
@@ -121,8 +122,9 @@ Outcome clashOf(const Options &options) {
 std::function<Plan()> defineClash(CLI::App &command, const CommonOptions &) {
   auto options = std::make_shared<Options>();
   command.add_option("FILE", options->files, "Shape files, checked together")->required();
-  command.add_option("--clearance", options->interference.clearance,
-                     "Also report parts closer than this, in mm (default: none)")
+  command
+      .add_option("--clearance", options->interference.clearance,
+                  "Also report parts closer than this, in mm (default: none)")
       ->check(CLI::NonNegativeNumber);
   command
       .add_option("--contact-tolerance", options->interference.contactTolerance,
@@ -132,9 +134,11 @@ std::function<Plan()> defineClash(CLI::App &command, const CommonOptions &) {
       .add_option("--min-overlap", options->interference.minimumOverlap,
                   "Common volume above this overlaps, in mm^3 (default: 1e-6 of the smaller part's volume)")
       ->check(CLI::NonNegativeNumber);
-  command.add_option("--threads", options->interference.threads, "Pairs examined at once (default: the number of cores)")
+  command
+      .add_option("--threads", options->interference.threads, "Pairs examined at once (default: the number of cores)")
       ->check(CLI::PositiveNumber);
-  command.add_option("--svg", options->svg, "Also draw the parts there, overlapping ones in red with their common region");
+  command.add_option("--svg", options->svg,
+                     "Also draw the parts there, overlapping ones in red with their common region");
   command.add_flag("--contacts", options->contacts, "In the drawing, touching parts and their shared faces in blue");
   return [options] {
     return Plan{workSubject(options->files, "clash"), [options] { return clashOf(*options); }, {options->svg}};

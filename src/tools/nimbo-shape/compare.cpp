@@ -9,9 +9,7 @@
 
 namespace {
 
-struct Options {
-  std::string first;
-  std::string second;
+struct Options : FilePair {
   std::string svg;
 };
 
@@ -47,10 +45,14 @@ json directionOf(bool equal, const json &first, const TopoDS_Shape &firstShape, 
     return direction;
   }
   const ComparisonChecks c = getComparisonChecks(firstShape, secondShape, getDominantShapeType(firstShape));
-  direction["checks"] = {{"measure_difference", c.measureDifference}, {"measure_tolerance", c.measureTolerance},
-                         {"center_distance", c.centerDistance},       {"center_tolerance", c.centerTolerance},
-                         {"box_deviation", c.boxDeviation},           {"box_tolerance", c.boxTolerance},
-                         {"measure_held", c.measureHeld},             {"center_held", c.centerHeld},
+  direction["checks"] = {{"measure_difference", c.measureDifference},
+                         {"measure_tolerance", c.measureTolerance},
+                         {"center_distance", c.centerDistance},
+                         {"center_tolerance", c.centerTolerance},
+                         {"box_deviation", c.boxDeviation},
+                         {"box_tolerance", c.boxTolerance},
+                         {"measure_held", c.measureHeld},
+                         {"center_held", c.centerHeld},
                          {"box_held", c.boxHeld}};
   return direction;
 }
@@ -95,8 +97,8 @@ void printCompare(const json &report, std::ostream &out) {
   const auto first = leavesOf(a, true);
   const auto second = leavesOf(b, true);
   for (std::size_t k = 0; k < first.size(); ++k) {
-    rows.push_back({first[k].first == "measure" ? measure : first[k].first, textOf(first[k].second),
-                    textOf(second[k].second)});
+    rows.push_back(
+        {first[k].first == "measure" ? measure : first[k].first, textOf(first[k].second), textOf(second[k].second)});
   }
   printRows(rows, out);
   out << '\n';
@@ -119,7 +121,7 @@ Outcome compareFiles(const Options &options) {
   if (!options.svg.empty()) checkExtension(options.svg, ".svg", "drawings are written as SVG (.svg)");
   const TopoDS_Shape first = readShapeFile(options.first);
   const TopoDS_Shape second = readShapeFile(options.second);
-  json report = about(options.first + " and " + options.second, [&] {
+  json report = about(options.subject(), [&] {
     // The verdicts come first: comparing meshes the shapes, and the boxes shown are then the ones
     // the comparison saw.
     const bool forward = areShapesEqual(first, second);
@@ -144,13 +146,9 @@ Outcome compareFiles(const Options &options) {
 
 std::function<Plan()> defineCompare(CLI::App &command, const CommonOptions &) {
   auto options = std::make_shared<Options>();
-  command.add_option("A", options->first, "First shape file")->required();
-  command.add_option("B", options->second, "Second shape file")->required();
+  addFilePair(command, *options);
   command.add_option("--svg", options->svg, "Also draw the two shapes over each other there, in two colours");
-  return [options] {
-    return Plan{options->first + " and " + options->second, [options] { return compareFiles(*options); },
-                {options->svg}};
-  };
+  return [options] { return Plan{options->subject(), [options] { return compareFiles(*options); }, {options->svg}}; };
 }
 
 }  // namespace

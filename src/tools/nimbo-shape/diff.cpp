@@ -42,9 +42,8 @@ void printDiff(const json &report, std::ostream &out) {
   char summary[256];
   std::snprintf(summary, sizeof summary,
                 "%zu unchanged (%zu renamed), %zu moved, %zu modified, %zu added, %zu removed, %.2f s",
-                report["unchanged"].size(), report["renamed"].size(), report["moved"].size(),
-                report["modified"].size(), report["added"].size(), report["removed"].size(),
-                report["seconds"].get<double>());
+                report["unchanged"].size(), report["renamed"].size(), report["moved"].size(), report["modified"].size(),
+                report["added"].size(), report["removed"].size(), report["seconds"].get<double>());
   out << summary << '\n';
 }
 

@@ -4,13 +4,8 @@
 
 namespace {
 
-struct Options {
-  std::string first;
-  std::string second;
-};
-
-Outcome distanceOf(const Options &options) {
-  const std::string pair = options.first + " and " + options.second;
+Outcome distanceOf(const FilePair &options) {
+  const std::string pair = options.subject();
   const TopoDS_Shape first = readShapeFile(options.first);
   const TopoDS_Shape second = readShapeFile(options.second);
   gp_Vec vector;
@@ -21,10 +16,9 @@ Outcome distanceOf(const Options &options) {
 }
 
 std::function<Plan()> defineDistance(CLI::App &command, const CommonOptions &) {
-  auto options = std::make_shared<Options>();
-  command.add_option("A", options->first, "First shape file")->required();
-  command.add_option("B", options->second, "Second shape file")->required();
-  return [options] { return Plan{options->first + " and " + options->second, [options] { return distanceOf(*options); }}; };
+  auto options = std::make_shared<FilePair>();
+  addFilePair(command, *options);
+  return [options] { return Plan{options->subject(), [options] { return distanceOf(*options); }}; };
 }
 
 }  // namespace

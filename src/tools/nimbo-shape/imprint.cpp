@@ -33,8 +33,8 @@ void printImprint(const json &report, std::ostream &out) {
   Rows rows = {{"part", "solids", "volume", "boundary_faces"}};
   std::size_t solids = 0;
   for (const json &part : report["parts"]) {
-    rows.push_back({textOf(part["path"]), joined(part["solids"]), textOf(part["volume"]),
-                    textOf(part["boundary_faces"])});
+    rows.push_back(
+        {textOf(part["path"]), joined(part["solids"]), textOf(part["volume"]), textOf(part["boundary_faces"])});
     solids += part["solids"].size();
   }
   printRows(rows, out);
@@ -53,7 +53,8 @@ void printImprint(const json &report, std::ostream &out) {
   printRows(rows, out);
   out << '\n';
   char summary[256];
-  std::snprintf(summary, sizeof summary, "wrote %s: %zu solids of %zu parts, %zu shared faces in %zu interfaces, %.2f s",
+  std::snprintf(summary, sizeof summary,
+                "wrote %s: %zu solids of %zu parts, %zu shared faces in %zu interfaces, %.2f s",
                 report["output"].get<std::string>().c_str(), solids, report["parts"].size(), faces,
                 report["interfaces"].size(), report["seconds"].get<double>());
   out << summary << '\n';
@@ -112,13 +113,13 @@ std::function<Plan()> defineImprint(CLI::App &command, const CommonOptions &) {
   command.add_option("--glue", options->glue, "off, shift (faces coincide in part) or full (coincide whole)")
       ->check(CLI::IsMember({"off", "shift", "full"}));
   return [options] {
-    return Plan{workSubject(options->files, "imprint"), [options] { return imprintFiles(*options); },
-                {options->output}};
+    return Plan{
+        workSubject(options->files, "imprint"), [options] { return imprintFiles(*options); }, {options->output}};
   };
 }
 
 }  // namespace
 
 extern const Subcommand imprint_command{
-    "imprint", "Fuse the solid parts of FILE... into one conformal compound whose touching parts share faces",
-    nullptr, defineImprint};
+    "imprint", "Fuse the solid parts of FILE... into one conformal compound whose touching parts share faces", nullptr,
+    defineImprint};

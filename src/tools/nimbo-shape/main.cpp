@@ -138,7 +138,9 @@ int runBatch(const std::vector<std::string> &files, const EachFile &reportOf, in
   // Workers must not draw their own progress lines over one another.
   TerminalProgress::setEnabled(false);
   std::vector<Work> work;
-  for (const std::string &file : files) work.push_back(workOf(file, [file, reportOf] { return reportOf(file); }, common.json, true));
+  for (const std::string &file : files)
+    work.push_back(workOf(
+        file, [file, reportOf] { return reportOf(file); }, common.json, true));
   const int parallel = jobs > 0 ? jobs : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   std::size_t failed = 0;
   {
@@ -176,7 +178,9 @@ int runFiles(const EachFile &reportOf, const std::vector<std::string> &inputs, i
   const bool batch = inputs.size() > 1 || jobs > 0 || std::filesystem::is_directory(inputs.front());
   if (batch) return runBatch(files, reportOf, jobs, common, out);
   const std::string file = files.front();
-  return runOne(workOf(file, [file, reportOf] { return reportOf(file); }, common.json, false), limitsOf(common), out);
+  return runOne(workOf(
+                    file, [file, reportOf] { return reportOf(file); }, common.json, false),
+                limitsOf(common), out);
 }
 
 void addCommonOptions(CLI::App &command, CommonOptions &common) {

@@ -31,7 +31,8 @@ void printMesh(const json &report, std::ostream &out) {
   printRows(rows, out);
   out << '\n';
   rows = {{"interface", "nodes"}};
-  for (const json &interface : report["interfaces"]) rows.push_back({textOf(interface["name"]), textOf(interface["nodes"])});
+  for (const json &interface : report["interfaces"])
+    rows.push_back({textOf(interface["name"]), textOf(interface["nodes"])});
   printRows(rows, out);
   out << '\n';
   char summary[320];
@@ -84,7 +85,8 @@ std::function<Plan()> defineMesh(CLI::App &command, const CommonOptions &common)
   auto options = std::make_shared<Options>();
   command.add_option("FILE", options->files, "Shape files, meshed together")->required();
   command.add_option("-o,--output", options->output, "The mesh to write (.msh)")->required();
-  command.add_option("--size", options->mesh.size, "Largest element size in mm (default: Gmsh's, from the model's size)")
+  command
+      .add_option("--size", options->mesh.size, "Largest element size in mm (default: Gmsh's, from the model's size)")
       ->check(CLI::PositiveNumber);
   command.add_option("--order", options->mesh.order, "1 for linear elements, 2 for quadratic")->check(CLI::Range(1, 2));
   addImprintOptions(command, options->imprint);
@@ -96,5 +98,5 @@ std::function<Plan()> defineMesh(CLI::App &command, const CommonOptions &common)
 
 }  // namespace
 
-extern const Subcommand mesh_command{
-    "mesh", "Imprint the solid parts of FILE... and mesh them with Gmsh (.msh 4.1)", nullptr, defineMesh};
+extern const Subcommand mesh_command{"mesh", "Imprint the solid parts of FILE... and mesh them with Gmsh (.msh 4.1)",
+                                     nullptr, defineMesh};

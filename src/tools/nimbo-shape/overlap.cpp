@@ -4,31 +4,23 @@
 
 namespace {
 
-struct Options {
-  std::string first;
-  std::string second;
-};
-
 void printOverlap(const json &report, std::ostream &out) {
   out << textOf(report["first"]) << " and " << textOf(report["second"])
       << (report["overlap"].get<bool>() ? " overlap" : " do not overlap") << '\n';
 }
 
-Outcome overlapOf(const Options &options) {
+Outcome overlapOf(const FilePair &options) {
   const TopoDS_Shape first = readShapeFile(options.first);
   const TopoDS_Shape second = readShapeFile(options.second);
-  const bool overlap =
-      about(options.first + " and " + options.second, [&] { return doShapesOverlap(first, second); });
-  return {{{"first", options.first}, {"second", options.second}, {"overlap", overlap}}, printOverlap, {}, overlap ? 0 : 1};
+  const bool overlap = about(options.subject(), [&] { return doShapesOverlap(first, second); });
+  return {
+      {{"first", options.first}, {"second", options.second}, {"overlap", overlap}}, printOverlap, {}, overlap ? 0 : 1};
 }
 
 std::function<Plan()> defineOverlap(CLI::App &command, const CommonOptions &) {
-  auto options = std::make_shared<Options>();
-  command.add_option("A", options->first, "First shape file")->required();
-  command.add_option("B", options->second, "Second shape file")->required();
-  return [options] {
-    return Plan{options->first + " and " + options->second, [options] { return overlapOf(*options); }};
-  };
+  auto options = std::make_shared<FilePair>();
+  addFilePair(command, *options);
+  return [options] { return Plan{options->subject(), [options] { return overlapOf(*options); }}; };
 }
 
 }  // namespace

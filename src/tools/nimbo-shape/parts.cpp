@@ -53,5 +53,5 @@ Outcome partsOf(const std::string &file) {
 
 }  // namespace
 
-extern const Subcommand parts_command{
-    "parts", "The parts of the assembly in each FILE: paths, names, measures, boxes", partsOf};
+extern const Subcommand parts_command{"parts", "The parts of the assembly in each FILE: paths, names, measures, boxes",
+                                      partsOf};

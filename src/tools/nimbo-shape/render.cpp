@@ -35,12 +35,14 @@ Outcome renderFiles(const Options &options, bool exact) {
   std::vector<nimbo::RenderItem> items;
   for (std::size_t i = 0; i < read.parts.size(); ++i) {
     const nimbo::Part &part = read.parts[i];
-    items.push_back({part.shape,
-                     {part.color.value_or(nimbo::paletteColor(i)), std::nullopt, read.parts.size() <= 12 ? part.path : ""}});
+    items.push_back(
+        {part.shape,
+         {part.color.value_or(nimbo::paletteColor(i)), std::nullopt, read.parts.size() <= 12 ? part.path : ""}});
   }
   nimbo::RenderOptions drawing = options.drawing;
   drawing.exact = exact;
-  writeTextFile(about(subjectOf(options.files), [&] { return nimbo::renderSvg(items, seen, drawing); }), options.output);
+  writeTextFile(about(subjectOf(options.files), [&] { return nimbo::renderSvg(items, seen, drawing); }),
+                options.output);
   return {{{"files", options.files},
            {"output", options.output},
            {"parts", items.size()},
@@ -69,13 +71,13 @@ std::function<Plan()> defineRender(CLI::App &command, const CommonOptions &) {
         drawing.height > 20000) {
       throw tool_error("--size", "not a page size WxH in pixels, 16 to 20000 each: " + options->page);
     }
-    Plan plan{workSubject(options->files, "render"), [options] { return renderFiles(*options, false); },
-              {options->output}};
+    Plan plan{
+        workSubject(options->files, "render"), [options] { return renderFiles(*options, false); }, {options->output}};
     if (options->drawing.exact) {
       // The exact removal cannot be interrupted, and may take minutes on a big part: it gets a
       // worker and a time of its own, and the drawing falls back to the triangulation.
-      plan.fallback = Plan::Fallback{options->exactLimit, "the exact hidden-line removal", "drawn on the triangulation",
-                                     plan.run};
+      plan.fallback =
+          Plan::Fallback{options->exactLimit, "the exact hidden-line removal", "drawn on the triangulation", plan.run};
       plan.run = [options] { return renderFiles(*options, true); };
     }
     return plan;

@@ -41,6 +41,21 @@ struct Plan {
   std::optional<Fallback> fallback = std::nullopt;
 };
 
+/// The two files of compare, overlap and distance.
+struct FilePair {
+  std::string first;
+  std::string second;
+
+  /// What failures about both are about: "A and B".
+  std::string subject() const { return first + " and " + second; }
+};
+
+/// Declares the arguments A and B on `command`.
+inline void addFilePair(CLI::App &command, FilePair &files) {
+  command.add_option("A", files.first, "First shape file")->required();
+  command.add_option("B", files.second, "Second shape file")->required();
+}
+
 struct Subcommand {
   const char *name;
   const char *help;

@@ -1,0 +1,145 @@
+// nimbo-shape on assemblies, run as a process: clash, imprint, mesh and diff, their answers against
+// the library's own.
+#include <nimbo/assembly/Assembly.h>
+#include <nimbo/topology/ShapeAlgorithms.h>
+
+#include "conformal_checks.h"
+#include "test_helpers.h"
+#include "tool_run.h"
+#include "tool_samples.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <limits>
+#include <map>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace fs = std::filesystem;
+using namespace nimbo::test;
+using nlohmann::json;
+
+TEST(NimboShapeClash, SampleJointTouchesWithoutOverlapAsTheLibraryFinds) {
+  TempDir dir;
+  const ToolRun run = runTool({"clash", "--json", joint}, dir.path());
+  ASSERT_EQ(run.status, 0) << run.err;
+  const nlohmann::ordered_json report = nlohmann::ordered_json::parse(run.out);
+  std::vector<std::string> keys;
+  for (const auto &item : report.items()) keys.push_back(item.key());
+  EXPECT_EQ(keys, (std::vector<std::string>{"files", "parts", "pairs", "candidates", "overlaps", "contacts",
+                                            "clearances", "failures", "skipped"}));
+  EXPECT_EQ(report["parts"], 11);
+  EXPECT_EQ(report["pairs"], 55);
+  EXPECT_TRUE(report["overlaps"].empty());
+
+  const nimbo::Assembly assembly = nimbo::readAssembly(joint);
+  const nimbo::Interferences found = nimbo::findInterferences(assembly.parts);
+  ASSERT_EQ(report["contacts"].size(), found.contacts.size());
+  ASSERT_FALSE(found.contacts.empty());
+  for (std::size_t k = 0; k < found.contacts.size(); ++k) {
+    const auto &row = report["contacts"][k];
+    EXPECT_EQ(row["first"], assembly.parts[found.contacts[k].first].path);
+    EXPECT_EQ(row["second"], assembly.parts[found.contacts[k].second].path);
+    EXPECT_EQ(row["kind"], "face");
+    EXPECT_NEAR(row["area"].get<double>(), found.contacts[k].area, 1e-9 * found.contacts[k].area);
+  }
+}
+
+TEST(NimboShapeClash, SeveralFilesAreCheckedTogetherAndAnOverlapExitsOne) {
+  TempDir dir;
+  writeBrepFile(box({0, 0, 0}, {10, 10, 10}), dir.path() / "a.brep");
+  writeBrepFile(box({5, 0, 0}, {15, 10, 10}), dir.path() / "b.brep");
+  writeBrepFile(box({0, 0, 10.5}, {10, 10, 20}), dir.path() / "c.brep");
+  const ToolRun run = runTool({"clash", "a.brep", "b.brep", "c.brep", "--clearance", "1", "--json"}, dir.path());
+  ASSERT_EQ(run.status, 1) << run.err;
+  const json report = json::parse(run.out);
+  EXPECT_EQ(report["files"], json({"a.brep", "b.brep", "c.brep"}));
+  ASSERT_EQ(report["overlaps"].size(), 1u) << report;
+  EXPECT_EQ(report["overlaps"][0]["first"].get<std::string>().rfind("a.brep/", 0), 0u);
+  EXPECT_EQ(report["overlaps"][0]["second"].get<std::string>().rfind("b.brep/", 0), 0u);
+  EXPECT_NEAR(report["overlaps"][0]["volume"].get<double>(), 500, 1e-6);
+  ASSERT_EQ(report["clearances"].size(), 2u) << report;
+  EXPECT_NEAR(report["clearances"][0]["distance"].get<double>(), 0.5, 1e-9);
+  EXPECT_NEAR(report["clearances"][0]["points"][1][2].get<double>(), 10.5, 1e-9);
+
+  const ToolRun text = runTool({"clash", "a.brep", "c.brep"}, dir.path());
+  EXPECT_EQ(text.status, 0) << text.err;
+  EXPECT_EQ(text.out.substr(0, text.out.find(", 0.")),
+            "2 parts, 1 pairs, 0 reached exact geometry: 0 overlaps, 0 contacts, 0 clearances, 0 failures")
+      << text.out;
+
+  const ToolRun missing = runTool({"clash", "a.brep", "gone.step"}, dir.path());
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_EQ(missing.err.rfind("nimbo-shape: gone.step: ", 0), 0u) << missing.err;
+  EXPECT_EQ(missing.out, "");
+}
+
+TEST(NimboShapeImprint, NumbersInTheReportPointAtTheWrittenCompound) {
+  TempDir dir;
+  const ToolRun run = runTool({"imprint", joint, "-o", "joint.brep", "--json"}, dir.path());
+  ASSERT_EQ(run.status, 0) << run.err;
+  const json report = json::parse(run.out);
+  EXPECT_EQ(report["solids"], 11);
+  EXPECT_EQ(report["shared_faces"], 14);
+  std::vector<NumberedPart> parts;
+  for (const auto &part : report["parts"]) {
+    parts.push_back({part["path"], part["solids"].get<std::vector<int>>(), part["volume"].get<double>()});
+  }
+  std::vector<NumberedInterface> interfaces;
+  for (const auto &interface : report["interfaces"]) {
+    interfaces.push_back({interface["first"], interface["second"], interface["faces"].get<std::vector<int>>(),
+                          interface["area"].get<double>()});
+  }
+  ASSERT_EQ(interfaces.size(), 14u);
+  expectConformal(readBrepFile((dir.path() / "joint.brep").string()), parts, interfaces);
+  const ToolRun step = runTool({"imprint", joint, "-o", "joint.step"}, dir.path());
+  EXPECT_EQ(step.status, 2);
+  EXPECT_EQ(step.err.rfind("nimbo-shape: joint.step: imprint writes BREP", 0), 0u) << step.err;
+}
+
+TEST(NimboShapeMesh, WritesTheMeshAndReportsEveryPartAndInterface) {
+#ifndef NIMBO_HAVE_MESH
+  GTEST_SKIP() << "built without Gmsh";
+#endif
+  TempDir dir;
+  const ToolRun run = runTool({"mesh", joint, "-o", "joint.msh", "--size", "8", "--json"}, dir.path());
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  const json report = json::parse(run.out);
+  ASSERT_EQ(report["parts"].size(), 11u);
+  for (const auto &part : report["parts"]) EXPECT_GT(part["elements"].get<int>(), 0) << part;
+  ASSERT_EQ(report["interfaces"].size(), 14u);
+  EXPECT_EQ(report["interfaces"][0]["name"], "bolted_joint/plate | bolted_joint/left/bracket");
+  for (const auto &interface : report["interfaces"]) EXPECT_GT(interface["nodes"].get<int>(), 2) << interface;
+  std::vector<std::string> left;
+  for (const auto &entry : fs::directory_iterator(dir.path())) left.push_back(entry.path().filename().string());
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{".stderr", ".stdout", "joint.msh"}));
+  EXPECT_EQ(readText(dir.path() / "joint.msh").rfind("$MeshFormat\n4.1 ", 0), 0u);
+}
+
+TEST(NimboShapeDiff, ExitStatusAndJsonFollowWhatChanged) {
+  TempDir dir;
+  const ToolRun same = runTool({"diff", joint, joint}, dir.path());
+  EXPECT_EQ(same.status, 0) << same.err;
+  EXPECT_EQ(same.out.rfind("11 unchanged (0 renamed), 0 moved, 0 modified, 0 added, 0 removed, ", 0), 0u) << same.out;
+
+  writeBrepFile(box({0, 0, 0}, {10, 10, 10}), dir.path() / "before.brep");
+  writeBrepFile(box({0, 0, 5}, {10, 10, 15}), dir.path() / "after.brep");
+  const ToolRun run = runTool({"diff", "--json", "before.brep", "after.brep"}, dir.path());
+  EXPECT_EQ(run.status, 1) << run.err;
+  const nlohmann::ordered_json report = nlohmann::ordered_json::parse(run.out);
+  std::vector<std::string> keys;
+  for (const auto &item : report.items()) keys.push_back(item.key());
+  EXPECT_EQ(keys, (std::vector<std::string>{"before", "after", "unchanged", "renamed", "moved", "modified", "added",
+                                            "removed"}));
+  ASSERT_EQ(report["moved"].size(), 1u) << report;
+  EXPECT_NEAR(report["moved"][0]["translation"][2].get<double>(), 5, 1e-9);
+  EXPECT_EQ(report["moved"][0]["angle"], 0.0);
+}
