@@ -219,6 +219,24 @@ TEST(ReadAssembly, BrepCompoundGivesItsSolidsAndSkipsTheirListedFaces) {
   EXPECT_EQ(pathsOf(readAssembly((dir.path() / "cube.brep").string())), std::vector<std::string>{"solid_1"});
 }
 
+TEST(ReadAssemblies, SeveralFilesKeepTheirPathsApartByFileName) {
+  TempDir dir;
+  fs::create_directories(dir.path() / "old");
+  for (const char *file : {"a.brep", "b.brep", "old/a.brep"}) {
+    ASSERT_TRUE(BRepTools::Write(box({0, 0, 0}, {1, 1, 1}), (dir.path() / file).c_str()));
+  }
+  const auto read = [&](std::vector<std::string> files) {
+    for (std::string &file : files) file = (dir.path() / file).string();
+    return nimbo::readAssemblies(files);
+  };
+  EXPECT_EQ(pathsOf(read({"a.brep"})), std::vector<std::string>{"solid_1"});
+  EXPECT_EQ(pathsOf(read({"a.brep", "b.brep"})), (std::vector<std::string>{"a.brep/solid_1", "b.brep/solid_1"}));
+  // Two files of one name are told apart by the paths they were given as.
+  const std::vector<std::string> same = pathsOf(read({"a.brep", "old/a.brep"}));
+  EXPECT_EQ(same, (std::vector<std::string>{(dir.path() / "a.brep/solid_1").string(),
+                                            (dir.path() / "old/a.brep/solid_1").string()}));
+}
+
 TEST(ReadAssembly, SurfaceOnlyIgesGivesFaceParts) {
   TempDir dir;
   XdeAssembly document;

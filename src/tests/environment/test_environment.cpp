@@ -76,6 +76,37 @@ TEST(EnvironmentFiles, ExtensionAndFileName) {
   }
 }
 
+TEST(EnvironmentFiles, AtomicWriteReplacesOnlyWithACompleteFile) {
+  TempDir dir;
+  const std::string target = (dir.path() / "mesh.msh").string();
+  writeText(target, "old");
+  std::string seen;
+  // A failed write, or one that throws, keeps the old file and leaves no temporary.
+  EXPECT_FALSE(write_atomically(target, [&](const std::string &temporary) {
+    seen = temporary;
+    writeText(temporary, "half");
+    return false;
+  }));
+  EXPECT_THROW(write_atomically(target,
+                                [](const std::string &temporary) -> bool {
+                                  writeText(temporary, "half");
+                                  throw std::runtime_error("disk gone");
+                                }),
+               std::runtime_error);
+  EXPECT_EQ(nimbo::test::readText(target), "old");
+  EXPECT_TRUE(is_temporary_for(seen, target)) << seen;
+  EXPECT_EQ(fs::path(seen).extension(), ".msh");  // writers that go by the extension see the target's
+  EXPECT_FALSE(is_temporary_for(target, target));
+  EXPECT_TRUE(write_atomically(target, [](const std::string &temporary) {
+    writeText(temporary, "new");
+    return true;
+  }));
+  EXPECT_EQ(nimbo::test::readText(target), "new");
+  std::size_t entries = 0;
+  for ([[maybe_unused]] const auto &entry : fs::directory_iterator(dir.path())) ++entries;
+  EXPECT_EQ(entries, 1u);
+}
+
 TEST(EnvironmentConfig, UnsetAppDirectoryIsAnError) {
   const TempDirAsTemp temp;
   const ScopedEnv no_app("NIMBO_APP", std::nullopt);
