@@ -141,8 +141,12 @@ struct Interferences {
   std::vector<PairFailure> failures;  ///< pairs the kernel could not decide
   std::vector<std::size_t> skipped;   ///< parts that hold something besides solids, or nothing
 
-  /// Whether every pair was decided and none overlaps.
-  bool clean() const { return overlaps.empty() && failures.empty(); }
+  /// Whether the check looked at anything: some pair was checked, or no part had to be skipped (a
+  /// file of surfaces alone leaves nothing to check, which is no clean result).
+  bool checked() const { return pairs > 0 || skipped.empty(); }
+
+  /// Whether the parts were checked, every pair was decided, and none overlaps.
+  bool clean() const { return checked() && overlaps.empty() && failures.empty(); }
 };
 
 /// Checks every pair of solid parts: their boxes first, then, for those that meet, their distance,

@@ -74,6 +74,14 @@ TEST(NimboShapeClash, SeveralFilesAreCheckedTogetherAndAnOverlapExitsOne) {
             "2 parts, 1 pairs, 0 reached exact geometry: 0 overlaps, 0 contacts, 0 clearances, 0 failures")
       << text.out;
 
+  // Surfaces alone leave nothing to check, which is no clean result; one solid alone is.
+  writeBrepFile(nimbo::test::rectangleFace(0, 0, 1, 1), dir.path() / "skin.brep");
+  const ToolRun skin = runTool({"clash", "skin.brep"}, dir.path());
+  EXPECT_EQ(skin.status, 1) << skin.err;
+  EXPECT_NE(skin.err.find("nimbo-shape: skin.brep: no pair could be checked: 1 parts hold no solid"), std::string::npos)
+      << skin.err;
+  EXPECT_EQ(runTool({"clash", "a.brep"}, dir.path()).status, 0);
+
   const ToolRun missing = runTool({"clash", "a.brep", "gone.step"}, dir.path());
   EXPECT_EQ(missing.status, 2);
   EXPECT_EQ(missing.err.rfind("nimbo-shape: gone.step: ", 0), 0u) << missing.err;

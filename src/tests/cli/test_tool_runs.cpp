@@ -113,10 +113,17 @@ TEST(NimboShapeBatch, JsonLinesInInputOrderWithErrorsAndSummary) {
   const ToolRun good = runTool({"parts", "folder"}, dir.path());
   EXPECT_EQ(good.status, 0) << good.err;
   EXPECT_NE(good.out.find("\n\nfile         folder/deeper/b.BREP\n"), std::string::npos) << good.out;
+  // An empty folder and a missing file are errors in their places; the others still run.
   fs::create_directory(dir.path() / "empty");
-  const ToolRun empty = runTool({"stats", "empty"}, dir.path());
+  const ToolRun empty = runTool({"stats", "--json", face_1, "empty", "gone.step", face_2}, dir.path());
   EXPECT_EQ(empty.status, 2);
-  EXPECT_EQ(empty.err, "nimbo-shape: empty: holds no .step, .stp, .iges, .igs or .brep file\n");
+  rows.clear();
+  std::istringstream empty_lines(empty.out);
+  for (std::string line; std::getline(empty_lines, line);) rows.push_back(json::parse(line));
+  ASSERT_EQ(rows.size(), 4u) << empty.out;
+  EXPECT_EQ(rows[1], json({{"file", "empty"}, {"error", "holds no .step, .stp, .iges, .igs or .brep file"}}));
+  EXPECT_EQ(rows[2], json({{"file", "gone.step"}, {"error", "No such file or directory"}}));
+  EXPECT_EQ(rows[3]["file"], face_2);
 }
 
 // A file over its time or memory limit is reported for that file, and the others go on.

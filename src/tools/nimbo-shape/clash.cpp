@@ -104,6 +104,9 @@ Outcome clashOf(const Options &options) {
   json skipped = json::array();
   for (const std::size_t i : found.skipped) skipped.push_back(read.parts[i].path);
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  const std::string warning = found.checked() ? ""
+                                              : "no pair could be checked: " + std::to_string(found.skipped.size()) +
+                                                    " parts hold no solid, or more than solids (exit status 1)";
   return {{{"files", options.files},
            {"parts", found.parts},
            {"pairs", found.pairs},
@@ -116,7 +119,8 @@ Outcome clashOf(const Options &options) {
            {"seconds", seconds}},
           printClash,
           {"seconds"},
-          found.clean() ? 0 : 1};
+          found.clean() ? 0 : 1,
+          warning};
 }
 
 std::function<Plan()> defineClash(CLI::App &command, const CommonOptions &) {

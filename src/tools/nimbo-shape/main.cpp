@@ -61,8 +61,10 @@ WorkLimits limitsOf(const CommonOptions &common) {
 
 // The work as a worker runs it: the report, as JSON (one line each in JSON Lines) or as text.
 Work workOf(const std::string &subject, const std::function<Outcome()> &run, bool json, bool oneLine) {
-  return {subject, [run, json, oneLine](std::ostream &out) {
+  return {subject, [subject, run, json, oneLine](std::ostream &out) {
             const Outcome outcome = run();
+            if (!outcome.warning.empty())
+              std::cerr << "nimbo-shape: " << subject << ": " << outcome.warning << std::endl;
             if (json) {
               out << jsonOf(outcome, oneLine) << '\n';
             } else {
@@ -132,15 +134,26 @@ using EachFile = std::function<Outcome(const std::string &file)>;
 
 // Many files: every file's report in input order (one JSON line each with --json), a failed file's
 // problem on standard error and, with --json, as {"file", "error"}; a summary at the end.
-int runBatch(const std::vector<std::string> &files, const EachFile &reportOf, int jobs, const CommonOptions &common,
+int runBatch(const std::vector<BatchInput> &inputs, const EachFile &reportOf, int jobs, const CommonOptions &common,
              std::ostream &out) {
   const auto started = std::chrono::steady_clock::now();
   // Workers must not draw their own progress lines over one another.
   TerminalProgress::setEnabled(false);
+  // An input that gives no file fails in its place, so that the rest still run.
   std::vector<Work> work;
-  for (const std::string &file : files)
+  std::vector<std::string> files;
+  for (const BatchInput &input : inputs) {
+    const std::string file = input.file;
+    const std::string problem = input.problem;
+    files.push_back(file);
     work.push_back(workOf(
-        file, [file, reportOf] { return reportOf(file); }, common.json, true));
+        file,
+        [file, problem, reportOf] {
+          if (!problem.empty()) throw tool_error(file, problem);
+          return reportOf(file);
+        },
+        common.json, true));
+  }
   const int parallel = jobs > 0 ? jobs : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   std::size_t failed = 0;
   {
@@ -173,11 +186,11 @@ int runBatch(const std::vector<std::string> &files, const EachFile &reportOf, in
 // One file as a job of its own, several files or a folder as a batch.
 int runFiles(const EachFile &reportOf, const std::vector<std::string> &inputs, int jobs, const CommonOptions &common,
              std::ostream &out) {
-  const std::vector<std::string> files = shapeFilesIn(inputs);
+  const std::vector<BatchInput> files = shapeFilesIn(inputs);
   // --jobs asks for a batch even of one file, so that a scheduler's chunks all print JSON Lines.
   const bool batch = inputs.size() > 1 || jobs > 0 || std::filesystem::is_directory(inputs.front());
   if (batch) return runBatch(files, reportOf, jobs, common, out);
-  const std::string file = files.front();
+  const std::string file = files.front().file;
   return runOne(workOf(
                     file, [file, reportOf] { return reportOf(file); }, common.json, false),
                 limitsOf(common), out);

@@ -25,6 +25,8 @@ struct Outcome {
   /// Keys (at any depth) that only the text shows: timings and counts for people.
   std::vector<std::string> textOnly = {};
   int status = 0;
+  /// What the user must know beside the report, for standard error; empty when nothing.
+  std::string warning = {};
 };
 
 /// The report as JSON: one object, on one line when `oneLine` (JSON Lines), without the text-only keys.

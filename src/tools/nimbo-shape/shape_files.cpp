@@ -47,12 +47,12 @@ std::string lowerCase(std::string text) {
 
 }  // namespace
 
-std::vector<std::string> shapeFilesIn(const std::vector<std::string> &inputs) {
-  std::vector<std::string> files;
+std::vector<BatchInput> shapeFilesIn(const std::vector<std::string> &inputs) {
+  std::vector<BatchInput> files;
   for (const std::string &input : inputs) {
     std::error_code error;
     if (!fs::is_directory(input, error)) {
-      files.push_back(input);
+      files.push_back({input, ""});
       continue;
     }
     std::vector<std::string> found;
@@ -63,10 +63,13 @@ std::vector<std::string> shapeFilesIn(const std::vector<std::string> &inputs) {
         found.push_back(entry->path().string());
       }
     }
-    if (error) throw tool_error(input, error.message());
-    if (found.empty()) throw tool_error(input, std::string("holds no ") + nimbo::shapeFileExtensions + " file");
+    if (error) {
+      files.push_back({input, error.message()});
+    } else if (found.empty()) {
+      files.push_back({input, std::string("holds no ") + nimbo::shapeFileExtensions + " file"});
+    }
     std::sort(found.begin(), found.end());
-    files.insert(files.end(), found.begin(), found.end());
+    for (std::string &file : found) files.push_back({std::move(file), ""});
   }
   return files;
 }

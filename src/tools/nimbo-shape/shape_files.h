@@ -38,10 +38,16 @@ auto about(const std::string &subject, Work work) -> decltype(work()) {
   }
 }
 
-/// The files to work on: each input that is not a folder as it is, and for a folder every regular
-/// file under it with a known extension (any case), in sorted order. Throws tool_error for a folder
-/// that cannot be searched or holds no such file.
-std::vector<std::string> shapeFilesIn(const std::vector<std::string> &inputs);
+/// One file to work on, or an input that gives none and why.
+struct BatchInput {
+  std::string file;
+  std::string problem;  ///< empty for a file to work on
+};
+
+/// The files to work on, in input order: each input that is not a folder as it is, and for a folder
+/// every regular file under it with a known extension (any case), in sorted order. A folder that
+/// cannot be searched or holds no such file is an input with its problem, in its place.
+std::vector<BatchInput> shapeFilesIn(const std::vector<std::string> &inputs);
 
 /// Removes, when it goes, the temporary files that appeared beside `output` while it lived: only a
 /// writer that died before its rename leaves one.
