@@ -112,6 +112,9 @@ Assembly readStepAssembly(const std::string &path, const Message_ProgressRange &
   Handle(TDocStd_Document) document = newDocument();
   const bool transferred = reader.Transfer(document, progress);
   checkReferences(reader, path);
+  if (const std::optional<std::string> problem = stepReadProblem(reader.ChangeReader())) {
+    throw nimbo_exception("STEP file " + fileName + " " + *problem);
+  }
   if (transferred) {
     assembly.parts =
         detail::partsOfDocument(document, stemOf(path), occurrenceIdsWithoutName(reader.ChangeReader().StepModel()));

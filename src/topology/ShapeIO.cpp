@@ -16,12 +16,7 @@
 #include <BRep_Builder.hxx>
 
 #include <algorithm>
-#include <cctype>
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -51,6 +46,9 @@ TopoDS_Shape readStep(std::string path, const Message_ProgressRange &progress) {
   // dereference it; such a file gives the null shape the transfer would have left.
   if (reader.Model().IsNull()) return shape;
   reader.TransferRoots(progress);
+  if (const std::optional<std::string> problem = nimbo::stepReadProblem(reader)) {
+    throw nimbo_exception("STEP file " + file_name_of(path) + " " + *problem);
+  }
   shape = reader.OneShape();
   return shape;
 }
@@ -112,36 +110,3 @@ TopoDS_Shape readBrep(std::string path, const Message_ProgressRange &progress) {
   if (!BRepTools::Read(shape, path.c_str(), builder, progress)) return TopoDS_Shape();
   return shape;
 }
-
-namespace nimbo {
-
-const char *const shapeFileExtensions = ".step, .stp, .iges, .igs or .brep";
-
-std::optional<ShapeFormat> shapeFormatOf(const std::string &path) {
-  std::string extension = file_extension(path);
-  std::transform(extension.begin(), extension.end(), extension.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  if (extension == ".step" || extension == ".stp") return ShapeFormat::step;
-  if (extension == ".iges" || extension == ".igs") return ShapeFormat::iges;
-  if (extension == ".brep") return ShapeFormat::brep;
-  return std::nullopt;
-}
-
-std::optional<std::string> shapeFileProblem(const std::string &path) {
-  if (!shapeFormatOf(path)) {
-    const std::string extension = file_extension(path);
-    if (extension.empty()) return std::string("no file extension; expected ") + shapeFileExtensions;
-    return "unknown extension \"" + extension + "\"; expected " + shapeFileExtensions;
-  }
-  // The kernel's readers say little more than "failed" about a file they cannot open.
-  std::error_code error;
-  const std::filesystem::file_status status = std::filesystem::status(path, error);
-  if (error) return error.message();
-  if (std::filesystem::is_directory(status)) return std::string("is a directory");
-  // A pipe or a device may never deliver, and the kernel's readers would wait for it forever.
-  if (!std::filesystem::is_regular_file(status)) return std::string("is not a regular file");
-  if (!std::ifstream(path, std::ios::binary)) return std::string("cannot open: ") + std::strerror(errno);
-  return std::nullopt;
-}
-
-}  // namespace nimbo

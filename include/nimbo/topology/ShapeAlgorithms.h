@@ -15,6 +15,8 @@
 #include <optional>
 #include <string>
 
+class STEPControl_Reader;
+
 // --- Shape comparison -------------------------------------------------------
 // Two shapes are equal when their measure (volume, area or length) agrees within 0.1 % of the first
 // shape's measure, their centres of mass within 0.1 % of the first shape's linear scale, and their
@@ -189,7 +191,8 @@ double getMinDistance(TopoDS_Shape shape1, TopoDS_Shape shape2, gp_Vec &vector);
 // file's own unit.
 
 /// Reads a STEP file into one shape; a file without transferable content, or one that cannot be
-/// read, gives a null shape. Switches on non-manifold STEP reading for the whole process.
+/// read, gives a null shape. Throws nimbo_exception naming the file when it is damaged
+/// (nimbo::stepReadProblem). Switches on non-manifold STEP reading for the whole process.
 TopoDS_Shape readStep(std::string path);
 
 /// Reads a STEP file as readStep(path) does, reporting the transfer's progress to `progress`.
@@ -233,8 +236,17 @@ extern const char *const shapeFileExtensions;
 std::optional<ShapeFormat> shapeFormatOf(const std::string &path);
 
 /// Why `path` cannot be read as a shape file, in words for its user ("is a directory", "unknown
-/// extension ".txt"; expected ..."); none when it has a known extension and opens for reading.
+/// extension ".txt"; expected ...", "holds a number that is not finite (NAN in entity #64)"); none
+/// when it has a known extension, opens for reading, and spells every number as a finite one (the
+/// kernel takes "NAN" for a number, then hangs or builds geometry from it).
 std::optional<std::string> shapeFileProblem(const std::string &path);
+
+/// Why the STEP model `reader` has read and transferred cannot be trusted, in words that follow
+/// the file's name ("is damaged: Unresolved Reference ... (Id.#443)"): the first failure its parser
+/// found (an entity referred to but not defined, a parameter of the wrong type), or a solid entity
+/// that transferred as something less; none when neither. The kernel would drop or degrade such a
+/// solid without a word.
+std::optional<std::string> stepReadProblem(const STEPControl_Reader &reader);
 
 /// The measure of the shape by its dominant type, as the comparison takes it: the kernel's mass
 /// properties of its volume, area or length (signed as integrated), with their centre of mass and

@@ -261,6 +261,20 @@ TEST(ReadAssembly, UnreadableFilesAreRefusedByName) {
   nimbo::test::writeText(d / "garbage.igs", "not an IGES file\n");
   nimbo::test::writeText(d / "garbage.brep", "not a BREP file\n");
   ASSERT_TRUE(BRepTools::Write(compoundOf({}), (d / "empty.brep").c_str()));
+  // Damage that the kernel would read without a word: a number that is not one, and a solid whose
+  // shell refers to a face the file does not hold.
+  XdeAssembly document;
+  document.product("cube", box({0, 0, 0}, {1, 1, 1}));
+  document.writeStep(d / "cube.step");
+  const std::string step = nimbo::test::readText(d / "cube.step");
+  const std::size_t point = step.find("CARTESIAN_POINT('',(") + 20;
+  nimbo::test::writeText(d / "nan.step", step.substr(0, point) + "NAN" + step.substr(step.find(',', point)));
+  const std::size_t shell = step.find("CLOSED_SHELL('',(#") + 18;
+  nimbo::test::writeText(d / "dangling.step", step.substr(0, shell) + "99999" + step.substr(step.find(',', shell)));
+  ASSERT_TRUE(BRepTools::Write(box({0, 0, 0}, {1, 1, 1}), (d / "box.brep").c_str()));
+  const std::string brep = nimbo::test::readText(d / "box.brep");
+  const std::size_t vertex = brep.find("\n", brep.find("Ve\n")) + 1;
+  nimbo::test::writeText(d / "nan.brep", brep.substr(0, vertex) + "nan" + brep.substr(brep.find(' ', vertex)));
   fs::create_directory(d / "folder.step");
   const struct {
     std::string file;
@@ -273,11 +287,21 @@ TEST(ReadAssembly, UnreadableFilesAreRefusedByName) {
       {"garbage.igs", "IGES file garbage.igs holds no IGES entity"},
       {"garbage.brep", "BREP file garbage.brep could not be read"},
       {"empty.brep", "BREP file empty.brep holds no shape"},
+      {"nan.brep", "nan.brep: holds a number that is not finite (nan on line " +
+                       std::to_string(std::count(brep.begin(), brep.begin() + vertex, '\n') + 1) + ")"},
+      {"dangling.step", "STEP file dangling.step is damaged: Unresolved Reference, Ent.Id.#-3 Param.n0 1 (Id.#99999)"},
   };
   for (const auto &failure : cases) {
     SCOPED_TRACE(failure.file);
     expectRefusal([&] { readAssembly((d / failure.file).string()); }, failure.message);
   }
+  const std::size_t hash = step.rfind('#', point);
+  const std::string entity = step.substr(hash, step.find_first_not_of("0123456789", hash + 1) - hash);
+  expectRefusal([&] { readAssembly((d / "nan.step").string()); },
+                "nan.step: holds a number that is not finite (NAN in entity " + entity + ")");
+  // The shape library's own reader refuses the same damage.
+  expectRefusal([&] { readStep((d / "dangling.step").string()); },
+                "STEP file dangling.step is damaged: Unresolved Reference, Ent.Id.#-3 Param.n0 1 (Id.#99999)");
 }
 
 // Files written by other CAD programs: every solid of the flattened read is a part, once.
