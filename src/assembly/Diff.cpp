@@ -1,22 +1,17 @@
 // Revision diff: the parts of two revisions matched by geometry first, through an index on their
 // measure and centre, then by path and name.
 #include "Fusing.h"
+#include "Motion.h"
 #include "Tolerances.h"
 
 #include <nimbo/assembly/Assembly.h>
 #include <nimbo/nimbo_exception.h>
-#include <nimbo/topology/ShapeAlgorithms.h>
 
 #include <BRepAlgoAPI_Cut.hxx>
-#include <GProp_PrincipalProps.hxx>
 #include <Message_ProgressScope.hxx>
-#include <TopLoc_Location.hxx>
-#include <gp_Mat.hxx>
-#include <gp_Quaternion.hxx>
 #include <gp_Trsf.hxx>
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <map>
 #include <optional>
@@ -25,136 +20,11 @@
 namespace nimbo {
 namespace {
 
-// What the index and the motion need of a part: its measure by its dominant type, its centre of
-// mass, the tolerance areShapesEqual puts on that centre, and its principal axes.
-struct Figures {
-  TopAbs_ShapeEnum type;
-  double measure;
-  gp_Pnt center;
-  double centerTolerance;
-  gp_Vec axes[3];
-  double moments[3];
-};
-
-Figures figuresOf(const TopoDS_Shape &shape) {
-  Figures f{getDominantShapeType(shape), 0.0, gp_Pnt(), 0.0, {}, {}};
-  const std::optional<GProp_GProps> properties = getDominantMeasure(shape);
-  if (!properties) {
-    f.center = getCenterOfMass(shape);
-    return f;
-  }
-  f.measure = std::abs(properties->Mass());
-  const double scale = f.type == TopAbs_SOLID  ? std::cbrt(f.measure)
-                       : f.type == TopAbs_FACE ? std::sqrt(f.measure)
-                                               : f.measure;
-  f.center = properties->CentreOfMass();
-  f.centerTolerance = detail::comparisonTolerance * scale;
-  const GProp_PrincipalProps principal = properties->PrincipalProperties();
-  principal.Moments(f.moments[0], f.moments[1], f.moments[2]);
-  f.axes[0] = principal.FirstAxisOfInertia();
-  f.axes[1] = principal.SecondAxisOfInertia();
-  f.axes[2] = f.axes[0].Crossed(f.axes[1]);  // a right-handed frame
-  return f;
-}
+using detail::Figures;
 
 bool measuresAgree(const Figures &a, const Figures &b) {
   return a.type == b.type &&
          std::abs(a.measure - b.measure) <= detail::comparisonTolerance * std::max(a.measure, b.measure);
-}
-
-bool equalBothWays(const TopoDS_Shape &a, const TopoDS_Shape &b) {
-  return areShapesEqual(a, b) && areShapesEqual(b, a);
-}
-
-// The proper rotations among the matrices whose columns are the given axes, each either way round
-// and in any order.
-void addFrames(const gp_Vec (&from)[3], const gp_Vec (&to)[3], bool permute, std::vector<gp_Mat> &rotations) {
-  using Triple = std::array<int, 3>;
-  const std::vector<Triple> orders =
-      permute ? std::vector<Triple>{{0, 1, 2}, {0, 2, 1}, {1, 0, 2}, {1, 2, 0}, {2, 0, 1}, {2, 1, 0}}
-              : std::vector<Triple>{{0, 1, 2}};
-  for (const Triple &order : orders) {
-    for (int choice = 0; choice < 8; ++choice) {
-      gp_Mat target;  // columns: where each of `from`'s axes goes
-      gp_Mat source;
-      for (int k = 0; k < 3; ++k) {
-        const double sign = (choice >> k) & 1 ? -1.0 : 1.0;
-        target.SetCol(k + 1, (to[order[k]] * sign).XYZ());
-        source.SetCol(k + 1, from[k].XYZ());
-      }
-      const gp_Mat rotation = target * source.Transposed();
-      if (rotation.Determinant() > 0.5) rotations.push_back(rotation);
-    }
-  }
-}
-
-// The rotations worth trying to carry one part onto another, the likeliest first: none (a part
-// shifted), then the ones that carry the principal frame of `from` onto that of `to`, each axis
-// either way round. Where two moments agree the principal axes are arbitrary in their plane (a
-// cube's in space), so the quarter turns about the model's own axes are tried as well.
-std::vector<gp_Mat> candidateRotations(const Figures &from, const Figures &to) {
-  std::vector<gp_Mat> rotations = {gp_Mat(1, 0, 0, 0, 1, 0, 0, 0, 1)};
-  const auto close = [&](int i, int j) {
-    return std::abs(to.moments[i] - to.moments[j]) <=
-           detail::equalMoments * std::max(std::abs(to.moments[i]), std::abs(to.moments[j]));
-  };
-  const bool degenerate = close(0, 1) || close(1, 2) || close(0, 2);
-  addFrames(from.axes, to.axes, degenerate, rotations);
-  if (degenerate) {
-    const gp_Vec model[3] = {gp_Vec(1, 0, 0), gp_Vec(0, 1, 0), gp_Vec(0, 0, 1)};
-    addFrames(model, model, true, rotations);
-  }
-  return rotations;
-}
-
-gp_Trsf motionOf(const gp_Mat &rotation, const gp_Pnt &from, const gp_Pnt &to) {
-  const gp_Quaternion turn(rotation);
-  gp_Trsf trsf;
-  trsf.SetRotation(turn);
-  const gp_XYZ moved = rotation * from.XYZ();
-  trsf.SetTranslationPart(gp_Vec(to.XYZ() - moved));
-  return trsf;
-}
-
-// The turn as an axis and an angle in [0, pi]: a negative angle, or one past a half turn, is the
-// same turn about the opposite axis.
-std::pair<gp_Vec, double> axisAndAngle(const gp_Quaternion &turn) {
-  gp_Vec axis;
-  double angle = 0.0;
-  turn.GetVectorAndAngle(axis, angle);
-  if (angle < 0) {
-    angle = -angle;
-    axis.Reverse();
-  }
-  if (angle > M_PI) {
-    angle = 2 * M_PI - angle;
-    axis.Reverse();
-  }
-  return {axis, angle};
-}
-
-Motion motionReport(std::size_t before, std::size_t after, const gp_Trsf &trsf) {
-  Motion motion{before, after, trsf.TranslationPart(), gp_Dir(0, 0, 1), 0.0};
-  const auto [axis, angle] = axisAndAngle(trsf.GetRotation());
-  if (angle > detail::noTurn && axis.Magnitude() > detail::noTurn) {
-    motion.axis = gp_Dir(axis);
-    motion.angle = angle * 180.0 / M_PI;
-  }
-  return motion;
-}
-
-// The rigid motion, of least turn, that carries `from` onto `to`, if there is one.
-std::optional<gp_Trsf> motionBetween(const TopoDS_Shape &from, const Figures &fromFigures, const TopoDS_Shape &to,
-                                     const Figures &toFigures) {
-  std::optional<std::pair<double, gp_Trsf>> best;
-  for (const gp_Mat &rotation : candidateRotations(fromFigures, toFigures)) {
-    const double angle = axisAndAngle(gp_Quaternion(rotation)).second;
-    if (best && angle >= best->first) continue;
-    const gp_Trsf trsf = motionOf(rotation, fromFigures.center, toFigures.center);
-    if (equalBothWays(from.Moved(TopLoc_Location(trsf)), to)) best = {{angle, trsf}};
-  }
-  if (!best) return std::nullopt;
-  return best->second;
 }
 
 double cutVolume(const TopoDS_Shape &from, const TopoDS_Shape &tool, const std::string &what) {
@@ -201,8 +71,8 @@ AssemblyDiff diffAssemblies(const std::vector<Part> &before, const std::vector<P
   };
   std::vector<Figures> old(before.size());
   std::vector<Figures> now(after.size());
-  for (std::size_t i = 0; i < before.size(); ++i) old[i] = figuresOf(before[i].shape);
-  for (std::size_t j = 0; j < after.size(); ++j) now[j] = figuresOf(after[j].shape);
+  for (std::size_t i = 0; i < before.size(); ++i) old[i] = detail::figuresOf(before[i].shape);
+  for (std::size_t j = 0; j < after.size(); ++j) now[j] = detail::figuresOf(after[j].shape);
   std::vector<bool> beforeUsed(before.size(), false);
   std::vector<bool> afterUsed(after.size(), false);
   AssemblyDiff diff;
@@ -222,7 +92,7 @@ AssemblyDiff diffAssemblies(const std::vector<Part> &before, const std::vector<P
       const std::size_t i = *it;
       const double distance = old[i].center.Distance(now[j].center);
       if (distance > reach || !measuresAgree(old[i], now[j])) continue;
-      if (equalBothWays(before[i].shape, after[j].shape)) inPlace.push_back({distance, {i, j}});
+      if (detail::equalInPlace(before[i].shape, old[i], after[j].shape, now[j])) inPlace.push_back({distance, {i, j}});
     }
   }
   diff.unchanged = oneToOne(inPlace, beforeUsed, afterUsed);
@@ -253,8 +123,9 @@ AssemblyDiff diffAssemblies(const std::vector<Part> &before, const std::vector<P
       }
       std::sort(nearest.begin(), nearest.end());
       for (const auto &[distance, i] : nearest) {
-        if (const std::optional<gp_Trsf> motion = motionBetween(before[i].shape, old[i], after[j].shape, now[j])) {
-          motions.push_back({distance, motionReport(i, j, *motion)});
+        if (const std::optional<gp_Trsf> motion =
+                detail::motionBetween(before[i].shape, old[i], after[j].shape, now[j])) {
+          motions.push_back({distance, detail::motionReport(i, j, *motion)});
           break;
         }
         refused.insert({i, j});

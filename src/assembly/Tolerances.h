@@ -34,4 +34,8 @@ constexpr double relativeVolumeSlack = 1e-9;
 constexpr double finestVolumePrecision = 1e-10;
 constexpr double coarsestVolumePrecision = 1e-6;
 
+/// Face directions closer than this (radians) are one: a turn this small moves a part's points by
+/// about the comparison's 0.1 % of its size, which the comparison could not tell anyway.
+constexpr double sameDirection = 1e-3;
+
 }  // namespace nimbo::detail

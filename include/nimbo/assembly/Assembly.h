@@ -265,7 +265,7 @@ struct Modification {
 
 /// What became of each part between two revisions.
 struct AssemblyDiff {
-  std::vector<PartMatch> unchanged;  ///< equal in place (areShapesEqual both ways), renamed or not
+  std::vector<PartMatch> unchanged;  ///< equal in place (as diffAssemblies says), renamed or not
   std::vector<PartMatch> renamed;    ///< those of `unchanged` whose path differs
   std::vector<Motion> moved;
   std::vector<Modification> modified;
@@ -277,8 +277,10 @@ struct AssemblyDiff {
 };
 
 /// Classifies every part of both revisions. Geometry decides first and one to one (nearest first):
-/// a part equal in place to an old part is unchanged; one equal after a rigid motion, found from
-/// the centres of mass and principal axes and confirmed by areShapesEqual, is moved. Of the rest,
+/// a part equal in place to an old part is unchanged; one equal after a rigid motion is moved, by
+/// the least turn that carries it. Turns are found from the centres of mass and principal axes, or
+/// where moments are equal from the directions of the faces (plane normals, axes), and confirmed by
+/// those directions, the inertia and areShapesEqual; the same checks hold a part in place. Of the rest,
 /// parts that keep their path, or else their name, are modified; the others are added or removed.
 /// Parts are indexed by their measure, so only parts that can be equal are compared. Meshes the
 /// parts it compares, as areShapesEqual does. Throws nimbo_exception when a Boolean of a modified

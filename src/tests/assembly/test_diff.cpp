@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 #include <BRepAlgoAPI_Cut.hxx>
+#include <BRepBuilderAPI_NurbsConvert.hxx>
 #include <BRepPrimAPI_MakeCylinder.hxx>
+#include <BRepPrimAPI_MakePrism.hxx>
 #include <TopLoc_Location.hxx>
 #include <gp_Ax1.hxx>
 
@@ -97,6 +99,61 @@ TEST(DiffAssemblies, EachKindOfChangeIsNamedWithItsFigures) {
   EXPECT_NEAR(diff.modified[0].volumeBefore - diff.modified[0].volumeAfter, M_PI * 9 * 20, 1e-6);
   EXPECT_EQ(diff.added, std::vector<std::size_t>{7});
   EXPECT_EQ(diff.removed, std::vector<std::size_t>{7});
+}
+
+// Parts turned about their centres that the shape comparison holds equal where they were, or whose
+// principal axes are arbitrary: each is moved by the turn given, which is the least that carries it,
+// or unchanged where the turn is one of its own symmetries.
+TEST(DiffAssemblies, TurnedPartsAreMovedByTheLeastTurn) {
+  const TopoDS_Shape cube = box({20, 0, 0}, {30, 10, 10});
+  const TopoDS_Shape bar = box({0, 0, 0}, {10, 10, 40});
+  std::vector<gp_Pnt> corners;
+  for (int k = 0; k < 6; ++k) corners.push_back({8 * std::cos(k * M_PI / 3), 8 * std::sin(k * M_PI / 3), 0});
+  const TopoDS_Shape hexPrism =
+      BRepPrimAPI_MakePrism(
+          nimbo::test::polygonFace({corners[0], corners[1], corners[2], corners[3], corners[4], corners[5]}),
+          gp_Vec(0, 0, 12))
+          .Shape();
+  // Two cross holes square to each other: outline and inertia are round about the axis, only the
+  // holes show a turn about it.
+  const auto crossHole = [](const gp_Dir &along) {
+    return BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(0, 0, 4).Translated(-3 * gp_Vec(along)), along), 0.5, 6).Shape();
+  };
+  const TopoDS_Shape crossDrilled =
+      BRepAlgoAPI_Cut(BRepAlgoAPI_Cut(pin, crossHole({1, 0, 0})).Shape(), crossHole({0, 1, 0})).Shape();
+  // No plane or axis among its faces: only its inertia shows a small turn.
+  const TopoDS_Shape splineBlock = BRepBuilderAPI_NurbsConvert(box({0, 0, 0}, {10, 12, 14})).Shape();
+  const struct {
+    const char *name;
+    TopoDS_Shape shape;
+    gp_Pnt centre;
+    gp_Dir axis;
+    double degrees;
+    bool symmetry;  // of the part, so it is unchanged
+  } cases[] = {
+      {"cube about z", cube, {25, 5, 5}, {0, 0, 1}, 30, false},
+      {"cube about a skew axis", cube, {25, 5, 5}, {1, 2, 2}, 25, false},
+      {"square bar about its length", bar, {5, 5, 20}, {0, 0, 1}, 10, false},
+      {"hexagonal prism by a sixth", hexPrism, {0, 0, 6}, {0, 0, 1}, 60, true},
+      {"cross-drilled pin about its axis", crossDrilled, {0, 0, 5}, {0, 0, -1}, 40, false},
+      {"B-spline block a little", splineBlock, {5, 6, 7}, {0, 1, 0}, 3, false},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    const gp_Trsf turned = turn(c.centre, c.axis, c.degrees);
+    const nimbo::AssemblyDiff diff = diffAssemblies({part("p", c.shape)}, {part("p", moved(c.shape, turned))});
+    if (c.symmetry) {
+      EXPECT_EQ(diff.unchanged.size(), 1u);
+      EXPECT_FALSE(diff.changed());
+      continue;
+    }
+    EXPECT_TRUE(diff.unchanged.empty() && diff.modified.empty());
+    EXPECT_EQ(diff.moved.size(), 1u);
+    if (diff.moved.size() != 1) continue;
+    EXPECT_NEAR(diff.moved[0].angle, c.degrees, 1e-6);  // each under 45 degrees, so the least
+    EXPECT_NEAR(diff.moved[0].axis.Dot(c.axis), 1, 1e-6);
+    EXPECT_LT((diff.moved[0].translation - turned.TranslationPart()).Magnitude(), 1e-6);
+  }
 }
 
 TEST(DiffAssemblies, SameGeometryInInchesIsUnchanged) {
