@@ -4,20 +4,24 @@
 
 #include <nimbo/nimbo_exception.h>
 
-#include <BRepAdaptor_Curve.hxx>
+#include "EdgeLines.h"
+
 #include <BRepBndLib.hxx>
 #include <BRepMesh_IncrementalMesh.hxx>
+#include <BRep_Builder.hxx>
 #include <BRep_Tool.hxx>
 #include <Bnd_Box.hxx>
-#include <GCPnts_QuasiUniformDeflection.hxx>
 #include <HLRAlgo_Projector.hxx>
 #include <HLRBRep_Algo.hxx>
 #include <HLRBRep_HLRToShape.hxx>
 #include <HLRBRep_PolyAlgo.hxx>
 #include <HLRBRep_PolyHLRToShape.hxx>
 #include <Poly_Triangulation.hxx>
+#include <TopExp.hxx>
 #include <TopExp_Explorer.hxx>
+#include <TopTools_IndexedMapOfShape.hxx>
 #include <TopoDS.hxx>
+#include <TopoDS_Compound.hxx>
 #include <gp_Ax2.hxx>
 
 #include <algorithm>
@@ -31,11 +35,17 @@
 namespace nimbo {
 namespace {
 
-using Polyline = std::vector<gp_Pnt2d>;
+// Sizes as shares of the drawing's diagonal: the mesh's deflection, and how closely lines follow
+// their curves.
+constexpr double meshShare = 0.002;
+constexpr double curveShare = 0.0005;
+
+using detail::Polyline;
 
 struct Drawn {
   std::vector<Polyline> visible;
-  std::vector<Polyline> hidden;
+  std::vector<Polyline> hidden;                    // when asked for
+  bool behind = false;                             // hidden lines found, asked for or not
   std::vector<std::array<gp_Pnt2d, 3>> triangles;  // of the fill
 };
 
@@ -43,36 +53,34 @@ struct Drawn {
 void addEdges(const TopoDS_Shape &compound, double deflection, std::vector<Polyline> &into) {
   if (compound.IsNull()) return;
   for (TopExp_Explorer it(compound, TopAbs_EDGE); it.More(); it.Next()) {
-    const TopoDS_Edge &edge = TopoDS::Edge(it.Current());
-    if (BRep_Tool::Degenerated(edge)) continue;
-    BRepAdaptor_Curve curve(edge);
     Polyline line;
-    if (curve.GetType() == GeomAbs_Line) {
-      for (const double u : {curve.FirstParameter(), curve.LastParameter()}) {
-        const gp_Pnt p = curve.Value(u);
-        line.emplace_back(p.X(), p.Y());
-      }
-    } else {
-      GCPnts_QuasiUniformDeflection points(curve, deflection);
-      if (!points.IsDone()) continue;
-      for (int k = 1; k <= points.NbPoints(); ++k) line.emplace_back(points.Value(k).X(), points.Value(k).Y());
-    }
+    for (const gp_Pnt &p : detail::edgePoints(TopoDS::Edge(it.Current()), deflection)) line.emplace_back(p.X(), p.Y());
     if (line.size() >= 2) into.push_back(std::move(line));
   }
 }
 
+bool holdsEdges(const TopoDS_Shape &shape) { return !shape.IsNull() && TopExp_Explorer(shape, TopAbs_EDGE).More(); }
+
+bool holdsFacesOrEdges(const TopoDS_Shape &shape) {
+  return holdsEdges(shape) || TopExp_Explorer(shape, TopAbs_FACE).More();
+}
+
 // Each item's sharp edges and silhouettes, visible and (when asked) hidden; smooth edges and seams
-// (the "Rg1" and "RgN" lines) are left out. Both algorithms' results answer the same calls.
+// (the "Rg1" and "RgN" lines) are left out. Both algorithms' results answer the same calls, for
+// the shapes they were given (null for an item that gave them none).
 template <typename Lines>
-void takeLines(Lines &lines, const std::vector<RenderItem> &items, bool hidden, double deflection,
+void takeLines(Lines &lines, const std::vector<TopoDS_Shape> &given, bool hidden, double deflection,
                std::vector<Drawn> &drawn) {
-  for (std::size_t i = 0; i < items.size(); ++i) {
-    const TopoDS_Shape &s = items[i].shape;
+  for (std::size_t i = 0; i < given.size(); ++i) {
+    const TopoDS_Shape &s = given[i];
+    if (s.IsNull()) continue;
     addEdges(lines.VCompound(s), deflection, drawn[i].visible);
     addEdges(lines.OutLineVCompound(s), deflection, drawn[i].visible);
+    const TopoDS_Shape behind = lines.HCompound(s), behindOutline = lines.OutLineHCompound(s);
+    if (holdsEdges(behind) || holdsEdges(behindOutline)) drawn[i].behind = true;
     if (hidden) {
-      addEdges(lines.HCompound(s), deflection, drawn[i].hidden);
-      addEdges(lines.OutLineHCompound(s), deflection, drawn[i].hidden);
+      addEdges(behind, deflection, drawn[i].hidden);
+      addEdges(behindOutline, deflection, drawn[i].hidden);
     }
   }
 }
@@ -93,6 +101,98 @@ void addTriangles(const TopoDS_Shape &shape, const HLRAlgo_Projector &projector,
       }
       drawn.triangles.push_back(corners);
     }
+  }
+}
+
+bool hasTriangles(const TopoDS_Face &face) {
+  TopLoc_Location location;
+  const Handle(Poly_Triangulation) &mesh = BRep_Tool::Triangulation(face, location);
+  return !mesh.IsNull() && mesh->NbTriangles() > 0;
+}
+
+bool hasSurface(const TopoDS_Face &face) {
+  TopLoc_Location location;
+  return !BRep_Tool::Surface(face, location).IsNull();
+}
+
+// The exact algorithm works on the geometry: faces with a surface (one without crashes it), and
+// loose edges, which it hides behind faces too.
+void drawExact(const std::vector<detail::SplitShape> &split, const HLRAlgo_Projector &projector, bool hidden,
+               double deflection, std::vector<Drawn> &drawn) {
+  const Handle(HLRBRep_Algo) algo = new HLRBRep_Algo();
+  std::vector<TopoDS_Shape> given(split.size());
+  BRep_Builder builder;
+  for (std::size_t i = 0; i < split.size(); ++i) {
+    if (split[i].faces.IsNull() && split[i].edges.empty()) continue;
+    TopoDS_Compound both;
+    builder.MakeCompound(both);
+    if (!split[i].faces.IsNull()) builder.Add(both, split[i].faces);
+    for (const TopoDS_Edge &edge : split[i].edges) builder.Add(both, edge);
+    algo->Add(both);
+    given[i] = both;
+  }
+  if (algo->NbShapes() == 0) return;
+  algo->Projector(projector);
+  algo->Update();
+  algo->Hide();
+  HLRBRep_HLRToShape lines(algo);
+  takeLines(lines, given, hidden, deflection, drawn);
+}
+
+// The algorithm on triangulations takes faces with triangles only: a loose edge makes it fail (it
+// sizes an array by the faces of the edges' group, none) and a face without triangles it drops.
+// Those edges are drawn here instead, hidden where a triangle lies in front; they hide nothing.
+void drawOnTriangles(const std::vector<detail::SplitShape> &split, const HLRAlgo_Projector &projector, bool hidden,
+                     double size, std::vector<Drawn> &drawn) {
+  std::vector<TopoDS_Shape> given;
+  const Handle(HLRBRep_PolyAlgo) algo = new HLRBRep_PolyAlgo();
+  for (const detail::SplitShape &piece : split) {
+    given.push_back(piece.faces);
+    if (!piece.faces.IsNull()) algo->Load(piece.faces);
+  }
+  if (algo->NbShapes() > 0) {
+    algo->Projector(projector);
+    algo->Update();
+    HLRBRep_PolyHLRToShape lines;
+    lines.Update(algo);
+    takeLines(lines, given, hidden, curveShare * size, drawn);
+  }
+  if (std::all_of(split.begin(), split.end(), [](const detail::SplitShape &piece) { return piece.edges.empty(); })) {
+    return;
+  }
+  // A triangle hides an edge only well in front of it: an edge on a face lies up to the mesh's
+  // deflection behind the face's chords.
+  const detail::Occluders occluders(given, projector, 2 * meshShare * size);
+  std::vector<Polyline> unseen;
+  for (std::size_t i = 0; i < split.size(); ++i) {
+    for (const TopoDS_Edge &edge : split[i].edges) {
+      detail::addEdgeLines(edge, projector, occluders, curveShare * size, meshShare * size, drawn[i].visible,
+                           hidden ? drawn[i].hidden : unseen);
+    }
+    if (!unseen.empty() || !drawn[i].hidden.empty()) drawn[i].behind = true;
+    unseen.clear();
+  }
+}
+
+// Every item gives lines or a fill, or is named in a failure; one without a face or an edge (an
+// empty compound, points) has nothing to give.
+void checkDrawn(const std::vector<RenderItem> &items, const std::vector<detail::SplitShape> &split,
+                const std::vector<Drawn> &drawn, bool exact) {
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    const Drawn &d = drawn[i];
+    if (!d.visible.empty() || d.behind || !d.triangles.empty()) continue;
+    TopTools_IndexedMapOfShape faces, edges;
+    TopExp::MapShapes(items[i].shape, TopAbs_FACE, faces);
+    TopExp::MapShapes(items[i].shape, TopAbs_EDGE, edges);
+    if (faces.IsEmpty() && edges.IsEmpty()) continue;
+    std::ostringstream why;
+    why << "Cannot draw item " << i + 1;
+    if (!items[i].style.label.empty()) why << " (" << items[i].style.label << ")";
+    why << ": no line came of its " << faces.Extent() << " faces and " << edges.Extent() << " edges";
+    if (split[i].refusedFaces > 0) {
+      why << ", " << split[i].refusedFaces << " of the faces without " << (exact ? "a surface" : "triangles");
+    }
+    throw nimbo_exception(why.str());
   }
 }
 
@@ -164,34 +264,29 @@ std::string renderSvg(const std::vector<RenderItem> &items, const View &view, co
   if (options.width < 16 || options.height < 16) throw nimbo_exception("The page is too small to draw on");
   Bnd_Box box;
   for (const RenderItem &item : items) BRepBndLib::Add(item.shape, box);
-  if (box.IsVoid()) throw nimbo_exception("Nothing to draw: the shapes hold no geometry");
+  if (box.IsVoid() ||
+      std::none_of(items.begin(), items.end(), [](const RenderItem &item) { return holdsFacesOrEdges(item.shape); })) {
+    throw nimbo_exception("Nothing to draw: the shapes hold no edges or faces");
+  }
   const double size = std::sqrt(box.SquareExtent());
-  for (const RenderItem &item : items) BRepMesh_IncrementalMesh(item.shape, 0.002 * size, false, 0.35, true);
+  for (const RenderItem &item : items) BRepMesh_IncrementalMesh(item.shape, meshShare * size, false, 0.35, true);
 
   const gp_Dir right = view.up.Crossed(view.towardsViewer);
   const HLRAlgo_Projector projector(gp_Ax2(gp_Pnt(0, 0, 0), view.towardsViewer, right));
+  std::vector<detail::SplitShape> split;
+  for (const RenderItem &item : items) {
+    split.push_back(detail::splitShape(item.shape, options.exact ? hasSurface : hasTriangles));
+  }
   std::vector<Drawn> drawn(items.size());
-  const double deflection = 0.0005 * size;
   if (options.exact) {
-    const Handle(HLRBRep_Algo) algo = new HLRBRep_Algo();
-    for (const RenderItem &item : items) algo->Add(item.shape);
-    algo->Projector(projector);
-    algo->Update();
-    algo->Hide();
-    HLRBRep_HLRToShape lines(algo);
-    takeLines(lines, items, options.hidden, deflection, drawn);
+    drawExact(split, projector, options.hidden, curveShare * size, drawn);
   } else {
-    const Handle(HLRBRep_PolyAlgo) algo = new HLRBRep_PolyAlgo();
-    for (const RenderItem &item : items) algo->Load(item.shape);
-    algo->Projector(projector);
-    algo->Update();
-    HLRBRep_PolyHLRToShape lines;
-    lines.Update(algo);
-    takeLines(lines, items, options.hidden, deflection, drawn);
+    drawOnTriangles(split, projector, options.hidden, size, drawn);
   }
   for (std::size_t i = 0; i < items.size(); ++i) {
     if (items[i].style.fill) addTriangles(items[i].shape, projector, drawn[i]);
   }
+  checkDrawn(items, split, drawn, options.exact);
 
   // Fit the drawing to the page below the legend.
   double xmin = std::numeric_limits<double>::infinity(), ymin = xmin, xmax = -xmin, ymax = -xmin;
@@ -207,6 +302,7 @@ std::string renderSvg(const std::vector<RenderItem> &items, const View &view, co
     }
     for (const auto &triangle : d.triangles) std::for_each(triangle.begin(), triangle.end(), grow);
   }
+  if (xmin > xmax) xmin = xmax = ymin = ymax = 0;  // only hidden lines, not asked for
   std::vector<std::size_t> labelled;
   for (std::size_t i = 0; i < items.size(); ++i) {
     if (!items[i].style.label.empty()) labelled.push_back(i);

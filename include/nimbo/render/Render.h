@@ -52,6 +52,15 @@ Color paletteColor(std::size_t i);
 /// the page size: visible sharp edges and silhouettes as solid lines, hidden ones dashed when asked,
 /// smooth edges and seams left out; the drawing fitted to the page with a margin, line widths in
 /// page units, and a legend of the labels. Meshes the shapes, as the comparison does.
+///
+/// A shape may be of any kind: solids, shells, loose faces, wires, loose edges, and compounds of
+/// them. Edges that bound no face, and on triangulations the edges of faces that could not be
+/// meshed, are drawn as lines that faces in front of them hide and that hide nothing themselves. A
+/// shape with no edge and no face (an empty compound, points) is drawn as nothing. Throws
+/// nimbo_exception when no shape holds an edge or a face, and naming the item (its position from 1
+/// and its label) when one that does gives no line, seen or hidden, nor a fill, as a face of bare
+/// triangles does; the exact algorithm cannot take faces without a surface, and leaves them to that
+/// rule too.
 std::string renderSvg(const std::vector<RenderItem> &items, const View &view, const RenderOptions &options = {});
 
 }  // namespace nimbo

@@ -5,7 +5,9 @@
 #include "test_helpers.h"
 
 #include <gtest/gtest.h>
+#include <BRepBuilderAPI_MakeEdge.hxx>
 #include <BRepPrimAPI_MakeCylinder.hxx>
+#include <Geom_Plane.hxx>
 #include <TopLoc_Location.hxx>
 #include <gp_Ax1.hxx>
 
@@ -41,10 +43,23 @@ std::vector<Polyline> polylines(const std::string &svg, const std::string &attri
 std::vector<Polyline> visible(const std::string &svg) { return polylines(svg, "stroke-width=\"1.3\""); }
 std::vector<Polyline> dashed(const std::string &svg) { return polylines(svg, "stroke-dasharray"); }
 
-std::string draw(const TopoDS_Shape &shape, const std::string &view, bool hidden) {
+std::string draw(const TopoDS_Shape &shape, const std::string &view, bool hidden, bool exact = false) {
   nimbo::RenderOptions options;
   options.hidden = hidden;
+  options.exact = exact;
   return nimbo::renderSvg({RenderItem{shape, {{0, 0, 0}, std::nullopt, ""}}}, nimbo::viewNamed(view), options);
+}
+
+TopoDS_Shape segment(const gp_Pnt &from, const gp_Pnt &to) { return BRepBuilderAPI_MakeEdge(from, to).Edge(); }
+
+// A face on the plane Z = 0 bounded by an open polyline: it has a surface, and no mesh can be made of it.
+TopoDS_Shape unmeshableFace() {
+  BRepBuilderAPI_MakePolygon open(gp_Pnt(0, 0, 0), gp_Pnt(1, 0, 0), gp_Pnt(1, 1, 0));
+  TopoDS_Face face;
+  BRep_Builder builder;
+  builder.MakeFace(face, new Geom_Plane(gp::XOY()), 1e-7);
+  builder.Add(face, open.Wire());
+  return face;
 }
 
 }  // namespace
@@ -101,4 +116,84 @@ TEST(RenderSvg, ViewsByNameOrDirectionAndBadOnesRefused) {
       nimbo::renderSvg({RenderItem{nimbo::test::box({0, 0, 0}, {1, 1, 1}), {{1, 0, 0}, std::nullopt, "a<b & \"c\""}}},
                        nimbo::viewNamed("iso"));
   EXPECT_NE(svg.find(">a&lt;b &amp; &quot;c&quot;</text>"), std::string::npos);
+}
+
+TEST(RenderSvg, PartsOfEveryKindDrawTheirEdgesWithBothAlgorithms) {
+  using nimbo::test::box;
+  using nimbo::test::compoundOf;
+  using nimbo::test::rectangleFace;
+  struct Case {
+    const char *kind;
+    TopoDS_Shape shape;
+    std::size_t lines;  // visible in the iso view
+  };
+  for (const Case &c : {
+           Case{"solid", box({0, 0, 0}, {1, 1, 1}), 9},
+           Case{"shell", BRepPrimAPI_MakeBox(1, 1, 1).Shell(), 9},
+           Case{"face set", compoundOf({rectangleFace(0, 0, 1, 1), rectangleFace(3, 0, 4, 1, 1)}), 8},
+           Case{"wire", BRepBuilderAPI_MakePolygon(gp_Pnt(0, 0, 0), gp_Pnt(1, 0, 0), gp_Pnt(1, 1, 1)).Wire(), 2},
+           Case{"loose edge", segment({0, 0, 0}, {1, 2, 3}), 1},
+           Case{"solid, face and edge",
+                compoundOf({box({0, 0, 0}, {1, 1, 1}), rectangleFace(3, 0, 4, 1), segment({6, 0, 0}, {6, 1, 1})}), 14},
+           Case{"face without a mesh", unmeshableFace(), 2},
+       }) {
+    for (const bool exact : {false, true}) {
+      SCOPED_TRACE(std::string(c.kind) + (exact ? ", exact" : ", on triangles"));
+      EXPECT_EQ(visible(draw(c.shape, "iso", false, exact)).size(), c.lines);
+    }
+  }
+}
+
+TEST(RenderSvg, LooseEdgesAreHiddenBehindFacesAndNotByTheFaceTheyLieOn) {
+  // Seen from the front, one edge passes behind the cube, one lies on its front face, one runs in front.
+  const TopoDS_Shape edges =
+      nimbo::test::compoundOf({segment({-1, 2, 0.5}, {2, 2, 0.5}), segment({0.2, 0, 0.25}, {0.8, 0, 0.25}),
+                               segment({-1, -1, 0.75}, {2, -1, 0.75})});
+  for (const bool exact : {false, true}) {
+    SCOPED_TRACE(exact ? "exact" : "on triangles");
+    nimbo::RenderOptions options;
+    options.hidden = true;
+    options.exact = exact;
+    const std::string svg =
+        nimbo::renderSvg({RenderItem{nimbo::test::box({0, 0, 0}, {1, 1, 1}), {{0, 0, 0}, std::nullopt, ""}},
+                          RenderItem{edges, {{1, 0, 0}, std::nullopt, ""}}},
+                         nimbo::viewNamed("front"), options);
+    EXPECT_EQ(polylines(svg, "stroke=\"#ff0000\" stroke-width=\"1.3\"").size(), 4u);
+    const std::vector<Polyline> behind = polylines(svg, "stroke=\"#ff0000\" stroke-width=\"0.7\"");
+    ASSERT_EQ(behind.size(), 1u);
+    // Hidden exactly across the cube's width.
+    double left = 1e9, right = -1e9;
+    for (const Polyline &line : polylines(svg, "stroke=\"#000000\" stroke-width=\"1.3\"")) {
+      for (const Point &p : line) left = std::min(left, p.x), right = std::max(right, p.x);
+    }
+    EXPECT_NEAR(std::min(behind[0].front().x, behind[0].back().x), left, 1.0);
+    EXPECT_NEAR(std::max(behind[0].front().x, behind[0].back().x), right, 1.0);
+  }
+}
+
+TEST(RenderSvg, AnItemThatGivesNoLineIsNamedAndOneWithoutEdgesOrFacesIsLeftOut) {
+  nimbo::test::TempDirAsTemp dumps;
+  const auto item = [](const TopoDS_Shape &shape, const std::string &label) {
+    return RenderItem{shape, {{0, 0, 0}, std::nullopt, label}};
+  };
+  const RenderItem cube = item(nimbo::test::box({0, 0, 0}, {1, 1, 1}), "cube");
+  const RenderItem point = item(nimbo::test::vertexAt(5, 5, 5), "point");
+  for (const bool exact : {false, true}) {
+    SCOPED_TRACE(exact ? "exact" : "on triangles");
+    nimbo::RenderOptions options;
+    options.exact = exact;
+    // Points and empty compounds have nothing to draw: beside a part they are left out, alone they
+    // leave nothing to draw.
+    const std::string svg =
+        nimbo::renderSvg({cube, point, item(nimbo::test::compoundOf({}), "empty")}, nimbo::viewNamed("iso"), options);
+    EXPECT_EQ(visible(svg).size(), 9u);
+    EXPECT_THROW(nimbo::renderSvg({point}, nimbo::viewNamed("iso"), options), nimbo_exception);
+    // A face of bare triangles has no edge and, flat, no outline.
+    try {
+      nimbo::renderSvg({cube, item(nimbo::test::triangulationOnlyFace(), "scan")}, nimbo::viewNamed("iso"), options);
+      ADD_FAILURE() << "drawn without its second item";
+    } catch (const nimbo_exception &e) {
+      EXPECT_NE(std::string(e.what()).find("item 2 (scan)"), std::string::npos) << e.what();
+    }
+  }
 }
