@@ -1,6 +1,7 @@
 // Revision diff: the parts of two revisions matched by geometry first, through an index on their
 // measure and centre, then by path and name.
 #include "Fusing.h"
+#include "Measures.h"
 #include "Motion.h"
 #include "Tolerances.h"
 

@@ -1,8 +1,6 @@
 #include "Fusing.h"
 
-#include <BRepGProp.hxx>
 #include <BRep_Builder.hxx>
-#include <GProp_GProps.hxx>
 #include <TopExp.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopTools_IndexedDataMapOfShapeListOfShape.hxx>
@@ -64,17 +62,6 @@ TopoDS_Shape compoundOf(const std::vector<TopoDS_Shape> &shapes) {
   builder.MakeCompound(compound);
   for (const TopoDS_Shape &shape : shapes) builder.Add(compound, shape);
   return compound;
-}
-
-double volumeOf(const TopoDS_Shape &shape, double precision) {
-  if (shape.IsNull()) return 0.0;
-  GProp_GProps properties;
-  if (precision > 0.0) {
-    BRepGProp::VolumeProperties(shape, properties, precision);
-  } else {
-    BRepGProp::VolumeProperties(shape, properties);
-  }
-  return std::abs(properties.Mass());
 }
 
 std::string runFuse(BOPAlgo_Builder &fuse, const std::vector<TopoDS_Shape> &arguments, const FuseSettings &settings,

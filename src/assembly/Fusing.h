@@ -26,10 +26,6 @@ std::vector<std::size_t> solidPartsOf(const std::vector<Part> &parts, std::vecto
 /// The shapes in one compound, in order.
 TopoDS_Shape compoundOf(const std::vector<TopoDS_Shape> &shapes);
 
-/// The magnitude of the shape's volume, 0 for a null shape; integrated to the relative `precision`
-/// where one is given (B-spline and trimmed faces need it), else with the kernel's fixed rule.
-double volumeOf(const TopoDS_Shape &shape, double precision = 0.0);
-
 /// How a general fuse is set up beyond its arguments.
 struct FuseSettings {
   bool parallel = false;  ///< the kernel's own threads, for one big fuse

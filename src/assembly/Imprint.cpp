@@ -1,6 +1,7 @@
 // Imprint: one general fuse of all solid parts, mapped back onto the parts through the fuse's
 // history, then checked.
 #include "Fusing.h"
+#include "Measures.h"
 #include "Parallel.h"
 #include "Tolerances.h"
 
@@ -59,6 +60,24 @@ std::vector<int> numbersIn(const TopTools_IndexedMapOfShape &map, const std::vec
   return numbers;
 }
 
+// The solids of the general fuse of the parts' shapes, on the kernel's threads or on one.
+detail::FusedSolids fuseParts(const std::vector<TopoDS_Shape> &arguments, const ImprintOptions &options, bool parallel,
+                              const Message_ProgressRange &progress) {
+  BOPAlgo_Builder fuse;
+  const std::string errors = detail::runFuse(fuse, arguments, {parallel, options.glue, options.fuzzy}, progress);
+  if (!errors.empty() && !progress.UserBreak()) {
+    throw nimbo_exception("The general fuse of " + std::to_string(arguments.size()) + " solid parts failed: " + errors);
+  }
+  return detail::fusedSolidsOf(fuse, arguments);
+}
+
+// Whether the fused solids make a compound the mesher can trust.
+bool isValid(const detail::FusedSolids &fused) {
+  std::vector<TopoDS_Shape> solids;
+  for (int index = 1; index <= fused.solids.Extent(); ++index) solids.push_back(fused.solids(index));
+  return BRepCheck_Analyzer(compoundOf(solids), true, true).IsValid();
+}
+
 void checkStop(const Message_ProgressScope &scope) {
   if (scope.UserBreak()) throw nimbo_exception("Imprint stopped before it was complete");
 }
@@ -110,13 +129,17 @@ Imprint imprintAssembly(const std::vector<Part> &parts, const ImprintOptions &op
 
   std::vector<TopoDS_Shape> arguments;
   for (const std::size_t i : solids) arguments.push_back(parts[i].shape);
-  BOPAlgo_Builder fuse;
-  const std::string errors = detail::runFuse(fuse, arguments, {true, options.glue, options.fuzzy}, scope.Next(8));
+  // The kernel's parallel fuse has been seen to give, now and then, a compound that is not valid
+  // where one thread gives a valid one: such a result is made again on one thread.
+  detail::FusedSolids fused = fuseParts(arguments, options, true, scope.Next(7));
   checkStop(scope);
-  if (!errors.empty()) {
-    throw nimbo_exception("The general fuse of " + std::to_string(solids.size()) + " solid parts failed: " + errors);
+  if (!isValid(fused) && arguments.size() > 1) {
+    fused = fuseParts(arguments, options, false, scope.Next());
+    checkStop(scope);
+    if (!isValid(fused)) {
+      throw nimbo_exception("Imprint gave a compound that is not valid; try a fuzzy value or glue off");
+    }
   }
-  const detail::FusedSolids fused = detail::fusedSolidsOf(fuse, arguments);
   const auto partOf = [&](std::size_t argument) { return solids[argument]; };
 
   std::map<std::pair<std::size_t, std::size_t>, double> shared;  // common volume by pair of parts
@@ -124,7 +147,7 @@ Imprint imprintAssembly(const std::vector<Part> &parts, const ImprintOptions &op
   for (int index = 1; index <= fused.solids.Extent(); ++index) {
     const std::vector<std::size_t> &from = fused.owners[index - 1];
     if (from.size() < 2) continue;
-    const double volume = volumeOf(fused.solids(index), detail::finestVolumePrecision);
+    const double volume = volumeOf(fused.solids(index));
     for (std::size_t a = 1; a < from.size(); ++a) {
       shared[{partOf(from.front()), partOf(from[a])}] += volume;
       lost[partOf(from[a])] += volume;
@@ -153,7 +176,7 @@ Imprint imprintAssembly(const std::vector<Part> &parts, const ImprintOptions &op
   detail::Sides faces = detail::sidesOf(fused, TopAbs_FACE);
   for (auto &[keeper, boundary] : faces.outer) result.parts[keeper].boundary = std::move(boundary);
   for (auto &[pair, shared_faces] : faces.shared) {
-    const double area = getArea(compoundOf(shared_faces));
+    const double area = detail::areaOf(compoundOf(shared_faces));
     result.interfaces.push_back({{partOf(pair.first), partOf(pair.second)}, std::move(shared_faces), {}, area});
   }
 
@@ -177,17 +200,13 @@ Imprint imprintAssembly(const std::vector<Part> &parts, const ImprintOptions &op
     if (scope.UserBreak()) return;
     ImprintedPart &part = result.parts[k];
     const TopoDS_Shape now = compoundOf(part.solids);
-    const double rough = volumeOf(now);
+    part.volume = volumeOf(now);
     if (untouched(part.solids, parts[part.part].shape)) {
-      part.volume = expected[k] = rough;
+      expected[k] = part.volume;
       return;
     }
-    slack[k] = volumeSlack(now, rough);
-    // As close as the check needs and no closer: refining curved faces is what costs.
-    const double precision = std::clamp(0.1 * slack[k] / std::max(rough, 1e-300), detail::finestVolumePrecision,
-                                        detail::coarsestVolumePrecision);
-    part.volume = volumeOf(now, precision);
-    expected[k] = volumeOf(parts[part.part].shape, precision) - lost[part.part];
+    slack[k] = volumeSlack(now, part.volume);
+    expected[k] = volumeOf(parts[part.part].shape) - lost[part.part];
   });
   checkStop(scope);
   for (std::size_t k = 0; k < result.parts.size(); ++k) {
@@ -199,9 +218,6 @@ Imprint imprintAssembly(const std::vector<Part> &parts, const ImprintOptions &op
            << part.volume << " mm^3";
       throw nimbo_exception(text.str());
     }
-  }
-  if (!BRepCheck_Analyzer(result.compound, true, true).IsValid()) {
-    throw nimbo_exception("Imprint gave a compound that is not valid; try a fuzzy value or glue off");
   }
   scope.Next();
   return result;

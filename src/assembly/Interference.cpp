@@ -2,6 +2,7 @@
 // meet; those are measured exactly, in parallel, the cheap distance first and the general fuse only
 // for pairs at contact distance.
 #include "Fusing.h"
+#include "Measures.h"
 #include "Parallel.h"
 #include "Tolerances.h"
 
@@ -123,7 +124,7 @@ Finding fuseOf(const Part &a, std::size_t i, const Part &b, std::size_t j, doubl
   const std::vector<TopoDS_Shape> faces = shared(TopAbs_FACE);
   if (!faces.empty()) {
     const TopoDS_Shape contact = compoundOf(faces);
-    return Contact{{i, j}, ContactKind::face, getArea(contact), contact};
+    return Contact{{i, j}, ContactKind::face, detail::areaOf(contact), contact};
   }
   return Contact{{i, j}, shared(TopAbs_EDGE).empty() ? ContactKind::point : ContactKind::edge, 0.0, TopoDS_Shape()};
 }

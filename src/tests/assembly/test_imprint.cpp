@@ -131,3 +131,28 @@ TEST(ImprintAssembly, SharedCadAssemblyInterfacesAreItsFaceContacts) {
   EXPECT_EQ(interfaces, contacts);
   EXPECT_EQ(countOf(imprint.compound, TopAbs_SOLID), 18);
 }
+
+// The kernel's parallel fuse must not make the answer depend on luck: every run on several threads
+// gives a valid compound with the same solids, interfaces and areas.
+TEST(ImprintAssembly, SharedCadAssemblyGivesOneAnswerEveryTime) {
+  if (const auto why = nimbo::test::sharedAssemblySkip()) GTEST_SKIP() << *why;
+  // One bracket with its three bolts and nuts: instances that share their product's topology.
+  std::vector<Part> bracket;
+  for (const Part &p : nimbo::readAssembly(nimbo::test::sharedCadFile("caxif_as1-tu-203_asm.stp")).parts) {
+    if (p.path.rfind("as1/l-bracket-assembly/", 0) == 0) bracket.push_back(p);
+  }
+  ASSERT_EQ(bracket.size(), 7u);
+  const nimbo::Imprint first = imprintAssembly(bracket);
+  nimbo::test::expectConformal(first);
+  for (int run = 1; run < 20; ++run) {
+    SCOPED_TRACE(run);
+    const nimbo::Imprint again = imprintAssembly(bracket);
+    ASSERT_EQ(again.interfaces.size(), first.interfaces.size());
+    EXPECT_EQ(countOf(again.compound, TopAbs_SOLID), countOf(first.compound, TopAbs_SOLID));
+    EXPECT_EQ(countOf(again.compound, TopAbs_FACE), countOf(first.compound, TopAbs_FACE));
+    for (std::size_t k = 0; k < first.interfaces.size(); ++k) {
+      EXPECT_EQ(again.interfaces[k].faceNumbers, first.interfaces[k].faceNumbers);
+      EXPECT_DOUBLE_EQ(again.interfaces[k].area, first.interfaces[k].area);
+    }
+  }
+}

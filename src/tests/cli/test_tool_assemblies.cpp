@@ -9,6 +9,8 @@
 #include "tool_samples.h"
 
 #include <gtest/gtest.h>
+#include <BRepBuilderAPI_NurbsConvert.hxx>
+#include <BRepPrimAPI_MakeCylinder.hxx>
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -150,4 +152,34 @@ TEST(NimboShapeDiff, ExitStatusAndJsonFollowWhatChanged) {
   ASSERT_EQ(report["moved"].size(), 1u) << report;
   EXPECT_NEAR(report["moved"][0]["translation"][2].get<double>(), 5, 1e-9);
   EXPECT_EQ(report["moved"][0]["angle"], 0.0);
+}
+
+// A B-spline cylinder standing on a block: its volume is 16 pi h, and every command that measures
+// it says so, to the precision the library states.
+TEST(NimboShapeMeasures, BSplineSolidMeasuresItsClosedFormInEveryCommand) {
+  TempDir dir;
+  const auto write = [&](double height, const std::string &file) {
+    const TopoDS_Shape cylinder =
+        BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(5, 5, 10), gp_Dir(0, 0, 1)), 4, height).Shape();
+    writeBrepFile(compoundOf({BRepBuilderAPI_NurbsConvert(cylinder).Shape(), box({0, 0, 0}, {10, 10, 10})}),
+                  dir.path() / file);
+  };
+  write(10, "spline.brep");
+  write(12, "taller.brep");
+  const auto expectVolume = [](const json &value, double height) {
+    EXPECT_NEAR(value.get<double>(), 16 * M_PI * height, 1e-8 * 16 * M_PI * height);
+  };
+  const auto run = [&](const std::vector<std::string> &args) {
+    const ToolRun result = runTool(args, dir.path());
+    EXPECT_LE(result.status, 1) << result.err;
+    return json::parse(result.out);
+  };
+  expectVolume(run({"parts", "--json", "spline.brep"})["parts"][0]["volume"], 10);
+  expectVolume(run({"imprint", "--json", "spline.brep", "-o", "imprinted.brep"})["parts"][0]["volume"], 10);
+  expectVolume(run({"parts", "--json", "imprinted.brep"})["parts"][0]["volume"], 10);
+  const json changed = run({"diff", "--json", "spline.brep", "taller.brep"})["modified"];
+  ASSERT_EQ(changed.size(), 1u) << changed;
+  expectVolume(changed[0]["volume_before"], 10);
+  expectVolume(changed[0]["volume_after"], 12);
+  EXPECT_NEAR(changed[0]["added"].get<double>(), 32 * M_PI, 1e-6);
 }
