@@ -3,6 +3,7 @@
 #include <nimbo/assembly/Assembly.h>
 #include <nimbo/topology/ShapeAlgorithms.h>
 
+#include "assembly_fixtures.h"
 #include "test_helpers.h"
 #include "tool_run.h"
 #include "tool_samples.h"
@@ -99,6 +100,23 @@ TEST(NimboShapeStats, TextIsAlignedAndShowsUnwrittenFieldsAsAbsent) {
   }
   EXPECT_EQ(rows, 24);
   EXPECT_EQ(run.out.find("nan\n"), std::string::npos);
+}
+
+// A STEP assembly whose parts are files beside it has no shape of its own: stats measures the whole.
+TEST(NimboShapeStats, AssemblyOfExternalFilesIsMeasuredWhole) {
+  TempDir dir;
+  XdeAssembly document;
+  const TDF_Label root = document.assembly("pair");
+  const TDF_Label cube = document.product("cube", box({0, 0, 0}, {10, 10, 10}));
+  document.place(root, cube);
+  document.place(root, cube, translation(20, 0, 0));
+  document.writeStep(dir.path() / "pair.step", "MM", true);
+  const ToolRun run = runTool({"stats", "--json", "pair.step"}, dir.path());
+  ASSERT_EQ(run.status, 0) << run.err;
+  const json report = json::parse(run.out);
+  EXPECT_EQ(report["counts"]["solids"], 2);
+  EXPECT_NEAR(report["statistics"]["volume"].get<double>(), 2000, 1e-6);
+  EXPECT_NEAR(report["statistics"]["xmax"].get<double>(), 30, 1e-6);
 }
 
 TEST(NimboShapeParts, JsonIsTheLibrarysPartsAndFigures) {

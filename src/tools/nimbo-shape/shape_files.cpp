@@ -4,8 +4,10 @@
 
 #include <nimbo/environment.h>
 
+#include <BRep_Builder.hxx>
 #include <Message_ProgressIndicator.hxx>
 #include <TopExp_Explorer.hxx>
+#include <TopoDS_Compound.hxx>
 
 #include <algorithm>
 #include <cctype>
@@ -99,11 +101,19 @@ void checkReadableShapeFile(const std::string &path) {
   if (const std::optional<std::string> problem = nimbo::shapeFileProblem(path)) throw tool_error(path, *problem);
 }
 
-TopoDS_Shape readShapeFile(const std::string &path) {
+TopoDS_Shape readShapeFile(const std::string &path, bool wholeAssembly) {
   checkReadableShapeFile(path);
   const Handle(TerminalProgress) progress = TerminalProgress::forStandardError("Reading " + file_name_of(path));
-  const TopoDS_Shape shape =
+  TopoDS_Shape shape =
       about(path, [&] { return readAs(formatOf(path), path, Message_ProgressIndicator::Start(progress)); });
+  // The shape reader reads one file; the assembly reader follows its references.
+  if (wholeAssembly && (shape.IsNull() || !hasVertex(shape)) && formatOf(path) == nimbo::ShapeFormat::step) {
+    BRep_Builder builder;
+    TopoDS_Compound whole;
+    builder.MakeCompound(whole);
+    for (const nimbo::Part &part : readParts({path}).parts) builder.Add(whole, part.shape);
+    shape = whole;
+  }
   // A STEP file that parses to nothing transferable, or an empty compound, has no geometry to work on.
   if (shape.IsNull() || !hasVertex(shape)) throw tool_error(path, "no shape could be read from the file");
   return shape;

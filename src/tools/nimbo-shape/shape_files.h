@@ -71,7 +71,9 @@ void checkReadableShapeFile(const std::string &path);
 /// Reads a .step/.stp, .iges/.igs or .brep file (extension in any case). Throws tool_error naming the
 /// file for an unknown extension, a file that cannot be opened, a read that fails, and a result
 /// without geometry. Shows the transfer's progress on standard error when that is a terminal.
-TopoDS_Shape readShapeFile(const std::string &path);
+/// With `wholeAssembly`, a STEP file that holds no geometry of its own but refers to files that do
+/// (an assembly whose parts are files beside it) gives the compound of its placed parts.
+TopoDS_Shape readShapeFile(const std::string &path, bool wholeAssembly = false);
 
 /// The parts of the files' assemblies read together (readAssemblies), each file checked first.
 /// Shows the reading's progress on standard error when that is a terminal.

@@ -1,4 +1,5 @@
-// stats: the shape library's statistics, counts and measures of the shape in each file.
+// stats: the shape library's statistics, counts and measures of the shape in each file (of the
+// whole assembly, for a STEP file whose parts are files of their own).
 #include "shape_files.h"
 #include "subcommand.h"
 
@@ -16,7 +17,8 @@ int countOf(const TopoDS_Shape &shape, TopAbs_ShapeEnum type) {
 }
 
 Outcome statsOf(const std::string &file) {
-  const TopoDS_Shape shape = readShapeFile(file);
+  // An assembly whose parts are files of their own is measured whole.
+  const TopoDS_Shape shape = readShapeFile(file, true);
   return about(file, [&] {
     // The record is filled, never reset: NaN marks what the shape's type leaves alone.
     const double unset = std::numeric_limits<double>::quiet_NaN();
