@@ -18,6 +18,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -43,6 +45,25 @@ bool spellsNonFinite(const std::string &word, bool afterHash) {
   return name == "NAN" || name == "INF" || name == "INFINITY";
 }
 
+// Whether a number starts at `i` (a digit, or a sign or point before one, not inside a word or an
+// entity name), and if so whether it overflows to infinity as the reader would parse it ("1.E400").
+bool overflowsAt(const std::string &text, std::size_t &i) {
+  const auto digit = [&](std::size_t k) {
+    return k < text.size() && std::isdigit(static_cast<unsigned char>(text[k]));
+  };
+  const char c = text[i];
+  const bool starts =
+      digit(i) || ((c == '-' || c == '+' || c == '.') && (digit(i + 1) || (text[i + 1] == '.' && digit(i + 2))));
+  if (!starts || (i > 0 && (isWordChar(text[i - 1]) || text[i - 1] == '#' || text[i - 1] == '.'))) return false;
+  char *end = nullptr;
+  const double value = std::strtod(text.c_str() + i, &end);
+  const std::size_t length = static_cast<std::size_t>(end - (text.c_str() + i));
+  if (length == 0) return false;
+  if (!std::isfinite(value)) return true;
+  i += length - 1;
+  return false;
+}
+
 // The first non-finite number in a STEP file's text, outside strings and comments, with the entity
 // it is in: "NAN in entity #64".
 std::optional<std::string> nonFiniteInStep(const std::string &text) {
@@ -63,6 +84,8 @@ std::optional<std::string> nonFiniteInStep(const std::string &text) {
       while (next < text.size() && std::isspace(static_cast<unsigned char>(text[next]))) ++next;
       if (next < text.size() && text[next] == '=') entity = text.substr(i, end - i);
       i = end - 1;
+    } else if (overflowsAt(text, i)) {
+      return "a number too large to hold" + (entity.empty() ? std::string() : " in entity " + entity);
     } else if (std::isalpha(static_cast<unsigned char>(c)) && (i == 0 || !isWordChar(text[i - 1]))) {
       std::size_t end = i;
       while (end < text.size() && isWordChar(text[end])) ++end;
@@ -120,6 +143,7 @@ std::optional<std::string> nonFiniteInBrep(const std::string &text) {
   std::size_t line = 1;
   for (std::size_t i = 0; i < text.size(); ++i) {
     if (text[i] == '\n') ++line;
+    if (overflowsAt(text, i)) return "a number too large to hold on line " + std::to_string(line);
     if (!std::isalpha(static_cast<unsigned char>(text[i])) || (i > 0 && isWordChar(text[i - 1]))) continue;
     std::size_t end = i;
     while (end < text.size() && isWordChar(text[end])) ++end;

@@ -269,6 +269,7 @@ TEST(ReadAssembly, UnreadableFilesAreRefusedByName) {
   const std::string step = nimbo::test::readText(d / "cube.step");
   const std::size_t point = step.find("CARTESIAN_POINT('',(") + 20;
   nimbo::test::writeText(d / "nan.step", step.substr(0, point) + "NAN" + step.substr(step.find(',', point)));
+  nimbo::test::writeText(d / "huge.step", step.substr(0, point) + "1.E400" + step.substr(step.find(',', point)));
   const std::size_t shell = step.find("CLOSED_SHELL('',(#") + 18;
   nimbo::test::writeText(d / "dangling.step", step.substr(0, shell) + "99999" + step.substr(step.find(',', shell)));
   ASSERT_TRUE(BRepTools::Write(box({0, 0, 0}, {1, 1, 1}), (d / "box.brep").c_str()));
@@ -299,6 +300,8 @@ TEST(ReadAssembly, UnreadableFilesAreRefusedByName) {
   const std::string entity = step.substr(hash, step.find_first_not_of("0123456789", hash + 1) - hash);
   expectRefusal([&] { readAssembly((d / "nan.step").string()); },
                 "nan.step: holds a number that is not finite (NAN in entity " + entity + ")");
+  expectRefusal([&] { readAssembly((d / "huge.step").string()); },
+                "huge.step: holds a number that is not finite (a number too large to hold in entity " + entity + ")");
   // The shape library's own reader refuses the same damage.
   expectRefusal([&] { readStep((d / "dangling.step").string()); },
                 "STEP file dangling.step is damaged: Unresolved Reference, Ent.Id.#-3 Param.n0 1 (Id.#99999)");
