@@ -164,16 +164,8 @@ MeshSummary mesh(const Imprint &imprinted, const std::string &output, const Mesh
   if (scope.UserBreak()) throw nimbo_exception("Meshing stopped before it was complete");
   scope.Next(7);
   if (options.order == 2) gmsh::model::mesh::setOrder(2);
-  // Gmsh picks the format by the extension, which the temporary keeps.
-  if (!write_atomically(output, [](const std::string &temporary) {
-        gmsh::write(temporary);
-        return true;
-      })) {
-    throw nimbo_exception("Cannot write " + output);
-  }
-  session.flush();
-  scope.Next();
-
+  // What the mesh holds is counted before it is written: a mesh without elements in some part is
+  // refused, and leaves no file.
   MeshSummary summary;
   std::set<std::size_t> all;
   for (const ImprintedPart &part : imprinted.parts) {
@@ -189,7 +181,15 @@ MeshSummary mesh(const Imprint &imprinted, const std::string &output, const Mesh
     summary.interfaces.push_back(
         {pathOf[interface.first] + " | " + pathOf[interface.second], surfaceNodes(interface.faceNumbers)});
   }
-  scope.Next();
+  // Gmsh picks the format by the extension, which the temporary keeps.
+  if (!write_atomically(output, [](const std::string &temporary) {
+        gmsh::write(temporary);
+        return true;
+      })) {
+    throw nimbo_exception("Cannot write " + output);
+  }
+  session.flush();
+  scope.Next(2);
   return summary;
 }
 

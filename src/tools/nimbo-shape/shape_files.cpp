@@ -13,6 +13,7 @@
 #include <cctype>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <optional>
 #include <system_error>
 
@@ -41,6 +42,14 @@ TopoDS_Shape readAs(nimbo::ShapeFormat format, const std::string &path, const Me
 }
 
 bool hasVertex(const TopoDS_Shape &shape) { return TopExp_Explorer(shape, TopAbs_VERTEX).More(); }
+
+// Whether a STEP file names other files that hold its parts (its DOCUMENT_FILE entities).
+bool refersToFiles(const std::string &path) {
+  if (formatOf(path) != nimbo::ShapeFormat::step) return false;
+  std::ifstream file(path, std::ios::binary);
+  const std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+  return text.find("DOCUMENT_FILE") != std::string::npos;
+}
 
 std::string lowerCase(std::string text) {
   for (char &c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -106,8 +115,8 @@ TopoDS_Shape readShapeFile(const std::string &path, bool wholeAssembly) {
   const Handle(TerminalProgress) progress = TerminalProgress::forStandardError("Reading " + file_name_of(path));
   TopoDS_Shape shape =
       about(path, [&] { return readAs(formatOf(path), path, Message_ProgressIndicator::Start(progress)); });
-  // The shape reader reads one file; the assembly reader follows its references.
-  if (wholeAssembly && (shape.IsNull() || !hasVertex(shape)) && formatOf(path) == nimbo::ShapeFormat::step) {
+  // A file without geometry of its own may refer to files that hold it.
+  if (wholeAssembly && (shape.IsNull() || !hasVertex(shape)) && refersToFiles(path)) {
     BRep_Builder builder;
     TopoDS_Compound whole;
     builder.MakeCompound(whole);
