@@ -241,6 +241,15 @@ void surveyBatch(const fs::path &folder, std::size_t files, const fs::path &work
   }
 }
 
+std::size_t dumpsIn(const fs::path &folder) {
+  std::error_code ignored;
+  std::size_t count = 0;
+  for (fs::directory_iterator entry(folder, ignored), end; entry != end; entry.increment(ignored)) {
+    if (entry->path().extension() == ".dmp") ++count;
+  }
+  return count;
+}
+
 }  // namespace
 
 TEST(BadInputSurvey, EveryCommandEndsCleanlyOnDamagedAndOddFiles) {
@@ -291,6 +300,6 @@ TEST(BadInputSurvey, EveryCommandEndsCleanlyOnDamagedAndOddFiles) {
   };
   std::cout << "survey: " << files.size() + odd_files.size() << " inputs (" << files.size() << " damaged from "
             << sources.size() << " files); single-file calls " << figures(tally) << "; batch rows " << figures(batch)
-            << "\n";
+            << "; dumps left " << dumpsIn(work / "nimbo") << "\n";
   EXPECT_EQ(tally.escaped, 0);
 }
