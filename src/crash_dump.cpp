@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
@@ -19,6 +20,7 @@
 #include <fstream>
 #include <iomanip>
 #include <iostream>
+#include <optional>
 #include <sstream>
 
 namespace {
@@ -38,9 +40,11 @@ int next_dump_counter() {
   return (current + 1) % 10;
 }
 
+std::string dump_folder_path() { return temp_directory() + "/nimbo/"; }
+
 std::string dump_folder() {
   if (!environment_variable("TEMP")) std::cout << "Environment variable TEMP not found.\n" << std::flush;
-  return temp_directory() + "/nimbo/";
+  return dump_folder_path();
 }
 
 std::tm local_time_now() {
@@ -175,6 +179,89 @@ bool write_file(const std::string &path, const std::string &content, bool fresh)
   return written;
 }
 
+// The dump itself, without pruning. Processes forked from one parent share its counter, so a
+// sibling's dump of the same second may hold the name: take the next free one. Only when all ten
+// are taken is the first replaced.
+std::string write_dump_file(const dump_cause *cause) {
+  try {
+    const std::string folder = dump_folder();
+    const std::tm local_time = local_time_now();
+    mkdir(folder.c_str(), 0700);  // An existing folder is fine; any other failure shows when the file is made.
+    const std::string text = cause ? dump_text(*cause, local_time) : dump_text(current_thread_cause(), local_time);
+    std::string first;
+    for (int tries = 0; tries < 10; ++tries) {
+      const std::string path = folder + dump_time_stamp(local_time, next_dump_counter()) + ".dmp";
+      if (tries == 0) first = path;
+      if (write_file(path, text, true)) return path;
+      if (errno != EEXIST) return {};
+    }
+    return write_file(first, text, false) ? first : std::string();
+  } catch (const std::exception &) {
+    return {};
+  }
+}
+
+// <stamp>.dmp as the writer names a dump, or <stamp>-<digits>.dmp as a program keeping a dump apart
+// renames it. Anything else in the folder is somebody else's.
+bool is_dump_name(const std::string &name) {
+  static const std::string stamp = "0000-00-00-000000-0";  // '0' stands for any digit
+  static const std::string extension = ".dmp";
+  if (name.size() < stamp.size() + extension.size()) return false;
+  if (name.compare(name.size() - extension.size(), extension.size(), extension) != 0) return false;
+  for (std::size_t i = 0; i < stamp.size(); ++i) {
+    const bool digit = name[i] >= '0' && name[i] <= '9';
+    if (stamp[i] == '0' ? !digit : name[i] != stamp[i]) return false;
+  }
+  const std::string suffix = name.substr(stamp.size(), name.size() - stamp.size() - extension.size());
+  return suffix.empty() ||
+         (suffix.size() > 1 && suffix[0] == '-' && suffix.find_first_not_of("0123456789", 1) == std::string::npos);
+}
+
+struct dump_file {
+  std::string path;
+  timespec modified;
+  std::uintmax_t size;
+};
+
+bool newer(const dump_file &a, const dump_file &b) {
+  if (a.modified.tv_sec != b.modified.tv_sec) return a.modified.tv_sec > b.modified.tv_sec;
+  if (a.modified.tv_nsec != b.modified.tv_nsec) return a.modified.tv_nsec > b.modified.tv_nsec;
+  return a.path > b.path;  // a full order, so that processes pruning at once keep the same files
+}
+
+void prune_folder(const std::string &folder, const std::string &keep) {
+  try {
+    std::vector<dump_file> dumps;
+    std::error_code error;
+    for (std::filesystem::directory_iterator entry(folder, error), end; !error && entry != end;
+         entry.increment(error)) {
+      struct stat status {};
+      // lstat: a link named like a dump is not one.
+      if (!is_dump_name(entry->path().filename().string()) || lstat(entry->path().c_str(), &status) != 0 ||
+          !S_ISREG(status.st_mode)) {
+        continue;
+      }
+      dumps.push_back({entry->path().string(), status.st_mtim, static_cast<std::uintmax_t>(status.st_size)});
+    }
+    std::sort(dumps.begin(), dumps.end(), newer);
+    // File times are as coarse as the kernel's clock tick, so the dump just written may tie with
+    // others: it goes first whatever its time.
+    const std::string kept_name = std::filesystem::path(keep).filename().string();
+    std::stable_partition(dumps.begin(), dumps.end(), [&](const dump_file &dump) {
+      return !kept_name.empty() && std::filesystem::path(dump.path).filename() == kept_name;
+    });
+    std::uintmax_t bytes = 0;
+    for (std::size_t i = 0; i < dumps.size(); ++i) {
+      bytes += dumps[i].size;
+      // The first stays whatever its size: it is the dump a message is about to name. A file another
+      // process removed first fails with ENOENT, which is the outcome wanted anyway.
+      if (i > 0 && (i >= dumps_kept || bytes > dump_bytes_kept)) unlink(dumps[i].path.c_str());
+    }
+  } catch (const std::exception &) {
+    // Out of memory: the dumps stay until the next prune.
+  }
+}
+
 [[noreturn]] void die_of(int signal) {
   struct sigaction default_action {};
   default_action.sa_handler = SIG_DFL;
@@ -219,36 +306,38 @@ std::string dump_time_stamp(const std::tm &local_time, int counter) {
   return std::string(time_text, length) + "-" + std::to_string(counter);
 }
 
+bool dumps_enabled() {
+  const std::optional<std::string> setting = environment_variable("NIMBO_DUMPS");
+  return !(setting && *setting == "0");
+}
+
 std::wstring write_minidump(const dump_cause *cause) {
+  if (!dumps_enabled()) return {};
+  const std::string path = write_dump_file(cause);
+  if (path.empty()) return {};
+  prune_folder(std::filesystem::path(path).parent_path().string(), path);
   try {
-    const std::string folder = dump_folder();
-    const std::tm local_time = local_time_now();
-    mkdir(folder.c_str(), 0700);  // An existing folder is fine; any other failure shows when the file is made.
-    const std::string text = cause ? dump_text(*cause, local_time) : dump_text(current_thread_cause(), local_time);
-    // Processes forked from one parent share its counter, so a sibling's dump of the same second may
-    // hold the name: take the next free one. Only when all ten are taken is the first replaced.
-    std::string first;
-    for (int tries = 0; tries < 10; ++tries) {
-      const std::string path = folder + dump_time_stamp(local_time, next_dump_counter()) + ".dmp";
-      if (tries == 0) first = path;
-      if (write_file(path, text, true)) return utf8_to_wide(path);
-      if (errno != EEXIST) return {};
-    }
-    return write_file(first, text, false) ? utf8_to_wide(first) : std::wstring();
+    return utf8_to_wide(path);
   } catch (const std::exception &) {
     return {};
   }
 }
 
+void prune_dumps(const std::string &keep) { prune_folder(dump_folder_path(), keep); }
+
 int crash_dump_filter(int signal, siginfo_t *info, void *context) {
+  if (!dumps_enabled()) return 1;
   std::string report = "Cannot write dump\n";
   try {
     dump_cause cause = current_thread_cause();
     cause.signal = signal;
     cause.signal_info = info;
     cause.context = static_cast<const ucontext_t *>(context);
-    const std::wstring file_name = write_minidump(&cause);
-    if (!file_name.empty()) report = "Crash dump written to: " + wide_to_utf8(file_name) + "\n";
+    // No pruning here: a scan of the folder in a dying process only adds work that can hang or fail
+    // on what the crash damaged. The next dump written outside a crash prunes, and so does the tool
+    // once it has read this report.
+    const std::string file_name = write_dump_file(&cause);
+    if (!file_name.empty()) report = "Crash dump written to: " + file_name + "\n";
   } catch (const std::exception &) {
     // The report below says there is no dump; the process is ending anyway.
   }

@@ -10,26 +10,36 @@
 
 nimbo_exception::nimbo_exception(const std::string &message) : std::domain_error(message) {
   LOG(ERROR) << message;
+  if (!dumps_enabled()) return;
   // The dump shows the stack of this thread, the one that met the failure, not the worker's.
   const dump_cause cause = current_thread_cause();
+  std::string path;
   std::thread worker;
   try {
-    worker = std::thread([&cause] { write_dump(cause); });
+    worker = std::thread([&cause, &path] { path = write_dump(cause); });
   } catch (const std::system_error &) {
     // Out of threads: dump from here rather than let this error replace the caller's exception.
-    write_dump(cause);
-    return;
+    path = write_dump(cause);
   }
-  worker.join();
+  if (worker.joinable()) worker.join();
+  if (!path.empty()) dump_path_ = std::make_shared<const std::string>(std::move(path));
 }
 
-void nimbo_exception::write_dump() { write_dump(current_thread_cause()); }
+const std::string &nimbo_exception::dump_path() const {
+  static const std::string none;
+  return dump_path_ ? *dump_path_ : none;
+}
 
-void nimbo_exception::write_dump(const dump_cause &cause) {
-  const std::wstring file_name = write_minidump(&cause);
-  if (file_name.empty()) {
+void nimbo_exception::write_dump() {
+  if (dumps_enabled()) write_dump(current_thread_cause());
+}
+
+std::string nimbo_exception::write_dump(const dump_cause &cause) {
+  const std::string path = wide_to_utf8(write_minidump(&cause));
+  if (path.empty()) {
     LOG(ERROR) << "Cannot write exception dump";
   } else {
-    LOG(ERROR) << "Exception dump written to " << wide_to_utf8(file_name);
+    LOG(ERROR) << "Exception dump written to " << path;
   }
+  return path;
 }

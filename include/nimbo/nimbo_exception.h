@@ -1,6 +1,7 @@
 // The backend's one exception type: constructing one logs the message and writes a process dump.
 #pragma once
 
+#include <memory>
 #include <stdexcept>
 #include <string>
 
@@ -8,19 +9,28 @@ struct dump_cause;
 
 /// A failure the backend detected itself. Construction writes the message as an ERROR record on the
 /// logger "default", writes a process dump on a worker thread that it joins before returning, and
-/// logs where the dump went, so a caller that catches the exception still leaves both behind.
+/// logs where the dump went, so a caller that catches the exception still leaves both behind. With
+/// dumps off (NIMBO_DUMPS=0) only the message is logged.
 class nimbo_exception : public std::domain_error {
  public:
   explicit nimbo_exception(const std::string &message);
 
-  /// Copies the message only: copies made while the exception travels never log or dump again.
+  /// Copies keep the message and the dump's path; copies made while the exception travels never log
+  /// or dump again.
   nimbo_exception(const nimbo_exception &other) = default;
   nimbo_exception &operator=(const nimbo_exception &other) = default;
 
+  /// The path (UTF-8) of the dump this exception wrote, so that whoever reports the failure can name
+  /// it; empty when none was written.
+  const std::string &dump_path() const;
+
   /// Writes a dump of the process about the calling thread and logs "Exception dump written to "
-  /// and its path, or "Cannot write exception dump".
+  /// and its path, or "Cannot write exception dump"; with dumps off it does nothing.
   static void write_dump();
 
  private:
-  static void write_dump(const dump_cause &cause);
+  static std::string write_dump(const dump_cause &cause);
+
+  // Shared, so that copying the exception cannot throw.
+  std::shared_ptr<const std::string> dump_path_;
 };

@@ -292,6 +292,16 @@ void surveyBatch(const fs::path &folder, std::size_t files, const fs::path &work
   }
 }
 
+// The process dumps in a folder: what the tool's contained crashes and failures left there.
+std::size_t dumpsIn(const fs::path &folder) {
+  std::error_code ignored;
+  std::size_t count = 0;
+  for (fs::directory_iterator entry(folder, ignored), end; entry != end; entry.increment(ignored)) {
+    if (entry->path().extension() == ".dmp") ++count;
+  }
+  return count;
+}
+
 // The figures of each subcommand, a line each, in `order`.
 void printFigures(const std::map<std::string, Tally> &tallies, const std::vector<std::string> &order) {
   const auto row = [](const std::string &command, const std::vector<std::string> &cells) {
@@ -374,6 +384,7 @@ TEST(BadInputSurvey, EveryCommandEndsCleanlyOnDamagedAndOddFiles) {
   order.insert(order.end(), heavy_commands.begin(), heavy_commands.end());
   order.insert(order.end(), {"stats batch", "parts batch"});
   printFigures(tallies, order);
+  std::cout << "survey: dumps left " << dumpsIn(work / "nimbo") << "\n";
   for (const std::string &command : heavy_commands) {
     if (!offered(help, command)) std::cout << "survey: " << command << " skipped: the tool does not offer it\n";
   }

@@ -42,21 +42,23 @@ TEST(NimboShapeErrors, EachFailureIsOneLineNamingTheFile) {
   const std::string not_brep =
       "IGES file surfaces.igs is not of B-Rep format. Please make sure your IGES file contains Manifold Solids! "
       "Usually in CAD editors there is an option to save IGES with Manifold Solids (B-Rep)";
+  // A failure of the library names the dump it left.
   const struct {
     std::vector<std::string> args;
     std::string line;
+    bool dump = false;
   } cases[] = {
       {{"stats", "missing.step"}, "missing.step: No such file or directory"},
       {{"stats", "notes.txt"}, "notes.txt: unknown extension \".txt\"; expected .step, .stp, .iges, .igs or .brep"},
-      {{"stats", "surfaces.igs"}, "surfaces.igs: " + not_brep},
+      {{"stats", "surfaces.igs"}, "surfaces.igs: " + not_brep, true},
       {{"stats", "garbage.step"}, "garbage.step: no shape could be read from the file"},
       {{"stats", "garbage.brep"}, "garbage.brep: not a readable BREP file"},
       {{"parts", "missing.step"}, "missing.step: No such file or directory"},
-      {{"parts", "garbage.step"}, "garbage.step: STEP file garbage.step could not be read"},
+      {{"parts", "garbage.step"}, "garbage.step: STEP file garbage.step could not be read", true},
       {{"compare", step_part, "missing.brep"}, "missing.brep: No such file or directory"},
       {{"convert", step_part, "part.igs"}, "part.igs: IGES cannot be written; write .step, .stp or .brep"},
       {{"convert", step_part, "no/part.step"}, "no/part.step: the folder no does not exist"},
-      {{"convert", step_part, "taken.step"}, "taken.step: Could not write STEP file taken.step"},
+      {{"convert", step_part, "taken.step"}, "taken.step: Could not write STEP file taken.step", true},
   };
   for (const auto &failure : cases) {
     std::vector<std::string> args = failure.args;
@@ -65,8 +67,22 @@ TEST(NimboShapeErrors, EachFailureIsOneLineNamingTheFile) {
     const ToolRun run = runTool(args, d);
     EXPECT_EQ(run.status, 2);
     EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err, "nimbo-shape: " + failure.line + "\n");
+    std::string line = "nimbo-shape: " + failure.line;
+    if (failure.dump) {
+      const std::size_t at = run.err.find("; dump ");
+      ASSERT_NE(at, std::string::npos) << run.err;
+      const fs::path dump = run.err.substr(at + 7, run.err.size() - at - 8);
+      EXPECT_EQ(dump.parent_path(), d / "nimbo");
+      EXPECT_TRUE(fs::is_regular_file(dump)) << dump;
+      line += "; dump " + dump.string();
+    }
+    EXPECT_EQ(run.err, line + "\n");
   }
+  // A batch names the folder of its dumps in its summary.
+  const ToolRun batch = runTool({"parts", "--jobs", "1", "garbage.step"}, d);
+  const std::string summary_end = "; dumps in " + (d / "nimbo").string() + "\n";
+  EXPECT_EQ(batch.err.substr(batch.err.size() - std::min(batch.err.size(), summary_end.size())), summary_end)
+      << batch.err;
   // A failed conversion leaves no partial file behind.
   EXPECT_FALSE(fs::exists(d / "part.igs"));
   for (const fs::directory_entry &entry : fs::directory_iterator(d)) {

@@ -13,7 +13,9 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -122,11 +124,13 @@ TEST(NimboException, LogsTheMessageThenWhereItsDumpWent) {
     SCOPED_TRACE(message);
     TempDirAsTemp temp;
     LogCapture log;
+    std::string dump_path;
     try {
       fail_while_meshing_part(message);
       FAIL() << "nothing thrown";
     } catch (const nimbo_exception &exception) {
       EXPECT_EQ(exception.what(), message);
+      dump_path = exception.dump_path();
     }
 
     const std::vector<LogRecord> records = log.records();
@@ -143,6 +147,7 @@ TEST(NimboException, LogsTheMessageThenWhereItsDumpWent) {
     const std::vector<fs::path> dumps = dumps_in(temp.path());
     ASSERT_EQ(dumps.size(), 1u);
     EXPECT_EQ(records[1].message, "Exception dump written to " + dumps[0].string());
+    EXPECT_EQ(dump_path, dumps[0].string());
     EXPECT_TRUE(std::regex_match(dumps[0].filename().string(), dump_name)) << dumps[0];
   }
 }
@@ -172,10 +177,11 @@ TEST(NimboException, DumpNamesTheThrowingFunctionAndDescribesTheProcess) {
   EXPECT_NE(trace.find("fail_while_meshing_part(std::"), std::string::npos) << trace;
 }
 
-TEST(NimboException, CopiesNeitherLogNorDump) {
+TEST(NimboException, CopiesNeitherLogNorDumpButKeepTheDumpPath) {
   TempDirAsTemp temp;
   LogCapture log;
   const nimbo_exception original("Cannot open part.step");
+  EXPECT_FALSE(original.dump_path().empty());
   nimbo_exception copy = original;
   copy = original;
   try {
@@ -183,6 +189,7 @@ TEST(NimboException, CopiesNeitherLogNorDump) {
   } catch (const nimbo_exception &caught) {
     const nimbo_exception rethrown_copy = caught;
     EXPECT_STREQ(rethrown_copy.what(), "Cannot open part.step");
+    EXPECT_EQ(rethrown_copy.dump_path(), original.dump_path());
   }
   EXPECT_EQ(log.records().size(), 2u);
   EXPECT_EQ(dumps_in(temp.path()).size(), 1u);
@@ -197,6 +204,21 @@ TEST(NimboException, UnwritableDumpFolderIsLoggedAndTheExceptionStillThrown) {
   ASSERT_EQ(records.size(), 2u);
   EXPECT_EQ(records[0].message, "Could not create directory /x");
   EXPECT_EQ(records[1].message, "Cannot write exception dump");
+  EXPECT_EQ(nimbo_exception("Could not create directory /x").dump_path(), "");
+}
+
+TEST(NimboException, WithDumpsOffNoneIsWrittenOrClaimed) {
+  TempDirAsTemp temp;
+  ScopedEnv off("NIMBO_DUMPS", "0");
+  LogCapture log;
+  EXPECT_EQ(nimbo_exception("Cannot open part.step").dump_path(), "");
+  nimbo_exception::write_dump();
+  EXPECT_EQ(write_minidump(), L"");
+  EXPECT_EXIT(crash_under_filter(write_null), testing::KilledBySignal(SIGSEGV), "^$");
+  const std::vector<LogRecord> records = log.records();
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].message, "Cannot open part.step");
+  EXPECT_FALSE(fs::exists(temp.path() / "nimbo"));
 }
 
 TEST(NimboException, ThreadsThrowingAtOnceEachLeaveTheirOwnRecordsAndDump) {
@@ -300,6 +322,56 @@ TEST(WriteMinidump, ForkedSiblingsKeepEachOthersDumps) {
   }
   const auto dumps = std::distance(fs::directory_iterator(temp.path() / "nimbo"), fs::directory_iterator());
   EXPECT_EQ(dumps, 2);
+}
+
+// Dumps planted older than the one written next: it removes the oldest beyond the count, then beyond
+// the size, and nothing in the folder that is not a dump.
+TEST(WriteMinidump, PrunesTheOldestDumpsBeyondTheirCountAndSize) {
+  const auto plant = [](const fs::path &folder, const std::string &name, int minutes_old, std::uintmax_t size) {
+    fs::create_directories(folder);
+    const fs::path path = folder / name;
+    if (name.back() == '/') {
+      fs::create_directory(path);
+    } else {
+      std::ofstream(path) << "old dump";
+      fs::resize_file(path, size);  // sparse: big without taking the disk
+    }
+    fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::minutes(minutes_old));
+    return path;
+  };
+  const auto stamp = [](int second) {
+    char text[32];
+    std::snprintf(text, sizeof text, "2026-01-01-0000%02d-1", second);
+    return std::string(text);
+  };
+
+  TempDirAsTemp by_count;
+  const fs::path folder = by_count.path() / "nimbo";
+  std::vector<fs::path> kept;
+  std::vector<fs::path> removed;
+  const int planted = static_cast<int>(dumps_kept) + 5;
+  for (int i = 0; i < planted; ++i) {
+    // As the writer names them and as the tool renames a crash's dump.
+    const fs::path path = plant(folder, stamp(i) + (i % 2 == 0 ? ".dmp" : "-4711.dmp"), 100 - i, 100);
+    (i < planted - static_cast<int>(dumps_kept) + 1 ? removed : kept).push_back(path);
+  }
+  for (const std::string &other :
+       {std::string("notes.dmp"), stamp(50) + ".dmp.bak", stamp(51) + "-x.dmp", stamp(52) + ".dmp/"}) {
+    kept.push_back(plant(folder, other, 1000, 10));
+  }
+  const fs::path newest = wide_to_utf8(write_minidump());
+  ASSERT_FALSE(newest.empty());
+  for (const fs::path &path : kept) EXPECT_TRUE(fs::exists(path)) << path;
+  for (const fs::path &path : removed) EXPECT_FALSE(fs::exists(path)) << path;
+  EXPECT_TRUE(fs::exists(newest));
+
+  TempDirAsTemp by_size;
+  const std::uintmax_t big = dump_bytes_kept / 2 + 1;
+  const fs::path older = plant(by_size.path() / "nimbo", stamp(1) + ".dmp", 20, big);
+  const fs::path newer = plant(by_size.path() / "nimbo", stamp(2) + ".dmp", 10, big);
+  ASSERT_FALSE(write_minidump().empty());
+  EXPECT_FALSE(fs::exists(older));
+  EXPECT_TRUE(fs::exists(newer));
 }
 
 TEST(WriteMinidump, WithoutTempSaysSoAndFallsBackToTmpdir) {

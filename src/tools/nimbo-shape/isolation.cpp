@@ -2,6 +2,8 @@
 
 #include "shape_files.h"
 
+#include <nimbo/crash_dump.h>
+
 #include <Standard_Failure.hxx>
 #include <Standard_OutOfMemory.hxx>
 
@@ -54,11 +56,11 @@ class StopRequests {
 // What the crash filter prints on standard output once it has written its dump.
 const std::string dump_report = "Crash dump written to: ";
 
-// The worker's message to the tool: its status, then subject, problem and report, each as
+// The worker's message to the tool: its status, then subject, problem, report and dump, each as
 // "<length>\n<bytes>" so that any text, newlines included, comes through.
 std::string encode(const WorkResult &result) {
   std::string message = std::to_string(static_cast<int>(result.ending)) + "\n" + std::to_string(result.status) + "\n";
-  for (const std::string *field : {&result.subject, &result.problem, &result.output}) {
+  for (const std::string *field : {&result.subject, &result.problem, &result.output, &result.dump}) {
     message += std::to_string(field->size()) + "\n" + *field;
   }
   return message;
@@ -80,7 +82,7 @@ std::optional<WorkResult> decode(const std::string &message) {
   if (!ending || *ending > static_cast<std::size_t>(Ending::out_of_memory) || !status) return std::nullopt;
   result.ending = static_cast<Ending>(*ending);
   result.status = static_cast<int>(*status);
-  for (std::string *field : {&result.subject, &result.problem, &result.output}) {
+  for (std::string *field : {&result.subject, &result.problem, &result.output, &result.dump}) {
     const std::optional<std::size_t> length = number();
     if (!length || message.size() - position < *length) return std::nullopt;
     *field = message.substr(position, *length);
@@ -146,9 +148,9 @@ std::string worker_out_of_memory;  // the whole message, made beforehand: memory
   limitMemory(limits.memory_bytes);
   const std::string out_of_memory = "ran out of memory (limit " + byteSizeText(limits.memory_bytes) + ")";
   worker_result_fd = result_fd;
-  worker_out_of_memory = encode({Ending::out_of_memory, 2, "", work.subject, out_of_memory});
+  worker_out_of_memory = encode({Ending::out_of_memory, 2, "", work.subject, out_of_memory, ""});
   std::set_terminate(onTerminate);
-  WorkResult result{Ending::failed, 2, "", work.subject, ""};
+  WorkResult result{Ending::failed, 2, "", work.subject, "", ""};
   try {
     std::ostringstream out;
     result.status = work.run(out);
@@ -157,6 +159,12 @@ std::string worker_out_of_memory;  // the whole message, made beforehand: memory
   } catch (const tool_error &error) {
     result.subject = error.subject();
     result.problem = error.what();
+    result.dump = error.dump();
+  } catch (const nimbo_exception &error) {
+    // One that no `about` turned into the tool's error still names its dump.
+    const tool_error named(work.subject, error.what(), error.dump_path());
+    result.problem = named.what();
+    result.dump = named.dump();
   } catch (const std::bad_alloc &) {
     result.ending = Ending::out_of_memory;
     result.problem = out_of_memory;
@@ -210,9 +218,24 @@ Worker start(const std::vector<Work> &work, std::size_t index, const WorkLimits 
   return worker;
 }
 
+// The dump a crashed worker's filter reported, renamed with the worker's id: dump names hold ten a
+// second, and a batch may crash faster than that. Only live workers can take a name, so none is
+// lost. Empty when there is none.
+std::string crashDump(const std::string &captured, pid_t pid) {
+  const std::size_t at = captured.find(dump_report);
+  if (at == std::string::npos) return "";
+  const std::size_t start = at + dump_report.size();
+  std::string dump = captured.substr(start, captured.find('\n', start) - start);
+  const std::string kept = dump.substr(0, dump.size() - 4) + "-" + std::to_string(pid) + ".dmp";
+  if (dump.size() > 4 && std::rename(dump.c_str(), kept.c_str()) == 0) dump = kept;
+  // The filter leaves the pruning to whoever reads its report: the dying worker should not scan.
+  prune_dumps(dump);
+  return dump;
+}
+
 // Why a worker ended without its message: a signal (a crash, or the kernel's out-of-memory killer)
 // or an exit that skipped the report (a sanitizer's abort).
-std::string crashText(int wait_status, const std::string &captured, pid_t pid) {
+std::string crashText(int wait_status, const std::string &dump) {
   std::string text;
   if (WIFSIGNALED(wait_status)) {
     const int signal = WTERMSIG(wait_status);
@@ -224,27 +247,19 @@ std::string crashText(int wait_status, const std::string &captured, pid_t pid) {
   } else {
     text = "ended without a report (exit status " + std::to_string(WEXITSTATUS(wait_status)) + ")";
   }
-  const std::size_t at = captured.find(dump_report);
-  if (at != std::string::npos) {
-    const std::size_t start = at + dump_report.size();
-    std::string dump = captured.substr(start, captured.find('\n', start) - start);
-    // Dump names hold ten a second, and a batch may crash faster than that: the worker's id keeps
-    // its dump apart from the next ones. Only live workers can take a name, so none is lost.
-    const std::string kept = dump.substr(0, dump.size() - 4) + "-" + std::to_string(pid) + ".dmp";
-    if (dump.size() > 4 && std::rename(dump.c_str(), kept.c_str()) == 0) dump = kept;
-    text += "; crash dump " + dump;
-  }
+  if (!dump.empty()) text += "; crash dump " + dump;
   return text;
 }
 
 WorkResult outcomeOf(const Work &work, const Worker &worker, int wait_status, const WorkLimits &limits) {
   if (worker.timed_out) {
-    return {Ending::timed_out, 2, "", work.subject, "gave up after " + secondsText(limits.seconds) + " s"};
+    return {Ending::timed_out, 2, "", work.subject, "gave up after " + secondsText(limits.seconds) + " s", ""};
   }
   if (WIFEXITED(wait_status)) {
     if (std::optional<WorkResult> result = decode(worker.message)) return *result;
   }
-  return {Ending::crashed, 2, "", work.subject, crashText(wait_status, worker.captured, worker.pid)};
+  const std::string dump = crashDump(worker.captured, worker.pid);
+  return {Ending::crashed, 2, "", work.subject, crashText(wait_status, dump), dump};
 }
 
 // Reads what is there; closes the descriptor at its end.

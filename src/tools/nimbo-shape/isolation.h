@@ -31,6 +31,7 @@ struct WorkResult {
   std::string output;   ///< the report it wrote
   std::string subject;  ///< what the problem is about: the file, or the pair of files
   std::string problem;  ///< why it failed, when status is 2
+  std::string dump;     ///< the process dump the failure left, named in `problem`; empty when none
 };
 
 /// One piece of work: `run` writes its report to the stream and returns the exit status (0 or 1),

@@ -133,7 +133,8 @@ class BatchProgress {
 using EachFile = std::function<Outcome(const std::string &file)>;
 
 // Many files: every file's report in input order (one JSON line each with --json), a failed file's
-// problem on standard error and, with --json, as {"file", "error"}; a summary at the end.
+// problem on standard error and, with --json, as {"file", "error"}; a summary at the end, which names
+// the dump folder when any file left a dump there.
 int runBatch(const std::vector<BatchInput> &inputs, const EachFile &reportOf, int jobs, const CommonOptions &common,
              std::ostream &out) {
   const auto started = std::chrono::steady_clock::now();
@@ -156,9 +157,11 @@ int runBatch(const std::vector<BatchInput> &inputs, const EachFile &reportOf, in
   }
   const int parallel = jobs > 0 ? jobs : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   std::size_t failed = 0;
+  std::string dumps;  // the folder of the dumps the batch left, for its summary
   {
     BatchProgress progress(files.size());
     runIsolated(work, parallel, limitsOf(common), [&](std::size_t i, const WorkResult &result) {
+      if (!result.dump.empty() && dumps.empty()) dumps = std::filesystem::path(result.dump).parent_path().string();
       if (result.ending != Ending::ok) {
         ++failed;
         fail(files[i], result.problem);
@@ -179,7 +182,7 @@ int runBatch(const std::vector<BatchInput> &inputs, const EachFile &reportOf, in
   char summary[160];
   std::snprintf(summary, sizeof summary, "nimbo-shape: %zu files, %zu succeeded, %zu failed, %.1f s", files.size(),
                 files.size() - failed, failed, seconds);
-  std::cerr << summary << std::endl;
+  std::cerr << summary << (dumps.empty() ? "" : "; dumps in " + dumps) << std::endl;
   return failed == 0 ? 0 : 2;
 }
 
@@ -279,6 +282,8 @@ int main(int argc, char **argv) {
     return 128 + stop.signal();
   } catch (const tool_error &error) {
     return fail(error.subject(), error.what());
+  } catch (const nimbo_exception &error) {
+    return fail(subject, tool_error(subject, error.what(), error.dump_path()).what());
   } catch (const std::exception &error) {
     // Anything the tool did not foresee: still one line, still no abort.
     return fail(subject, error.what());

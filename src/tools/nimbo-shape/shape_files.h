@@ -8,6 +8,7 @@
 #include <Standard_Failure.hxx>
 #include <TopoDS_Shape.hxx>
 
+#include <cctype>
 #include <filesystem>
 #include <set>
 #include <stdexcept>
@@ -16,14 +17,27 @@
 #include <vector>
 
 /// A failure about one file (or a pair of them), reported as "<subject>: <problem>" with exit status 2.
+/// When the failure left a process dump, the problem ends in "; dump <path>", so that the user
+/// learns of every dump written.
 class tool_error : public std::runtime_error {
  public:
-  tool_error(std::string subject, const std::string &problem)
-      : std::runtime_error(problem), subject_(std::move(subject)) {}
+  tool_error(std::string subject, const std::string &problem, std::string dump = "")
+      : std::runtime_error(dump.empty() ? problem : withDump(problem, dump)),
+        subject_(std::move(subject)),
+        dump_(std::move(dump)) {}
   const std::string &subject() const { return subject_; }
+  /// The dump the failure left, or empty.
+  const std::string &dump() const { return dump_; }
 
  private:
+  // Some library messages end in a newline, which must not come before the dump.
+  static std::string withDump(std::string problem, const std::string &dump) {
+    while (!problem.empty() && std::isspace(static_cast<unsigned char>(problem.back()))) problem.pop_back();
+    return problem + "; dump " + dump;
+  }
+
   std::string subject_;
+  std::string dump_;
 };
 
 /// Runs `work`, turning the library's and the kernel's failures into a tool_error about `subject`.
@@ -32,7 +46,7 @@ auto about(const std::string &subject, Work work) -> decltype(work()) {
   try {
     return work();
   } catch (const nimbo_exception &error) {
-    throw tool_error(subject, error.what());
+    throw tool_error(subject, error.what(), error.dump_path());
   } catch (const Standard_Failure &failure) {
     throw tool_error(subject, nimbo::kernelFailureText(failure));
   }
