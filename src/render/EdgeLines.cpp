@@ -90,25 +90,33 @@ SplitShape splitShape(const TopoDS_Shape &shape, const std::function<bool(const 
   return split;
 }
 
+void forEachTriangle(const TopoDS_Shape &shape, const std::function<void(const std::array<gp_Pnt, 3> &)> &visit) {
+  for (TopExp_Explorer it(shape, TopAbs_FACE); it.More(); it.Next()) {
+    TopLoc_Location location;
+    const Handle(Poly_Triangulation) mesh = BRep_Tool::Triangulation(TopoDS::Face(it.Current()), location);
+    if (mesh.IsNull()) continue;
+    for (int t = 1; t <= mesh->NbTriangles(); ++t) {
+      int n[3];
+      mesh->Triangle(t).Get(n[0], n[1], n[2]);
+      std::array<gp_Pnt, 3> corners;
+      for (int k = 0; k < 3; ++k) corners[k] = mesh->Node(n[k]).Transformed(location.Transformation());
+      visit(corners);
+    }
+  }
+}
+
 Occluders::Occluders(const std::vector<TopoDS_Shape> &shapes, const HLRAlgo_Projector &projector, double tolerance)
     : projector_(projector), tolerance_(tolerance) {
   for (const TopoDS_Shape &shape : shapes) {
-    for (TopExp_Explorer it(shape, TopAbs_FACE); it.More(); it.Next()) {
-      TopLoc_Location location;
-      const Handle(Poly_Triangulation) mesh = BRep_Tool::Triangulation(TopoDS::Face(it.Current()), location);
-      if (mesh.IsNull()) continue;
-      for (int t = 1; t <= mesh->NbTriangles(); ++t) {
-        int n[3];
-        mesh->Triangle(t).Get(n[0], n[1], n[2]);
-        Triangle triangle;
-        for (int k = 0; k < 3; ++k) {
-          gp_Pnt p = mesh->Node(n[k]).Transformed(location.Transformation());
-          projector_.Transform(p);
-          triangle[k] = p.XYZ();
-        }
-        triangles_.push_back(triangle);
+    forEachTriangle(shape, [&](const std::array<gp_Pnt, 3> &corners) {
+      Triangle triangle;
+      for (int k = 0; k < 3; ++k) {
+        gp_Pnt p = corners[k];
+        projector_.Transform(p);
+        triangle[k] = p.XYZ();
       }
-    }
+      triangles_.push_back(triangle);
+    });
   }
   if (triangles_.empty()) return;
   double x1 = -std::numeric_limits<double>::infinity(), y1 = x1;

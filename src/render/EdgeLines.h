@@ -17,6 +17,10 @@
 
 namespace nimbo::detail {
 
+/// Calls `visit` with the three corners, placed in the model's frame, of every triangle of the
+/// meshes of the shape's faces.
+void forEachTriangle(const TopoDS_Shape &shape, const std::function<void(const std::array<gp_Pnt, 3> &)> &visit);
+
 using Polyline = std::vector<gp_Pnt2d>;
 
 /// Points along the edge's curve, `deflection` from it at most (a line's two ends); none for a

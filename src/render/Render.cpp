@@ -86,22 +86,11 @@ void takeLines(Lines &lines, const std::vector<TopoDS_Shape> &given, bool hidden
 }
 
 void addTriangles(const TopoDS_Shape &shape, const HLRAlgo_Projector &projector, Drawn &drawn) {
-  for (TopExp_Explorer it(shape, TopAbs_FACE); it.More(); it.Next()) {
-    TopLoc_Location location;
-    const Handle(Poly_Triangulation) mesh = BRep_Tool::Triangulation(TopoDS::Face(it.Current()), location);
-    if (mesh.IsNull()) continue;
-    for (int t = 1; t <= mesh->NbTriangles(); ++t) {
-      int n[3];
-      mesh->Triangle(t).Get(n[0], n[1], n[2]);
-      std::array<gp_Pnt2d, 3> corners;
-      for (int k = 0; k < 3; ++k) {
-        gp_Pnt2d projected;
-        projector.Project(mesh->Node(n[k]).Transformed(location.Transformation()), projected);
-        corners[k] = projected;
-      }
-      drawn.triangles.push_back(corners);
-    }
-  }
+  detail::forEachTriangle(shape, [&](const std::array<gp_Pnt, 3> &points) {
+    std::array<gp_Pnt2d, 3> corners;
+    for (int k = 0; k < 3; ++k) projector.Project(points[k], corners[k]);
+    drawn.triangles.push_back(corners);
+  });
 }
 
 bool hasTriangles(const TopoDS_Face &face) {
