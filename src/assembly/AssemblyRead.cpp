@@ -138,7 +138,11 @@ Assembly readIgesAssembly(const std::string &path, const Message_ProgressRange &
   const Handle(TCollection_HAsciiString) unit = reader.IGESModel()->GlobalSection().UnitName();
   if (!unit.IsNull()) assembly.lengthUnit = unit->ToCString();
   Handle(TDocStd_Document) document = newDocument();
-  if (reader.Transfer(document, progress)) assembly.parts = detail::partsOfDocument(document, stemOf(path));
+  const bool transferred = reader.Transfer(document, progress);
+  if (const std::optional<std::string> problem = igesReadProblem(reader)) {
+    throw nimbo_exception("IGES file " + fileName + " " + *problem);
+  }
+  if (transferred) assembly.parts = detail::partsOfDocument(document, stemOf(path));
   if (assembly.parts.empty()) throw nimbo_exception("IGES file " + fileName + " holds no shape");
   return assembly;
 }

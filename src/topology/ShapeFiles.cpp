@@ -4,6 +4,9 @@
 #include <nimbo/environment.h>
 #include <nimbo/topology/ShapeAlgorithms.h>
 
+#include <IGESControl_Reader.hxx>
+#include <IGESData_IGESEntity.hxx>
+#include <IGESData_IGESModel.hxx>
 #include <Interface_Check.hxx>
 #include <Interface_CheckIterator.hxx>
 #include <STEPControl_Reader.hxx>
@@ -210,6 +213,21 @@ std::optional<std::string> stepReadProblem(const STEPControl_Reader &reader) {
       return "is damaged: solid entity #" + std::to_string(model->IdentLabel(model->Value(i))) + " became a " +
              shapeTypeName(shape.ShapeType());
     }
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> igesReadProblem(IGESControl_Reader &reader) {
+  const Handle(IGESData_IGESModel) model = reader.IGESModel();
+  const Handle(Transfer_TransientProcess) process = reader.WS()->TransferReader()->TransientProcess();
+  if (model.IsNull() || process.IsNull()) return std::nullopt;
+  for (int i = 1; i <= reader.NbRootsForTransfer(); ++i) {
+    const Handle(IGESData_IGESEntity) root = Handle(IGESData_IGESEntity)::DownCast(reader.RootForTransfer(i));
+    // Solids (manifold solid B-Rep objects) only: what else a root may be, the reader has always
+    // been free to leave out.
+    if (root.IsNull() || root->TypeNumber() != 186 || !TransferBRep::ShapeResult(process, root).IsNull()) continue;
+    return "is damaged: its root entity of type " + std::to_string(root->TypeNumber()) + " (directory entry " +
+           std::to_string(model->DNum(root)) + ") gave no shape";
   }
   return std::nullopt;
 }

@@ -84,6 +84,9 @@ TopoDS_Shape readIges(std::string path, const Message_ProgressRange &progress) {
   }
   reader.ClearShapes();
   reader.TransferRoots(progress);
+  if (const std::optional<std::string> problem = nimbo::igesReadProblem(reader)) {
+    throw nimbo_exception("IGES file " + fn + " " + *problem);
+  }
   shape = reader.OneShape();
   return shape;
 }

@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 
+class IGESControl_Reader;
 class STEPControl_Reader;
 
 // --- Shape comparison -------------------------------------------------------
@@ -199,7 +200,8 @@ TopoDS_Shape readStep(std::string path);
 TopoDS_Shape readStep(std::string path, const Message_ProgressRange &progress);
 
 /// Reads an IGES file holding B-Rep solids into one shape. Throws nimbo_exception naming the file
-/// (without its directory) when it holds no B-Rep entity or the read does not succeed.
+/// (without its directory) when it holds no B-Rep entity, the read does not succeed, or a root
+/// entity gave no shape (nimbo::igesReadProblem).
 TopoDS_Shape readIges(std::string path);
 
 /// Reads an IGES file as readIges(path) does, reporting the transfer's progress to `progress`.
@@ -247,6 +249,11 @@ std::optional<std::string> shapeFileProblem(const std::string &path);
 /// that transferred as something less; none when neither. The kernel would drop or degrade such a
 /// solid without a word.
 std::optional<std::string> stepReadProblem(const STEPControl_Reader &reader);
+
+/// The same for an IGES model `reader` has transferred: a root solid (entity type 186) that gave no
+/// shape ("is damaged: its root entity of type 186 (directory entry 1) gave no shape"); none when
+/// every root solid gave one.
+std::optional<std::string> igesReadProblem(IGESControl_Reader &reader);
 
 /// The measure of the shape by its dominant type, as the comparison takes it: the kernel's mass
 /// properties of its volume, area or length (signed as integrated), with their centre of mass and

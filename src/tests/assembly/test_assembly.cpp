@@ -302,6 +302,25 @@ TEST(ReadAssembly, UnreadableFilesAreRefusedByName) {
                 "nan.step: holds a number that is not finite (NAN in entity " + entity + ")");
   expectRefusal([&] { readAssembly((d / "huge.step").string()); },
                 "huge.step: holds a number that is not finite (a number too large to hold in entity " + entity + ")");
+  // An IGES solid whose shell pointer leads nowhere: the kernel would drop the solid and go on.
+  {
+    IGESControl_Writer writer("MM", 1);
+    writer.AddShape(box({0, 0, 0}, {1, 1, 1}));
+    writer.ComputeModel();
+    ASSERT_TRUE(writer.Write((d / "solid.igs").c_str()));
+  }
+  std::string iges = nimbo::test::readText(d / "solid.igs");
+  const std::size_t solid = iges.find("\n186,") + 1;
+  ASSERT_NE(solid, 0u);
+  iges.replace(solid, iges.find(',', solid + 4) - solid, "186,999");
+  nimbo::test::writeText(d / "broken.igs", iges);
+  try {
+    readAssembly((d / "broken.igs").string());
+    ADD_FAILURE() << "a solid that gave no shape was dropped without a word";
+  } catch (const nimbo_exception &error) {
+    EXPECT_EQ(std::string(error.what()).rfind("IGES file broken.igs is damaged: its root entity of type 186", 0), 0u)
+        << error.what();
+  }
   // The shape library's own reader refuses the same damage.
   expectRefusal([&] { readStep((d / "dangling.step").string()); },
                 "STEP file dangling.step is damaged: Unresolved Reference, Ent.Id.#-3 Param.n0 1 (Id.#99999)");
