@@ -264,7 +264,6 @@ Interferences findInterferences(const std::vector<Part> &parts, const Interferen
   const std::vector<Pair> candidates = options.broadPhase ? pairsThatMeet(reaches) : allPairs(n);
   result.candidates = candidates.size();
 
-  const int threads = options.threads;
   const Settings settings{result.contactTolerance, options.clearance, options.minimumOverlap};
 
   // Ranges are taken in this thread, as the scope wants; workers only close theirs.
@@ -279,12 +278,12 @@ Interferences findInterferences(const std::vector<Part> &parts, const Interferen
   for (const Pair &pair : candidates) involved.insert(involved.end(), {pair.first, pair.second});
   std::sort(involved.begin(), involved.end());
   involved.erase(std::unique(involved.begin(), involved.end()), involved.end());
-  inParallel(involved.size(), threads,
+  inParallel(involved.size(), options.threads,
              [&](std::size_t k) { faces[involved[k]] = facesOf(parts[solids[involved[k]]].shape); });
 
   std::vector<Finding> findings(candidates.size());
   std::atomic<bool> stopped{false};
-  inParallel(candidates.size(), threads, [&](std::size_t k) {
+  inParallel(candidates.size(), options.threads, [&](std::size_t k) {
     if (stopped || ranges[k].UserBreak()) {
       stopped = true;
       return;

@@ -103,7 +103,7 @@ Outcome clashOf(const Options &options) {
   for (const nimbo::PairFailure &f : found.failures) failures.push_back(with(pair(f), {{"message", f.message}}));
   json skipped = json::array();
   for (const std::size_t i : found.skipped) skipped.push_back(read.parts[i].path);
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  const double seconds = secondsSince(started);
   const std::string warning = found.checked() ? ""
                                               : "no pair could be checked: " + std::to_string(found.skipped.size()) +
                                                     " parts hold no solid, or more than solids (exit status 1)";

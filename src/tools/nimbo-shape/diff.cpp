@@ -91,7 +91,7 @@ Outcome diffFiles(const Options &options) {
            {"modified", modified},
            {"added", added},
            {"removed", removed},
-           {"seconds", std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count()}},
+           {"seconds", secondsSince(started)}},
           printDiff,
           {"seconds"},
           diff.changed() ? 1 : 0};

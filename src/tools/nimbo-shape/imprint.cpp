@@ -99,7 +99,7 @@ Outcome imprintFiles(const Options &options) {
     }
     report["assigned"] = assigned;
   }
-  report["seconds"] = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  report["seconds"] = secondsSince(started);
   return {report, printImprint, {"boundary_faces", "seconds"}};
 }
 

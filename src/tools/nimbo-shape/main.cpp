@@ -178,7 +178,7 @@ int runBatch(const std::vector<BatchInput> &inputs, const EachFile &reportOf, in
       progress.done(i + 1);
     });
   }
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  const double seconds = secondsSince(started);
   char summary[160];
   std::snprintf(summary, sizeof summary, "nimbo-shape: %zu files, %zu succeeded, %zu failed, %.1f s", files.size(),
                 files.size() - failed, failed, seconds);

@@ -19,10 +19,6 @@ struct Options {
   nimbo::MeshOptions mesh;
 };
 
-double secondsSince(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
 void printMesh(const json &report, std::ostream &out) {
   Rows rows = {{"part", "elements", "nodes"}};
   for (const json &part : report["parts"]) {

@@ -46,7 +46,7 @@ Outcome renderFiles(const Options &options, bool exact) {
   return {{{"files", options.files},
            {"output", options.output},
            {"parts", items.size()},
-           {"seconds", std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count()}},
+           {"seconds", secondsSince(started)}},
           printRender};
 }
 

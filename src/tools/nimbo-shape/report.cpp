@@ -43,6 +43,10 @@ std::string jsonOf(const Outcome &outcome, bool oneLine) {
   return report.dump(oneLine ? -1 : 2, ' ', false, replace);
 }
 
+double secondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
 json orNull(const std::optional<double> &value) { return value ? orNull(*value) : json(nullptr); }
 
 json orNull(double value) { return std::isnan(value) ? json(nullptr) : json(value); }

@@ -6,6 +6,7 @@
 
 #include <gp_Pnt.hxx>
 
+#include <chrono>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -28,6 +29,9 @@ struct Outcome {
   /// What the user must know beside the report, for standard error; empty when nothing.
   std::string warning = {};
 };
+
+/// Seconds since `start`, for the timings reports show.
+double secondsSince(std::chrono::steady_clock::time_point start);
 
 /// The report as JSON: one object, on one line when `oneLine` (JSON Lines), without the text-only keys.
 std::string jsonOf(const Outcome &outcome, bool oneLine);
