@@ -10,7 +10,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   python3
   libcli11-dev nlohmann-json3-dev
-  libgmsh-dev librsvg2-bin
+  libgmsh-dev librsvg2-bin getdp
   parallel
 )
 
