@@ -5,6 +5,7 @@
 #include <nimbo/nimbo_exception.h>
 
 #include "EdgeLines.h"
+#include "SvgText.h"
 
 #include <BRepBndLib.hxx>
 #include <BRepMesh_IncrementalMesh.hxx>
@@ -40,6 +41,8 @@ namespace {
 constexpr double meshShare = 0.002;
 constexpr double curveShare = 0.0005;
 
+using detail::escaped;
+using detail::hex;
 using detail::Polyline;
 
 struct Drawn {
@@ -183,36 +186,6 @@ void checkDrawn(const std::vector<RenderItem> &items, const std::vector<detail::
     }
     throw nimbo_exception(why.str());
   }
-}
-
-std::string hex(const Color &c) {
-  const auto channel = [](double v) { return static_cast<int>(std::lround(std::clamp(v, 0.0, 1.0) * 255)); };
-  char text[8];
-  std::snprintf(text, sizeof text, "#%02x%02x%02x", channel(c.red), channel(c.green), channel(c.blue));
-  return text;
-}
-
-std::string escaped(const std::string &text) {
-  std::string out;
-  for (const char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
 }
 
 gp_Dir parsedDirection(const std::string &name) {

@@ -1,12 +1,15 @@
-// nimbo drawings: shapes as line drawings in SVG, hidden lines removed, on a machine without a
-// display.
+// nimbo drawings: shapes as line drawings in SVG, hidden lines removed, and solved fields as
+// coloured surfaces, on a machine without a display.
 #pragma once
 
 #include <nimbo/base.h>
 
 #include <TopoDS_Shape.hxx>
 #include <gp_Dir.hxx>
+#include <gp_Pnt.hxx>
 
+#include <array>
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
@@ -62,5 +65,22 @@ Color paletteColor(std::size_t i);
 /// triangles does; the exact algorithm cannot take faces without a surface, and leaves them to that
 /// rule too.
 std::string renderSvg(const std::vector<RenderItem> &items, const View &view, const RenderOptions &options = {});
+
+/// A triangulated surface with a value at each node: the outer surface of a solved model.
+struct FieldSurface {
+  std::vector<gp_Pnt> nodes;                          ///< in mm
+  std::vector<std::array<std::size_t, 3>> triangles;  ///< rows of `nodes`, in either orientation
+  std::vector<double> values;                         ///< one per node
+};
+
+/// Draws the surface as seen from `view` as an SVG document of the page size: each triangle filled
+/// with the colour of the mean of its nodes' values on a scale from the least value to the greatest,
+/// nearer triangles over farther ones, fitted to the page with a margin as renderSvg fits, beside a
+/// colour bar at the right labelled with `title` (e.g. "temperature (degC)"), the values at its ends
+/// and a few between. RenderOptions' hidden and exact do not apply. Throws nimbo_exception when the
+/// surface has no triangle, a triangle names a node that does not exist, or the values are not one
+/// per node or not finite, and when the page leaves the drawing no room beside the bar.
+std::string renderFieldSvg(const FieldSurface &surface, const std::string &title, const View &view,
+                           const RenderOptions &options = {});
 
 }  // namespace nimbo

@@ -1,14 +1,20 @@
-// Line drawings: the edges a view must show and hide, seams left out, everything on the page.
+// Line drawings: the edges a view must show and hide, seams left out, everything on the page. Field
+// drawings: every triangle painted by its value, farthest first, beside a labelled scale.
 #include <nimbo/nimbo_exception.h>
 #include <nimbo/render/Render.h>
 
+#include "test_checks.h"
 #include "test_helpers.h"
 
 #include <gtest/gtest.h>
 #include <BRepBuilderAPI_MakeEdge.hxx>
+#include <BRepMesh_IncrementalMesh.hxx>
 #include <BRepPrimAPI_MakeCylinder.hxx>
+#include <BRep_Tool.hxx>
 #include <Geom_Plane.hxx>
+#include <TopExp_Explorer.hxx>
 #include <TopLoc_Location.hxx>
+#include <TopoDS.hxx>
 #include <gp_Ax1.hxx>
 
 #include <cmath>
@@ -60,6 +66,47 @@ TopoDS_Shape unmeshableFace() {
   builder.MakeFace(face, new Geom_Plane(gp::XOY()), 1e-7);
   builder.Add(face, open.Wire());
   return face;
+}
+
+// The shape's mesh as a field surface valued by each node's X, its faces' nodes kept apart.
+nimbo::FieldSurface valuedByX(const TopoDS_Shape &shape, double deflection) {
+  BRepMesh_IncrementalMesh(shape, deflection);
+  nimbo::FieldSurface surface;
+  for (TopExp_Explorer it(shape, TopAbs_FACE); it.More(); it.Next()) {
+    TopLoc_Location location;
+    const Handle(Poly_Triangulation) mesh = BRep_Tool::Triangulation(TopoDS::Face(it.Current()), location);
+    const std::size_t first = surface.nodes.size();
+    for (int i = 1; i <= mesh->NbNodes(); ++i) {
+      surface.nodes.push_back(mesh->Node(i).Transformed(location.Transformation()));
+      surface.values.push_back(surface.nodes.back().X());
+    }
+    for (int i = 1; i <= mesh->NbTriangles(); ++i) {
+      int a, b, c;
+      mesh->Triangle(i).Get(a, b, c);
+      surface.triangles.push_back({first + a - 1, first + b - 1, first + c - 1});
+    }
+  }
+  return surface;
+}
+
+// The fill of each triangle drawn, in the order drawn.
+std::vector<std::string> triangleFills(const std::string &svg) {
+  std::vector<std::string> fills;
+  const std::regex triangle("<path fill=\"(#[0-9a-f]{6})\" stroke=\"\\1\" d=\"M[-0-9. ]+L[-0-9. ]+L[-0-9. ]+Z\"/>");
+  for (auto it = std::sregex_iterator(svg.begin(), svg.end(), triangle); it != std::sregex_iterator(); ++it) {
+    fills.push_back((*it)[1]);
+  }
+  return fills;
+}
+
+// The texts of the scale, bottom first, then the title.
+std::vector<std::string> texts(const std::string &svg) {
+  std::vector<std::string> found;
+  const std::regex text("<text[^>]*>([^<]*)</text>");
+  for (auto it = std::sregex_iterator(svg.begin(), svg.end(), text); it != std::sregex_iterator(); ++it) {
+    found.push_back((*it)[1]);
+  }
+  return found;
 }
 
 }  // namespace
@@ -196,4 +243,45 @@ TEST(RenderSvg, AnItemThatGivesNoLineIsNamedAndOneWithoutEdgesOrFacesIsLeftOut) 
       EXPECT_NE(std::string(e.what()).find("item 2 (scan)"), std::string::npos) << e.what();
     }
   }
+}
+
+TEST(RenderFieldSvg, BoxValuedByXIsPaintedFarthestFirstBesideItsScale) {
+  const nimbo::FieldSurface surface = valuedByX(nimbo::test::box({-2, 0, 0}, {8, 5, 5}), 0.5);
+  // Seen from +X, the face at X = -2 (the least value, the ramp's first colour) lies farthest and
+  // the face at X = 8 (the greatest, its last) nearest.
+  const std::string svg = nimbo::renderFieldSvg(surface, "x <mm>", nimbo::viewNamed("1,0.1,0.2"));
+  const std::vector<std::string> fills = triangleFills(svg);
+  ASSERT_EQ(fills.size(), surface.triangles.size());
+  EXPECT_EQ(fills.front(), "#440154");
+  EXPECT_EQ(fills.back(), "#fde725");
+  EXPECT_EQ(texts(svg), (std::vector<std::string>{"-2", "0.5", "3", "5.5", "8", "x &lt;mm&gt;"}));
+
+  // A constant field takes one colour and one label, with no division by its zero range.
+  nimbo::FieldSurface constant = surface;
+  std::fill(constant.values.begin(), constant.values.end(), 20.0);
+  const std::string flat = nimbo::renderFieldSvg(constant, "T", nimbo::viewNamed("iso"));
+  const std::vector<std::string> flatFills = triangleFills(flat);
+  ASSERT_EQ(flatFills.size(), surface.triangles.size());
+  EXPECT_EQ(std::count(flatFills.begin(), flatFills.end(), flatFills.front()), static_cast<long>(flatFills.size()));
+  EXPECT_EQ(texts(flat), (std::vector<std::string>{"20", "T"}));
+}
+
+TEST(RenderFieldSvg, MalformedSurfacesAreRefused) {
+  nimbo::test::TempDirAsTemp dumps;
+  const nimbo::FieldSurface good{{{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{0, 1, 2}}, {1, 2, 3}};
+  const auto refused = [](nimbo::FieldSurface surface, const std::string &message) {
+    nimbo::test::expectRefusal([&] { nimbo::renderFieldSvg(surface, "T", nimbo::viewNamed("top")); }, message);
+  };
+  nimbo::FieldSurface bad = good;
+  bad.triangles.clear();
+  refused(bad, "Cannot draw the field: the surface has no triangle");
+  bad = good;
+  bad.triangles.push_back({0, 3, 1});
+  refused(bad, "Cannot draw the field: triangle 1 names node 3, of 3 nodes counted from 0");
+  bad = good;
+  bad.values.pop_back();
+  refused(bad, "Cannot draw the field: 2 values for 3 nodes");
+  bad = good;
+  bad.values[1] = std::nan("");
+  refused(bad, "Cannot draw the field: the value at node 1 is nan");
 }
