@@ -10,9 +10,12 @@
 #include <BRepGProp.hxx>
 #include <GProp_GProps.hxx>
 #include <Message_ProgressScope.hxx>
+#include <TopExp.hxx>
+#include <TopTools_IndexedMapOfShape.hxx>
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <iostream>
 #include <map>
 #include <set>
@@ -82,21 +85,37 @@ void checkNumbering(const std::vector<TopoDS_Shape> &shapes, const std::vector<i
   }
 }
 
-void addGroup(int dim, const std::vector<int> &tags, const std::string &name) {
-  if (tags.empty()) return;
-  gmsh::model::setPhysicalName(dim, gmsh::model::addPhysicalGroup(dim, tags), name);
+int addGroup(int dim, const std::vector<int> &tags, const std::string &name) {
+  if (tags.empty()) return 0;
+  const int physical = gmsh::model::addPhysicalGroup(dim, tags);
+  gmsh::model::setPhysicalName(dim, physical, name);
+  return physical;
 }
 
-std::size_t volumeElements(const std::vector<int> &volumes, std::set<std::size_t> &nodes) {
-  std::size_t count = 0;
+struct VolumeCount {
+  std::size_t elements = 0;
+  double volume = 0.0;
+};
+
+// The elements of the volumes and their volume as meshed: the Jacobian integrated with a rule exact
+// for the cubic determinant of a quadratic element, so that a solver integrating over the same
+// elements finds the same volume.
+VolumeCount countVolumes(const std::vector<int> &volumes, std::set<std::size_t> &nodes) {
+  VolumeCount count;
   for (const int tag : volumes) {
     std::vector<int> types;
     std::vector<std::vector<std::size_t>> elements;
     std::vector<std::vector<std::size_t>> elementNodes;
     gmsh::model::mesh::getElements(types, elements, elementNodes, 3, tag);
     for (std::size_t t = 0; t < types.size(); ++t) {
-      count += elements[t].size();
+      count.elements += elements[t].size();
       nodes.insert(elementNodes[t].begin(), elementNodes[t].end());
+      std::vector<double> points, weights, jacobians, determinants, coordinates;
+      gmsh::model::mesh::getIntegrationPoints(types[t], "Gauss4", points, weights);
+      gmsh::model::mesh::getJacobians(types[t], points, jacobians, determinants, coordinates, tag);
+      for (std::size_t i = 0; i < determinants.size(); ++i) {
+        count.volume += std::abs(determinants[i]) * weights[i % weights.size()];
+      }
     }
   }
   return count;
@@ -143,17 +162,27 @@ MeshSummary mesh(const Imprint &imprinted, const std::string &output, const Mesh
 
   std::map<std::size_t, std::string> pathOf;
   for (const ImprintedPart &part : imprinted.parts) pathOf[part.part] = part.path;
-  for (const ImprintedPart &part : imprinted.parts) addGroup(3, part.solidNumbers, part.path);
-  for (const Interface &interface : imprinted.interfaces) {
-    addGroup(2, interface.faceNumbers, pathOf[interface.first] + " | " + pathOf[interface.second]);
+  MeshSummary summary;
+  for (const ImprintedPart &part : imprinted.parts) {
+    summary.parts.push_back({part.path, addGroup(3, part.solidNumbers, part.path), 0, 0, 0, 0.0});
   }
-  for (const ImprintedPart &part : imprinted.parts) addGroup(2, part.boundaryNumbers, part.path);
+  for (const Interface &interface : imprinted.interfaces) {
+    const std::string name = pathOf[interface.first] + " | " + pathOf[interface.second];
+    summary.interfaces.push_back({name, addGroup(2, interface.faceNumbers, name), 0});
+  }
+  for (std::size_t k = 0; k < imprinted.parts.size(); ++k) {
+    summary.parts[k].boundaryPhysical = addGroup(2, imprinted.parts[k].boundaryNumbers, imprinted.parts[k].path);
+  }
+  for (const SurfaceGroup &group : options.surfaces) {
+    summary.surfaces.push_back({group.name, addGroup(2, group.faces, group.name), 0});
+  }
 
   if (options.size > 0) gmsh::option::setNumber("Mesh.MeshSizeMax", options.size);
   // Twelve elements around a full circle: the facets of a bolt and of its hole, a clearance apart,
   // then stay apart (coarser, the 3D mesher finds them crossing).
   gmsh::option::setNumber("Mesh.MeshSizeFromCurvature", 12);
-  gmsh::option::setNumber("Mesh.MshFileVersion", 4.1);
+  gmsh::option::setNumber("Mesh.MshFileVersion", options.format == MeshFormat::msh22 ? 2.2 : 4.1);
+  gmsh::option::setNumber("Mesh.ScalingFactor", options.scale);
   scope.Next();
   try {
     gmsh::model::mesh::generate(3);
@@ -166,20 +195,24 @@ MeshSummary mesh(const Imprint &imprinted, const std::string &output, const Mesh
   if (options.order == 2) gmsh::model::mesh::setOrder(2);
   // What the mesh holds is counted before it is written: a mesh without elements in some part is
   // refused, and leaves no file.
-  MeshSummary summary;
   std::set<std::size_t> all;
-  for (const ImprintedPart &part : imprinted.parts) {
+  for (std::size_t k = 0; k < imprinted.parts.size(); ++k) {
     std::set<std::size_t> nodes;
-    const std::size_t elements = volumeElements(part.solidNumbers, nodes);
-    if (elements == 0) throw nimbo_exception("Gmsh made no volume elements in " + part.path);
-    summary.parts.push_back({part.path, elements, nodes.size()});
-    summary.elements += elements;
+    const VolumeCount count = countVolumes(imprinted.parts[k].solidNumbers, nodes);
+    if (count.elements == 0) throw nimbo_exception("Gmsh made no volume elements in " + imprinted.parts[k].path);
+    MeshedPart &meshed = summary.parts[k];
+    meshed.elements = count.elements;
+    meshed.nodes = nodes.size();
+    meshed.volume = count.volume;
+    summary.elements += count.elements;
     all.insert(nodes.begin(), nodes.end());
   }
   summary.nodes = all.size();
-  for (const Interface &interface : imprinted.interfaces) {
-    summary.interfaces.push_back(
-        {pathOf[interface.first] + " | " + pathOf[interface.second], surfaceNodes(interface.faceNumbers)});
+  for (std::size_t k = 0; k < imprinted.interfaces.size(); ++k) {
+    summary.interfaces[k].nodes = surfaceNodes(imprinted.interfaces[k].faceNumbers);
+  }
+  for (std::size_t k = 0; k < options.surfaces.size(); ++k) {
+    summary.surfaces[k].nodes = surfaceNodes(options.surfaces[k].faces);
   }
   // Gmsh picks the format by the extension, which the temporary keeps.
   if (!write_atomically(output, [](const std::string &temporary) {
@@ -193,7 +226,75 @@ MeshSummary mesh(const Imprint &imprinted, const std::string &output, const Mesh
   return summary;
 }
 
+// The mesh held by Gmsh's model, as plain arrays: corner nodes only, which every element order has first.
+MeshData meshData() {
+  MeshData data;
+  std::vector<double> coordinates, parametric;
+  gmsh::model::mesh::getNodes(data.nodeTags, coordinates, parametric, -1, -1, false, false);
+  std::map<std::size_t, std::size_t> rowOf;
+  for (std::size_t k = 0; k < data.nodeTags.size(); ++k) {
+    rowOf[data.nodeTags[k]] = k;
+    data.nodes.push_back({coordinates[3 * k], coordinates[3 * k + 1], coordinates[3 * k + 2]});
+  }
+  gmsh::vectorpair groups;
+  gmsh::model::getPhysicalGroups(groups);
+  for (const auto &[dim, tag] : groups) {
+    if (dim != 2 && dim != 3) continue;
+    std::string name;
+    gmsh::model::getPhysicalName(dim, tag, name);
+    if (name.empty()) name = std::to_string(tag);
+    std::vector<int> entities;
+    gmsh::model::getEntitiesForPhysicalGroup(dim, tag, entities);
+    for (const int entity : entities) {
+      std::vector<int> types;
+      std::vector<std::vector<std::size_t>> elements, elementNodes;
+      gmsh::model::mesh::getElements(types, elements, elementNodes, dim, entity);
+      for (std::size_t t = 0; t < types.size(); ++t) {
+        const std::size_t per = elementNodes[t].size() / std::max<std::size_t>(elements[t].size(), 1);
+        for (std::size_t e = 0; e < elements[t].size(); ++e) {
+          const std::size_t *corner = &elementNodes[t][e * per];
+          if (dim == 3 && per >= 4) {
+            data.volumes[name].push_back(data.tetrahedra.size());
+            data.tetrahedra.push_back({rowOf.at(corner[0]), rowOf.at(corner[1]), rowOf.at(corner[2]), rowOf.at(corner[3])});
+          } else if (dim == 2 && per >= 3) {
+            data.surfaces[name].push_back({rowOf.at(corner[0]), rowOf.at(corner[1]), rowOf.at(corner[2])});
+          }
+        }
+      }
+    }
+  }
+  return data;
+}
+
+// Runs `work` on Gmsh's model. With "General.AbortOnError" at its API default, Gmsh reports a
+// failure by throwing its message; each kind becomes a nimbo_exception led by `what`.
+template <typename Work>
+auto inGmsh(GmshSession &session, const std::string &what, Work work) -> decltype(work()) {
+  const std::string lead = what.empty() ? "Gmsh failed" : what;
+  try {
+    return work();
+  } catch (const nimbo_exception &) {
+    throw;
+  } catch (const std::string &message) {
+    throw nimbo_exception(lead + ": " + message);
+  } catch (const std::exception &error) {
+    throw nimbo_exception(lead + ": " + error.what());
+  } catch (...) {
+    session.flush();
+    throw nimbo_exception(lead + (session.lastError().empty() ? std::string() : ": " + session.lastError()));
+  }
+}
+
 }  // namespace
+
+const char *toString(MeshFormat format) { return format == MeshFormat::msh22 ? "msh2" : "msh4"; }
+
+std::optional<MeshFormat> meshFormatNamed(const std::string &name) {
+  for (const MeshFormat format : {MeshFormat::msh41, MeshFormat::msh22}) {
+    if (name == toString(format)) return format;
+  }
+  return std::nullopt;
+}
 
 MeshSummary meshAssembly(const Imprint &imprinted, const std::string &output, const MeshOptions &options,
                          const Message_ProgressRange &progress) {
@@ -201,20 +302,36 @@ MeshSummary meshAssembly(const Imprint &imprinted, const std::string &output, co
     throw nimbo_exception("Element order must be 1 or 2, not " + std::to_string(options.order));
   }
   if (imprinted.compound.IsNull() || imprinted.parts.empty()) throw nimbo_exception("Nothing to mesh: no solid part");
-  GmshSession session(options.verbose);
-  // With "General.AbortOnError" at its API default, Gmsh reports a failure by throwing its message.
-  try {
-    return mesh(imprinted, output, options, progress, session);
-  } catch (const nimbo_exception &) {
-    throw;
-  } catch (const std::string &message) {
-    throw nimbo_exception("Gmsh failed: " + message);
-  } catch (const std::exception &error) {
-    throw nimbo_exception(std::string("Gmsh failed: ") + error.what());
-  } catch (...) {
-    session.flush();
-    throw nimbo_exception("Gmsh failed" + (session.lastError().empty() ? std::string() : ": " + session.lastError()));
+  if (!(options.scale > 0) || !std::isfinite(options.scale)) {
+    throw nimbo_exception("The mesh's scale must be a positive number, not " + std::to_string(options.scale));
   }
+  TopTools_IndexedMapOfShape faces;
+  TopExp::MapShapes(imprinted.compound, TopAbs_FACE, faces);
+  for (const SurfaceGroup &group : options.surfaces) {
+    if (group.faces.empty()) throw nimbo_exception("The surface group \"" + group.name + "\" holds no face");
+    for (const int face : group.faces) {
+      if (face < 1 || face > faces.Extent()) {
+        throw nimbo_exception("The surface group \"" + group.name + "\" names face " + std::to_string(face) +
+                              ", which the imprinted compound does not have (it has " +
+                              std::to_string(faces.Extent()) + ")");
+      }
+    }
+  }
+  GmshSession session(options.verbose);
+  return inGmsh(session, "", [&] { return mesh(imprinted, output, options, progress, session); });
+}
+
+MeshData readMesh(const std::string &path) {
+  if (!std::filesystem::is_regular_file(path)) throw nimbo_exception("Cannot read the mesh " + path + ": no such file");
+  GmshSession session(false);
+  return inGmsh(session, "Cannot read the mesh " + path, [&] {
+    try {
+      gmsh::open(path);
+    } catch (const std::string &message) {
+      throw nimbo_exception("Cannot read the mesh " + path + ": " + message);
+    }
+    return meshData();
+  });
 }
 
 }  // namespace nimbo

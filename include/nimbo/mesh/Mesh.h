@@ -6,29 +6,65 @@
 
 #include <Message_ProgressRange.hxx>
 
+#include <array>
 #include <cstddef>
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace nimbo {
 
+/// The .msh format written.
+enum class MeshFormat {
+  msh41,  ///< Gmsh's current format
+  msh22,  ///< the older one, which solvers built without Gmsh (such as Debian's GetDP) read
+};
+
+/// "msh4" or "msh2".
+const char *toString(MeshFormat format);
+
+/// The format of that name (as toString gives it); none for another name.
+std::optional<MeshFormat> meshFormatNamed(const std::string &name);
+
+/// Faces of the imprinted compound meshed as one more named physical surface.
+struct SurfaceGroup {
+  std::string name;
+  std::vector<int> faces;  ///< in the compound's numbering
+};
+
 /// How meshAssembly meshes.
 struct MeshOptions {
   double size = 0.0;     ///< the largest element size in mm; 0 leaves it to Gmsh (from the model's size)
   int order = 1;         ///< 1 for linear elements, 2 for quadratic
-  bool verbose = false;  ///< Gmsh's messages to standard error, a stage at a time
+  MeshFormat format = MeshFormat::msh41;
+  /// The written coordinates are the model's (in mm) times this: 0.001 writes metres.
+  double scale = 1.0;
+  std::vector<SurfaceGroup> surfaces;  ///< physical surfaces besides the interfaces and boundaries
+  bool verbose = false;                ///< Gmsh's messages to standard error, a stage at a time
 };
 
 /// One part's region of the mesh.
 struct MeshedPart {
   std::string path;      ///< the part's, which names its physical volume
+  int physical;          ///< the tag of that physical volume
+  int boundaryPhysical;  ///< the tag of its outer boundary's physical surface; 0 when it has none
   std::size_t elements;  ///< volume elements
   std::size_t nodes;     ///< nodes of those elements
+  double volume;         ///< of those elements as meshed (curved ones integrated exactly), in mm^3
 };
 
 /// One interface of the mesh, a physical surface.
 struct MeshedInterface {
   std::string name;   ///< "P1 | P2"
+  int physical;       ///< its tag
+  std::size_t nodes;  ///< on its faces
+};
+
+/// One surface group asked for, as meshed.
+struct MeshedSurface {
+  std::string name;
+  int physical;       ///< its tag
   std::size_t nodes;  ///< on its faces
 };
 
@@ -38,14 +74,31 @@ struct MeshSummary {
   std::size_t elements = 0;                 ///< volume elements
   std::vector<MeshedPart> parts;            ///< in the order of the imprint's parts
   std::vector<MeshedInterface> interfaces;  ///< in the order of the imprint's interfaces
+  std::vector<MeshedSurface> surfaces;      ///< in the order asked
 };
 
-/// Meshes the imprinted compound in 3D with Gmsh and writes it to `output` in Gmsh's .msh format 4.1
+/// Meshes the imprinted compound in 3D with Gmsh and writes it to `output` in the format asked
 /// (an existing file is replaced only by a complete one). Physical groups: one volume per part named
 /// by its path, one surface per interface named "P1 | P2", one surface per part's outer boundary
-/// named by its path. Gmsh writes nothing to standard output. Gmsh keeps one model per process, so
+/// named by its path, then the surface groups asked for, which may share faces with those. Throws
+/// nimbo_exception naming a surface group that is empty or names a face the compound lacks. Gmsh writes nothing to standard output. Gmsh keeps one model per process, so
 /// calls must not overlap. Throws nimbo_exception with Gmsh's message when it fails.
 MeshSummary meshAssembly(const Imprint &imprinted, const std::string &output, const MeshOptions &options = {},
                          const Message_ProgressRange &progress = Message_ProgressRange());
+
+/// A mesh file read back: its nodes, its tetrahedra and its triangles, by physical group.
+struct MeshData {
+  std::vector<std::size_t> nodeTags;            ///< the file's number of each node row
+  std::vector<std::array<double, 3>> nodes;     ///< as the file holds them
+  std::vector<std::array<std::size_t, 4>> tetrahedra;  ///< corner node rows, of every physical volume
+  /// Physical volumes by name: rows of `tetrahedra`.
+  std::map<std::string, std::vector<std::size_t>> volumes;
+  /// Physical surfaces by name: triangles as corner node rows.
+  std::map<std::string, std::vector<std::array<std::size_t, 3>>> surfaces;
+};
+
+/// Reads a .msh file (either format) with Gmsh. Throws nimbo_exception naming the file when Gmsh
+/// cannot read it. Gmsh keeps one model per process, so calls must not overlap with meshing.
+MeshData readMesh(const std::string &path);
 
 }  // namespace nimbo

@@ -199,7 +199,8 @@ Worker start(const std::vector<Work> &work, std::size_t index, const WorkLimits 
   }
   const pid_t pid = fork();
   if (pid == 0) {
-    // Ctrl-C reaches the worker too, and should end it at once.
+    // A group of its own, so that ending the worker ends what it started too (the solver).
+    setpgid(0, 0);
     signal(SIGINT, SIG_DFL);
     signal(SIGTERM, SIG_DFL);
     close(result_pipe[0]);
@@ -208,6 +209,7 @@ Worker start(const std::vector<Work> &work, std::size_t index, const WorkLimits 
   }
   close(result_pipe[1]);
   close(capture_pipe[1]);
+  if (pid > 0) setpgid(pid, pid);  // also here, so that no kill comes before the child's own call
   if (pid < 0) {
     close(result_pipe[0]);
     close(capture_pipe[0]);
@@ -304,7 +306,7 @@ void runIsolated(const std::vector<Work> &work, int parallel, const WorkLimits &
     }
     if (stop_signal != 0) {
       for (Worker &worker : running) {
-        kill(worker.pid, SIGKILL);
+        kill(-worker.pid, SIGKILL);
         while (waitpid(worker.pid, nullptr, 0) < 0 && errno == EINTR) {
         }
         for (const int fd : {worker.result_fd, worker.capture_fd}) {
@@ -320,7 +322,7 @@ void runIsolated(const std::vector<Work> &work, int parallel, const WorkLimits &
         if (ready.fd == worker.capture_fd) drain(worker.capture_fd, worker.captured);
       }
       if (!worker.timed_out && Clock::now() >= worker.deadline) {
-        kill(worker.pid, SIGKILL);
+        kill(-worker.pid, SIGKILL);
         worker.timed_out = true;
       }
     }

@@ -67,6 +67,7 @@ Outcome meshFiles(const Options &options) {
   }
   return {{{"files", options.files},
            {"output", options.output},
+           {"format", nimbo::toString(options.mesh.format)},
            {"solids", solids},
            {"nodes", summary.nodes},
            {"elements", summary.elements},
@@ -85,6 +86,11 @@ std::function<Plan()> defineMesh(CLI::App &command, const CommonOptions &common)
       .add_option("--size", options->mesh.size, "Largest element size in mm (default: Gmsh's, from the model's size)")
       ->check(CLI::PositiveNumber);
   command.add_option("--order", options->mesh.order, "1 for linear elements, 2 for quadratic")->check(CLI::Range(1, 2));
+  command
+      .add_option_function<std::string>(
+          "--format", [options](const std::string &name) { options->mesh.format = *nimbo::meshFormatNamed(name); },
+          "msh4 (Gmsh's current .msh 4.1, the default) or msh2 (.msh 2.2, which GetDP reads)")
+      ->check(CLI::IsMember({"msh4", "msh2"}));
   addImprintOptions(command, options->imprint);
   return [options, &common] {
     options->mesh.verbose = common.verbose;
@@ -94,5 +100,5 @@ std::function<Plan()> defineMesh(CLI::App &command, const CommonOptions &common)
 
 }  // namespace
 
-extern const Subcommand mesh_command{"mesh", "Imprint the solid parts of FILE... and mesh them with Gmsh (.msh 4.1)",
+extern const Subcommand mesh_command{"mesh", "Imprint the solid parts of FILE... and mesh them with Gmsh (.msh 4.1 or 2.2)",
                                      nullptr, defineMesh};

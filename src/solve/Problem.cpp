@@ -1,0 +1,255 @@
+// The GetDP problem: one nodal (Form0) formulation for the three physics, which differ only in
+// their constants. Fixed boundaries are groups of nodes whose value is a global quantity; its dual
+// is the boundary's exact integrated flow, the reaction of the discrete system.
+#include "Problem.h"
+
+#include <nimbo/nimbo_exception.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+namespace nimbo::detail {
+namespace {
+
+std::string number(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.17g", value);
+  return text;
+}
+
+std::string partRegion(std::size_t k) { return "Part_" + std::to_string(k + 1); }
+std::string boundaryRegion(std::size_t k) { return "Boundary_" + std::to_string(k + 1); }
+
+// Keeps a name readable inside a comment or an Echo string.
+std::string plain(const std::string &text) {
+  std::string out;
+  for (const char c : text) out += (c == '"' || c == '\n' || c == '\r' || c == '\\') ? '_' : c;
+  return out;
+}
+
+std::string regionList(const std::vector<std::string> &names) {
+  std::string list;
+  for (const std::string &name : names) list += (list.empty() ? "" : ", ") + name;
+  return "Region[{" + list + "}]";
+}
+
+const char *conditionText(Physics physics, const Boundary &boundary) {
+  switch (boundary.condition) {
+    case Condition::fixed:
+      return physics == Physics::heat ? "temperature, degC" : "potential, V";
+    case Condition::flux:
+      return physics == Physics::heat ? "inflow, W/m^2" : physics == Physics::current ? "inflow, A/m^2" : "surface charge, C/m^2";
+    case Condition::convection:
+      return "convection: h in W/(m^2 K), ambient in degC";
+  }
+  return "";
+}
+
+}  // namespace
+
+std::string problemText(const Study &study, const std::vector<ProblemPart> &parts,
+                        const std::vector<ProblemBoundary> &boundaries, const std::string &meshName) {
+  const Physics physics = study.physics;
+  const char *field = physics == Physics::heat ? "temperature (degC)" : "electric potential (V)";
+  std::ostringstream pro;
+  pro << "// " << plain(study.file) << ": " << toString(physics) << ", steady state; the field is the " << field
+      << ".\n"
+      << "// Written by nimbo. The mesh (" << meshName << ") is in metres, every other figure in SI units.\n"
+      << "// To solve again, in this folder:  getdp " << meshName.substr(0, meshName.rfind('.'))
+      << ".pro -solve Solve -pos Post\n\n";
+
+  std::vector<std::string> domain, heated, fixed, flux, convection;
+  pro << "Group {\n";
+  for (std::size_t k = 0; k < parts.size(); ++k) {
+    pro << "  " << partRegion(k) << " = Region[" << parts[k].physical << "];  // " << plain(parts[k].path) << ": "
+        << plain(parts[k].material) << "\n";
+    domain.push_back(partRegion(k));
+    if (parts[k].density != 0) heated.push_back(partRegion(k));
+  }
+  for (std::size_t k = 0; k < boundaries.size(); ++k) {
+    const Boundary &boundary = *boundaries[k].boundary;
+    pro << "  " << boundaryRegion(k) << " = Region[" << boundaries[k].physical << "];  // " << plain(boundary.name)
+        << ": " << conditionText(physics, boundary) << "\n";
+    (boundary.condition == Condition::fixed  ? fixed
+     : boundary.condition == Condition::flux ? flux
+                                             : convection)
+        .push_back(boundaryRegion(k));
+  }
+  pro << "  Domain = " << regionList(domain) << ";\n"
+      << "  Heated = " << regionList(heated) << ";      // parts with a heat source\n"
+      << "  Fixed = " << regionList(fixed) << ";       // boundaries of fixed value\n"
+      << "  Flux = " << regionList(flux) << ";\n"
+      << "  Convection = " << regionList(convection) << ";\n"
+      << "  Model = Region[{Domain, Fixed, Flux, Convection}];\n"
+      << "}\n\n";
+
+  pro << "Function {\n";
+  if (physics == Physics::electrostatic) pro << "  eps0 = 8.8541878128e-12;  // F/m\n";
+  for (std::size_t k = 0; k < parts.size(); ++k) {
+    pro << "  k[" << partRegion(k) << "] = ";
+    if (physics == Physics::electrostatic) {
+      pro << "eps0 * " << number(parts[k].value) << ";  // relative permittivity " << number(parts[k].value) << "\n";
+    } else {
+      pro << number(parts[k].value) << ";  // " << (physics == Physics::heat ? "W/(m K)" : "S/m") << "\n";
+    }
+    if (parts[k].density != 0) pro << "  q[" << partRegion(k) << "] = " << number(parts[k].density) << ";  // W/m^3\n";
+  }
+  for (std::size_t k = 0; k < boundaries.size(); ++k) {
+    const Boundary &boundary = *boundaries[k].boundary;
+    if (boundary.condition == Condition::flux) {
+      pro << "  g[" << boundaryRegion(k) << "] = " << number(boundary.value) << ";\n";
+    } else if (boundary.condition == Condition::convection) {
+      pro << "  h[" << boundaryRegion(k) << "] = " << number(boundary.value) << ";  ambient[" << boundaryRegion(k)
+          << "] = " << number(boundary.ambient) << ";\n";
+    }
+  }
+  pro << "}\n\n";
+
+  pro << "Constraint {\n  { Name FixedValue;\n    Case {\n";
+  for (std::size_t k = 0; k < boundaries.size(); ++k) {
+    if (boundaries[k].boundary->condition != Condition::fixed) continue;
+    pro << "      { Region " << boundaryRegion(k) << "; Value " << number(boundaries[k].boundary->value) << "; }\n";
+  }
+  pro << "    }\n  }\n}\n\n";
+
+  // Second-order meshes get second-order fields: hierarchical edge functions beside the nodal ones,
+  // none on fixed boundaries, where the field is constant.
+  pro << "FunctionSpace {\n"
+         "  { Name H; Type Form0;\n"
+         "    BasisFunction {\n"
+         "      { Name sn; NameOfCoef un; Function BF_Node; Support Model; Entity NodesOf[All, Not Fixed]; }\n"
+         "      { Name sf; NameOfCoef uf; Function BF_GroupOfNodes; Support Model; Entity GroupsOfNodesOf[Fixed]; }\n";
+  if (study.order == 2) {
+    pro << "      { Name se; NameOfCoef ue; Function BF_Node_2E; Support Model; Entity EdgesOf[All, Not Fixed]; }\n";
+  }
+  pro << "    }\n"
+         "    GlobalQuantity {\n"
+         "      { Name Level; Type AliasOf; NameOfCoef uf; }        // the value of a fixed boundary\n"
+         "      { Name Reaction; Type AssociatedWith; NameOfCoef uf; }  // what flows in through it\n"
+         "    }\n"
+         "    Constraint {\n"
+         "      { NameOfCoef Level; EntityType GroupsOfNodesOf; NameOfConstraint FixedValue; }\n"
+         "    }\n"
+         "  }\n"
+         "}\n\n"
+         "Jacobian {\n"
+         "  { Name Vol; Case { { Region All; Jacobian Vol; } } }\n"
+         "  { Name Sur; Case { { Region All; Jacobian Sur; } } }\n"
+         "}\n\n"
+         "Integration {\n"
+         "  { Name Int; Case { { Type Gauss; Case {\n"
+         "    { GeoElement Triangle; NumberOfPoints 6; }  { GeoElement Tetrahedron; NumberOfPoints 15; }\n"
+         "    { GeoElement Triangle2; NumberOfPoints 6; } { GeoElement Tetrahedron2; NumberOfPoints 15; } } } } }\n"
+         "}\n\n";
+
+  // Inflow through the outer surface is k grad(u).n: the weak form's boundary term. Terms whose
+  // regions are empty are left out, and with them the constants they would name.
+  pro << "Formulation {\n"
+         "  { Name Conduction; Type FemEquation;\n"
+         "    Quantity {\n"
+         "      { Name u; Type Local; NameOfSpace H; }\n"
+         "      { Name U; Type Global; NameOfSpace H [Level]; }\n"
+         "      { Name I; Type Global; NameOfSpace H [Reaction]; }\n"
+         "    }\n"
+         "    Equation {\n"
+         "      Integral { [ k[] * Dof{d u}, {d u} ]; In Domain; Jacobian Vol; Integration Int; }\n";
+  if (!heated.empty()) pro << "      Integral { [ -q[], {u} ]; In Heated; Jacobian Vol; Integration Int; }\n";
+  if (!flux.empty()) pro << "      Integral { [ -g[], {u} ]; In Flux; Jacobian Sur; Integration Int; }\n";
+  if (!convection.empty()) {
+    pro << "      Integral { [ h[] * Dof{u}, {u} ]; In Convection; Jacobian Sur; Integration Int; }\n"
+           "      Integral { [ -h[] * ambient[], {u} ]; In Convection; Jacobian Sur; Integration Int; }\n";
+  }
+  if (!fixed.empty()) pro << "      GlobalTerm { [ -Dof{I}, {U} ]; In Fixed; }\n";
+  pro << "    }\n"
+         "  }\n"
+         "}\n\n"
+         "Resolution {\n"
+         "  { Name Solve; System { { Name A; NameOfFormulation Conduction; } }\n"
+         "    Operation { Generate[A]; Solve[A]; SaveSolution[A]; } }\n"
+         "}\n\n"
+         "PostProcessing {\n"
+         "  { Name Field; NameOfFormulation Conduction;\n"
+         "    Quantity {\n"
+         "      { Name u; Value { Local { [ {u} ]; In Domain; Jacobian Vol; } } }\n"
+         "      { Name volume; Value { Integral { [ 1 ]; In Domain; Jacobian Vol; Integration Int; } } }\n"
+         "      { Name integral; Value { Integral { [ {u} ]; In Domain; Jacobian Vol; Integration Int; } } }\n"
+         "      { Name least; Value { Term { Type Global; [ #1 ]; In Domain; } } }  // stored below\n"
+         "      { Name greatest; Value { Term { Type Global; [ #2 ]; In Domain; } } }\n";
+  if (!fixed.empty()) pro << "      { Name fixedFlow; Value { Term { [ {I} ]; In Fixed; } } }\n";
+  if (!flux.empty()) {
+    pro << "      { Name fluxFlow; Value { Integral { [ g[] ]; In Flux; Jacobian Sur; Integration Int; } } }\n";
+  }
+  if (!convection.empty()) {
+    pro << "      { Name convectionFlow; Value { Integral { [ h[] * (ambient[] - {u}) ]; In Convection; Jacobian Sur; "
+           "Integration Int; } } }\n";
+  }
+  if (!heated.empty()) {
+    pro << "      { Name power; Value { Integral { [ q[] ]; In Heated; Jacobian Vol; Integration Int; } } }\n";
+  }
+  pro << "    }\n"
+         "  }\n"
+         "}\n\n";
+
+  // Each figure is a label line and a "time value" line.
+  const auto figure = [&pro](const std::string &label, const std::string &print) {
+    pro << "      Echo[ \"" << label << "\", Format Table, File > \"" << figuresName << "\" ];\n"
+        << "      Print[ " << print << ", Format Table, File > \"" << figuresName << "\" ];\n";
+  };
+  pro << "PostOperation {\n"
+         "  { Name Post; NameOfPostProcessing Field;\n"
+         "    Operation {\n"
+      << "      Print[ u, OnElementsOf Domain, File \"" << fieldName << "\", Name \"" << field << "\" ];\n"
+      << "      Print[ u, OnElementsOf Domain, Format NodeTable, File \"" << nodesName << "\" ];\n"
+      << "      Echo[ \"figures of " << plain(study.file) << "\", Format Table, File \"" << figuresName << "\" ];\n";
+  for (std::size_t k = 0; k < parts.size(); ++k) {
+    const std::string region = partRegion(k);
+    pro << "      // " << plain(parts[k].path) << ": the least and greatest value at its nodes, stored on the way\n"
+        << "      Print[ u, OnElementsOf " << region << ", StoreMinInRegister 1, StoreMaxInRegister 2, Format Table, "
+        << "File \"extremes.txt\" ];\n";
+    figure("part " + std::to_string(k + 1) + " min", "least, OnRegion " + region);
+    figure("part " + std::to_string(k + 1) + " max", "greatest, OnRegion " + region);
+    figure("part " + std::to_string(k + 1) + " volume", "volume[" + region + "], OnGlobal");
+    figure("part " + std::to_string(k + 1) + " integral", "integral[" + region + "], OnGlobal");
+  }
+  for (std::size_t k = 0; k < boundaries.size(); ++k) {
+    const std::string region = boundaryRegion(k);
+    const std::string label = "boundary " + std::to_string(k + 1) + " flow";
+    switch (boundaries[k].boundary->condition) {
+      case Condition::fixed:
+        figure(label, "fixedFlow, OnRegion " + region);
+        break;
+      case Condition::flux:
+        figure(label, "fluxFlow[" + region + "], OnGlobal");
+        break;
+      case Condition::convection:
+        figure(label, "convectionFlow[" + region + "], OnGlobal");
+        break;
+    }
+  }
+  if (!heated.empty()) figure("power", "power[Heated], OnGlobal");
+  pro << "    }\n  }\n}\n";
+  return pro.str();
+}
+
+std::map<std::string, double> readFigures(const std::string &path) {
+  std::ifstream in(path);
+  if (!in) throw nimbo_exception("GetDP wrote no figures (" + path + " is missing)");
+  std::map<std::string, double> figures;
+  std::string label, line;
+  while (std::getline(in, line)) {
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+    if (line.empty()) continue;
+    double time = 0, value = 0;
+    char extra = 0;
+    if (!label.empty() && std::sscanf(line.c_str(), "%lf %lf %c", &time, &value, &extra) == 2) {
+      figures[label] = value;
+      label.clear();
+    } else {
+      label = line;
+    }
+  }
+  return figures;
+}
+
+}  // namespace nimbo::detail

@@ -1,0 +1,157 @@
+// solve: a study file's conduction problem meshed, solved by GetDP and reported per part and per
+// boundary.
+#include "shape_files.h"
+#include "subcommand.h"
+#include "terminal_progress.h"
+
+#include <nimbo/solve/Solve.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+
+namespace {
+
+struct Options {
+  std::string study;
+  std::string output;
+  std::string svg;
+  std::string view = "iso";
+  nimbo::SolveOptions solve;
+};
+
+std::string figure(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.6g", value);
+  return text;
+}
+
+// The last line is the whole study in one line, for logs and `make run`.
+void printSolve(const json &report, std::ostream &out) {
+  const std::string unit = report["unit"];
+  Rows rows = {{"part", "material", "min (" + unit + ")", "max (" + unit + ")", "mean (" + unit + ")"}};
+  double least = 0, greatest = 0;
+  for (const json &part : report["parts"]) {
+    rows.push_back({textOf(part["path"]), textOf(part["material"]), figure(part["min"]), figure(part["max"]),
+                    figure(part["mean"])});
+    least = rows.size() == 2 ? part["min"].get<double>() : std::min(least, part["min"].get<double>());
+    greatest = rows.size() == 2 ? part["max"].get<double>() : std::max(greatest, part["max"].get<double>());
+  }
+  printRows(rows, out);
+  out << '\n';
+  const std::string flowUnit = report["physics"] == "heat" ? "W" : report["physics"] == "current" ? "A" : "C";
+  rows = {{"boundary", "faces", "area (mm^2)", "flow in (" + flowUnit + ")"}};
+  std::string flows;
+  for (const json &boundary : report["boundaries"]) {
+    rows.push_back({textOf(boundary["name"]), textOf(boundary["faces"]), figure(boundary["area"]),
+                    figure(boundary["flow"])});
+    flows += (flows.empty() ? "" : ", ") + boundary["name"].get<std::string>() + " " + figure(boundary["flow"]) + " " +
+             flowUnit;
+  }
+  printRows(rows, out);
+  out << '\n';
+  const json &times = report["times"];
+  char line[512];
+  std::snprintf(line, sizeof line, "mesh %zu nodes, %zu elements; setup %.2f s, mesh %.2f s, solve %.2f s (GetDP %.2f s)",
+                report["mesh"]["nodes"].get<std::size_t>(), report["mesh"]["elements"].get<std::size_t>(),
+                times["setup"].get<double>(), times["mesh"].get<double>(), times["solve"].get<double>(),
+                times["getdp"].get<double>());
+  out << line << '\n';
+  out << "wrote " << report["files"]["mesh"].get<std::string>() << ", " << report["files"]["problem"].get<std::string>()
+      << ", " << report["files"]["field"].get<std::string>();
+  if (report["files"].contains("drawing")) out << ", " << report["files"]["drawing"].get<std::string>();
+  out << '\n';
+  out << "solved " << report["study"].get<std::string>() << ": " << figure(least) << " to " << figure(greatest) << " "
+      << unit << " over " << report["parts"].size() << " parts; " << flows;
+  if (report["sources"].get<double>() != 0) out << "; sources " << figure(report["sources"]) << " W";
+  out << "; balance " << figure(report["balance"]) << '\n';
+}
+
+// The study's own messages lead with its file, which the tool's error line names already.
+template <typename Work>
+auto aboutStudy(const std::string &study, Work work) -> decltype(work()) {
+  try {
+    return work();
+  } catch (const nimbo_exception &error) {
+    std::string problem = error.what();
+    if (problem.rfind(study + ": ", 0) == 0) problem.erase(0, study.size() + 2);
+    throw tool_error(study, problem, error.dump_path());
+  } catch (const Standard_Failure &failure) {
+    throw tool_error(study, nimbo::kernelFailureText(failure));
+  }
+}
+
+Outcome solveFile(const Options &options) {
+  if (!options.svg.empty()) checkExtension(options.svg, ".svg", "--svg writes SVG (.svg)");
+  const nimbo::View seen = about(options.view, [&] { return nimbo::viewNamed(options.view); });
+  const auto started = std::chrono::steady_clock::now();
+  const nimbo::Study study = aboutStudy(options.study, [&] { return nimbo::readStudy(options.study); });
+  for (const std::string &file : study.geometry) checkReadableShapeFile(file);
+  const std::filesystem::path stem = std::filesystem::path(options.study).stem();
+  const std::string folder = options.output.empty()
+                                 ? (std::filesystem::path(options.study).parent_path() / (stem.string() + "_results")).string()
+                                 : options.output;
+  const nimbo::SolveResult result = aboutStudy(options.study, [&] {
+    const Handle(TerminalProgress) progress = TerminalProgress::forStandardError("Solving");
+    return nimbo::solveStudy(study, folder, options.solve, Message_ProgressIndicator::Start(progress));
+  });
+
+  json parts = json::array();
+  for (const nimbo::PartResult &part : result.parts) {
+    parts.push_back(
+        {{"path", part.path}, {"material", part.material}, {"min", part.min}, {"max", part.max}, {"mean", part.mean}});
+  }
+  json boundaries = json::array();
+  for (const nimbo::BoundaryResult &boundary : result.boundaries) {
+    boundaries.push_back(
+        {{"name", boundary.name}, {"faces", boundary.faces}, {"area", boundary.area}, {"flow", boundary.flow}});
+  }
+  json files = {{"mesh", result.meshFile}, {"problem", result.problemFile}, {"field", result.fieldFile}};
+  if (!options.svg.empty()) {
+    const std::string title = study.physics == nimbo::Physics::heat ? "temperature (degC)" : "potential (V)";
+    writeTextFile(aboutStudy(options.study,
+                             [&] { return nimbo::renderFieldSvg(nimbo::solvedSurface(result), title, seen); }),
+                  options.svg);
+    files["drawing"] = options.svg;
+  }
+  return {{{"study", options.study},
+           {"physics", nimbo::toString(result.physics)},
+           {"unit", nimbo::unitOf(result.physics)},
+           {"parts", parts},
+           {"boundaries", boundaries},
+           {"sources", result.sources},
+           {"balance", result.balance},
+           {"mesh", {{"nodes", result.nodes}, {"elements", result.elements}}},
+           {"times",
+            {{"setup", result.setupSeconds},
+             {"mesh", result.meshSeconds},
+             {"solve", result.solveSeconds},
+             {"getdp", result.getdpSeconds},
+             {"total", secondsSince(started)}}},
+           {"files", files}},
+          printSolve};
+}
+
+std::function<Plan()> defineSolve(CLI::App &command, const CommonOptions &common) {
+  auto options = std::make_shared<Options>();
+  command.add_option("STUDY", options->study, "The study (.yaml): geometry, physics, mesh, materials, boundaries")
+      ->required();
+  command.add_option("-o,--output", options->output,
+                     "The folder for the mesh, the GetDP problem and the field (default: STUDY's name with "
+                     "\"_results\", beside it)");
+  command.add_option("--svg", options->svg, "Also draw the outer surface coloured by the field (.svg)");
+  command.add_option("--view", options->view, "The drawing's view: iso, front, back, top, bottom, left, right, or X,Y,Z");
+  command.add_option("--getdp", options->solve.getdp, "The GetDP executable (default: getdp on PATH)");
+  return [options, &common] {
+    options->solve.verbose = common.verbose;
+    std::vector<std::string> outputs;
+    if (!options->svg.empty()) outputs.push_back(options->svg);
+    return Plan{options->study, [options] { return solveFile(*options); }, outputs};
+  };
+}
+
+}  // namespace
+
+extern const Subcommand solve_command{
+    "solve", "Mesh and solve the steady conduction study STUDY.yaml with GetDP; report per part and per boundary",
+    nullptr, defineSolve};
