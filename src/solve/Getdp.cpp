@@ -3,6 +3,7 @@
 #include "Getdp.h"
 
 #include <nimbo/environment.h>
+#include <nimbo/environment_variables.h>
 #include <nimbo/nimbo_exception.h>
 
 #include <Message_ProgressScope.hxx>
@@ -43,6 +44,10 @@ void prepareSolverEnvironment(bool verbose) {
   if (verbose) std::cerr << line;
 }
 
+std::string missingText(const std::string &getdp) {
+  return "GetDP (" + getdp + ") is not installed or not on PATH: install it with \"sudo apt-get install getdp\"";
+}
+
 // GetDP's first error, without its "Error   : " lead; else its last line.
 std::string messageOf(const std::string &output) {
   std::istringstream lines(output);
@@ -58,6 +63,18 @@ std::string messageOf(const std::string &output) {
 }
 
 }  // namespace
+
+void findGetdp(const std::string &getdp) {
+  const auto runnable = [](const std::string &path) { return access(path.c_str(), X_OK) == 0; };
+  bool found = getdp.find('/') != std::string::npos && runnable(getdp);
+  if (getdp.find('/') == std::string::npos) {
+    std::istringstream path(environment_variable("PATH").value_or("/usr/bin:/bin"));
+    for (std::string folder; !found && std::getline(path, folder, ':');) {
+      found = runnable((folder.empty() ? "." : folder) + "/" + getdp);
+    }
+  }
+  if (!found) throw nimbo_exception(missingText(getdp));
+}
 
 void runGetdp(const std::vector<std::string> &arguments, const std::string &folder, const SolveOptions &options,
               const Message_ProgressRange &progress) {
@@ -110,8 +127,9 @@ void runGetdp(const std::vector<std::string> &arguments, const std::string &fold
         text.append(buffer, static_cast<std::size_t>(n));
         if (options.verbose) {
           pending.append(buffer, static_cast<std::size_t>(n));
-          for (std::size_t end; (end = pending.find('\n')) != std::string::npos; pending.erase(0, end + 1)) {
-            std::cerr << "getdp: " << pending.substr(0, end) << '\n';
+          // Progress is redrawn in place with carriage returns: each state on a line of its own.
+          for (std::size_t end; (end = pending.find_first_of("\r\n")) != std::string::npos; pending.erase(0, end + 1)) {
+            if (pending.find_first_not_of(' ') < end) std::cerr << "getdp: " << pending.substr(0, end) << '\n';
           }
         }
       } else if (n == 0 || errno != EINTR) {
@@ -135,10 +153,7 @@ void runGetdp(const std::vector<std::string> &arguments, const std::string &fold
   close(failure[0]);
 
   if (execFailed) {
-    if (error == ENOENT) {
-      throw nimbo_exception("GetDP (" + options.getdp +
-                            ") is not installed or not on PATH: install it with \"sudo apt-get install getdp\"");
-    }
+    if (error == ENOENT) throw nimbo_exception(missingText(options.getdp));
     throw nimbo_exception("Cannot start GetDP (" + options.getdp + ") in " + folder + ": " + std::strerror(error));
   }
   if (stopped) throw nimbo_exception("GetDP was stopped before it finished");

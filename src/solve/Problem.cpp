@@ -113,16 +113,12 @@ std::string problemText(const Study &study, const std::vector<ProblemPart> &part
   }
   pro << "    }\n  }\n}\n\n";
 
-  // Second-order meshes get second-order fields: hierarchical edge functions beside the nodal ones,
-  // none on fixed boundaries, where the field is constant.
+  // On a second-order mesh the nodal functions are GetDP's quadratic ones, mid-edge nodes included.
   pro << "FunctionSpace {\n"
          "  { Name H; Type Form0;\n"
          "    BasisFunction {\n"
          "      { Name sn; NameOfCoef un; Function BF_Node; Support Model; Entity NodesOf[All, Not Fixed]; }\n"
          "      { Name sf; NameOfCoef uf; Function BF_GroupOfNodes; Support Model; Entity GroupsOfNodesOf[Fixed]; }\n";
-  if (study.order == 2) {
-    pro << "      { Name se; NameOfCoef ue; Function BF_Node_2E; Support Model; Entity EdgesOf[All, Not Fixed]; }\n";
-  }
   pro << "    }\n"
          "    GlobalQuantity {\n"
          "      { Name Level; Type AliasOf; NameOfCoef uf; }        // the value of a fixed boundary\n"

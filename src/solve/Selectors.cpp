@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <set>
 
 namespace nimbo {
@@ -36,6 +37,14 @@ std::vector<Sample> samplesOf(const TopoDS_Face &face) {
   const BRepAdaptor_Surface surface(face);
   const bool reversed = face.Orientation() == TopAbs_REVERSED;
   std::vector<Sample> samples;
+  // A plane has one normal, and lies in a plane when one of its points does and the normals agree.
+  if (surface.GetType() == GeomAbs_Plane) {
+    const gp_Dir normal = surface.Plane().Axis().Direction();
+    TopExp_Explorer vertex(face, TopAbs_VERTEX);
+    const gp_Pnt point = vertex.More() ? BRep_Tool::Pnt(TopoDS::Vertex(vertex.Current())) : surface.Plane().Location();
+    samples.push_back({point, reversed ? normal.Reversed() : normal});
+    return samples;
+  }
   const auto add = [&](double u, double v) {
     gp_Pnt p;
     gp_Vec du, dv;
@@ -67,21 +76,27 @@ std::vector<Sample> samplesOf(const TopoDS_Face &face) {
   return samples;
 }
 
-// One outer face and what the selectors ask of it.
+// One outer face and what the selectors ask of it, found when first asked.
 struct OuterFace {
   int number;
   const std::string *path;
   TopoDS_Face face;  // as oriented in its solid
-  std::vector<Sample> samples;
   Bnd_Box box;
+  mutable std::optional<std::vector<Sample>> sampled;
+
+  const std::vector<Sample> &samples() const {
+    if (!sampled) sampled = samplesOf(face);
+    return *sampled;
+  }
+  bool planar() const { return BRepAdaptor_Surface(face, false).GetType() == GeomAbs_Plane; }
 };
 
 bool takes(const FaceSelector &selector, const OuterFace &outer, double tolerance) {
   if (selector.part && fnmatch(selector.part->c_str(), outer.path->c_str(), 0) != 0) return false;
   if (selector.normal) {
     const double limit = selector.angle * M_PI / 180.0 + 1e-9;
-    if (outer.samples.empty()) return false;
-    for (const Sample &sample : outer.samples) {
+    if (outer.samples().empty()) return false;
+    for (const Sample &sample : outer.samples()) {
       if (sample.normal.Angle(*selector.normal) > limit) return false;
     }
   }
@@ -97,9 +112,10 @@ bool takes(const FaceSelector &selector, const OuterFace &outer, double toleranc
   }
   if (selector.plane) {
     const gp_Pln plane(selector.plane->point, selector.plane->normal);
-    if (outer.samples.empty()) return false;
-    for (const Sample &sample : outer.samples) {
+    if (outer.samples().empty()) return false;
+    for (const Sample &sample : outer.samples()) {
       if (plane.Distance(sample.point) > tolerance) return false;
+      if (outer.planar() && !sample.normal.IsParallel(selector.plane->normal, 1e-9)) return false;
     }
   }
   return true;
@@ -120,7 +136,7 @@ std::vector<std::vector<int>> selectFaces(const Imprint &imprinted, const std::v
     }
     for (std::size_t k = 0; k < part.boundary.size(); ++k) {
       const TopoDS_Shape &face = oriented.IsBound(part.boundary[k]) ? oriented(part.boundary[k]) : part.boundary[k];
-      OuterFace entry{part.boundaryNumbers[k], &part.path, TopoDS::Face(face), samplesOf(TopoDS::Face(face)), {}};
+      OuterFace entry{part.boundaryNumbers[k], &part.path, TopoDS::Face(face), {}, std::nullopt};
       BRepBndLib::AddOptimal(face, entry.box, false, false);
       all.Add(entry.box);
       outer.push_back(std::move(entry));

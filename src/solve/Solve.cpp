@@ -15,7 +15,11 @@
 #include <TopoDS_Compound.hxx>
 
 #include <fnmatch.h>
+#include <signal.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
 
 #include <chrono>
 #include <filesystem>
@@ -119,6 +123,7 @@ SolveResult solveStudy(const Study &study, const std::string &folder, const Solv
   Message_ProgressScope scope(progress, "Solving", 100);
   const auto started = Clock::now();
   if (study.materials.empty()) refuse(study, "no material is given");
+  detail::findGetdp(options.getdp);
 
   const Assembly assembly = readAssemblies(study.geometry, scope.Next(10));
   const Imprint imprinted = imprintAssembly(assembly.parts, {}, scope.Next(20));
@@ -160,7 +165,16 @@ SolveResult solveStudy(const Study &study, const std::string &folder, const Solv
   fs::create_directories(folder);
   const std::string stem = study.file.empty() ? "study" : fs::path(study.file).stem().string();
   const fs::path scratch = fs::path(folder) / (".solving-" + std::to_string(getpid()));
-  fs::remove_all(scratch);
+  // Scratch folders of runs that were killed, or whose GetDP failed, stay until the next run here.
+  for (const fs::directory_entry &entry : fs::directory_iterator(folder)) {
+    const std::string name = entry.path().filename().string();
+    if (entry.is_directory() && name.rfind(".solving-", 0) == 0) {
+      const long pid = std::strtol(name.c_str() + 9, nullptr, 10);
+      if (pid > 0 && (pid == getpid() || (kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH))) {
+        fs::remove_all(entry.path());
+      }
+    }
+  }
   fs::create_directory(scratch);
   const fs::path meshFile = scratch / (stem + ".msh");
 

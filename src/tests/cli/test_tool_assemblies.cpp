@@ -144,6 +144,38 @@ TEST(NimboShapeMesh, WritesTheMeshAndReportsEveryPartAndInterface) {
   EXPECT_EQ(readText(dir.path() / "joint.msh").rfind("$MeshFormat\n4.1 ", 0), 0u);
 }
 
+// The sample study end to end: heat balances, GetDP read the 2.2 mesh, the drawing is written; a
+// refusal is the one error line, naming the study once.
+TEST(NimboShapeSolve, JointStudyBalancesItsHeatAndARefusalNamesTheStudy) {
+#ifndef NIMBO_HAVE_MESH
+  GTEST_SKIP() << "built without Gmsh";
+#endif
+  if (heavy_skip != nullptr) GTEST_SKIP() << heavy_skip;
+  if (std::system("command -v getdp > /dev/null 2>&1") != 0) GTEST_SKIP() << "getdp is not installed";
+  TempDir dir;
+  const ToolRun run =
+      runTool({"solve", samples + "/joint_heat.yaml", "-o", "out", "--svg", "joint.svg", "--json"}, dir.path());
+  ASSERT_EQ(run.status, 0) << run.err;
+  const json report = json::parse(run.out);
+  ASSERT_EQ(report["parts"].size(), 11u);
+  EXPECT_EQ(report["parts"][3]["material"], "steel");
+  EXPECT_EQ(report["unit"], "degC");
+  EXPECT_NEAR(report["sources"].get<double>(), 8.0, 1e-9);
+  EXPECT_LT(std::abs(report["balance"].get<double>()), 1e-6);
+  EXPECT_EQ(readText(dir.path() / "out" / "joint_heat.msh").rfind("$MeshFormat\n2.2 ", 0), 0u);
+  EXPECT_NE(readText(dir.path() / "joint.svg").find("temperature (degC)"), std::string::npos);
+
+  writeText(dir.path() / "bad.yaml", "geometry: " + joint + "\nphysics: heat\nmaterials: [{parts: \"*/bolt*\", conductivity: 1}]\n");
+  const ToolRun bad = runTool({"solve", "bad.yaml"}, dir.path());
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_EQ(bad.err.rfind("nimbo-shape: bad.yaml: part \"bolted_joint/plate\" has no material: no glob under "
+                          "materials matches it",
+                          0),
+            0u)
+      << bad.err;
+  EXPECT_EQ(std::count(bad.err.begin(), bad.err.end(), '\n'), 1);
+}
+
 TEST(NimboShapeDiff, ExitStatusAndJsonFollowWhatChanged) {
   TempDir dir;
   const ToolRun same = runTool({"diff", joint, joint}, dir.path());

@@ -1,0 +1,217 @@
+// Studies solved by GetDP on problems whose answers are known in closed form, and the studies that
+// must be refused before any meshing, each with its message.
+#include <nimbo/solve/Solve.h>
+#include <nimbo/nimbo_exception.h>
+#include <nimbo/topology/ShapeAlgorithms.h>
+
+#include "test_helpers.h"
+
+#include <gtest/gtest.h>
+#include <yaml-cpp/yaml.h>
+
+#include <BRepAlgoAPI_Cut.hxx>
+#include <BRepPrimAPI_MakeCylinder.hxx>
+
+#include <cmath>
+#include <cstdlib>
+
+using nimbo::test::box;
+using nimbo::test::TempDir;
+
+namespace {
+
+bool haveGetdp() { return std::system("command -v getdp > /dev/null 2>&1") == 0; }
+
+// A study on shapes written as BREP files into `dir` ("a.brep", "b.brep", ...), its geometry key
+// filled in; the rest is YAML text.
+nimbo::Study studyOn(const TempDir &dir, const std::vector<TopoDS_Shape> &shapes, const std::string &yaml) {
+  std::string geometry = "geometry: [";
+  for (std::size_t k = 0; k < shapes.size(); ++k) {
+    const std::string name = std::string(1, static_cast<char>('a' + k)) + ".brep";
+    writeBrep(shapes[k], (dir.path() / name).string());
+    geometry += (k ? ", " : "") + name;
+  }
+  return nimbo::studyFrom(YAML::Load(geometry + "]\n" + yaml), "study.yaml", dir.path().string());
+}
+
+nimbo::SolveResult solved(const TempDir &dir, const nimbo::Study &study) {
+  return nimbo::solveStudy(study, (dir.path() / "results").string());
+}
+
+const nimbo::BoundaryResult &boundaryNamed(const nimbo::SolveResult &result, const std::string &name) {
+  for (const nimbo::BoundaryResult &boundary : result.boundaries) {
+    if (boundary.name == name) return boundary;
+  }
+  throw std::runtime_error("no boundary " + name);
+}
+
+// Two 10 mm blocks in series along x, conductivities 1 and 3 W/(m K).
+const char *const seriesStudy = R"(
+physics: heat
+mesh: {size: 4}
+materials:
+  - {name: slow, parts: "a.brep/*", conductivity: 1}
+  - {name: fast, parts: "*", conductivity: 3}
+boundaries:
+  - {name: hot, faces: {plane: {point: [0, 0, 0], normal: [1, 0, 0]}}, temperature: 100}
+  - {name: cold, faces: {normal: [1, 0, 0], part: "b.brep/*"}, temperature: 0}
+)";
+
+std::vector<TopoDS_Shape> seriesBlocks() { return {box({0, 0, 0}, {10, 10, 10}), box({10, 0, 0}, {20, 10, 10})}; }
+
+}  // namespace
+
+// Linear elements hold the one-dimensional solution exactly: 7500 W/m^2 through 1 cm^2, 25 degC
+// between the blocks.
+TEST(SolveStudy, TwoBlocksInSeriesMatchTheOneDimensionalSolution) {
+  if (!haveGetdp()) GTEST_SKIP() << "getdp is not installed";
+  TempDir dir;
+  const nimbo::SolveResult result = solved(dir, studyOn(dir, seriesBlocks(), seriesStudy));
+  ASSERT_EQ(result.parts.size(), 2u);
+  EXPECT_EQ(result.parts[0].material, "slow");
+  EXPECT_NEAR(result.parts[0].mean, 62.5, 1e-6);
+  EXPECT_NEAR(result.parts[1].mean, 12.5, 1e-6);
+  EXPECT_NEAR(result.parts[0].min, 25.0, 1e-6);
+  EXPECT_NEAR(result.parts[1].max, 25.0, 1e-6);
+  EXPECT_NEAR(boundaryNamed(result, "hot").flow, 0.75, 1e-6);
+  EXPECT_NEAR(boundaryNamed(result, "cold").flow, -0.75, 1e-6);
+  EXPECT_EQ(boundaryNamed(result, "hot").faces, 1u);
+  EXPECT_NEAR(boundaryNamed(result, "hot").area, 100.0, 1e-9);
+  EXPECT_LT(std::abs(result.balance), 1e-9);
+
+  // The result folder holds what a user reruns by hand, and the drawing reads it back.
+  for (const std::string &file : {result.meshFile, result.problemFile, result.fieldFile}) {
+    EXPECT_TRUE(std::filesystem::is_regular_file(file)) << file;
+  }
+  const nimbo::FieldSurface surface = nimbo::solvedSurface(result);
+  EXPECT_FALSE(surface.triangles.empty());
+  for (std::size_t k = 0; k < surface.nodes.size(); ++k) {
+    EXPECT_NEAR(surface.values[k], surface.nodes[k].X() < 10 ? 100 - 7.5 * surface.nodes[k].X()
+                                                              : 25 - 2.5 * (surface.nodes[k].X() - 10),
+                1e-6);
+  }
+}
+
+// A cylindrical shell, 100 degC inside and 0 outside, its ends insulated: 2 pi k L dT / ln(r2/r1).
+TEST(SolveStudy, CoaxialCylinderConductsTheLogarithmicFlow) {
+  if (!haveGetdp()) GTEST_SKIP() << "getdp is not installed";
+  TempDir dir;
+  const TopoDS_Shape shell = BRepAlgoAPI_Cut(BRepPrimAPI_MakeCylinder(20, 10).Shape(),
+                                             BRepPrimAPI_MakeCylinder(5, 10).Shape())
+                                 .Shape();
+  const nimbo::SolveResult result = solved(dir, studyOn(dir, {shell}, R"(
+physics: heat
+mesh: {size: 1}
+materials: [{parts: "*", conductivity: 1}]
+boundaries:
+  - {name: inside, faces: {box: {min: [-5, -5, 0], max: [5, 5, 10]}}, temperature: 100}
+  - {name: bottom, faces: {plane: {point: [0, 0, 0], normal: [0, 0, -1]}}, flux: 0}
+  - {name: top, faces: {plane: {point: [0, 0, 10], normal: [0, 0, 1]}}, flux: 0}
+  - {name: outside, faces: {rest: true}, temperature: 0}
+)"));
+  const double expected = 2 * M_PI * 1 * 0.01 * 100 / std::log(4.0);
+  EXPECT_NEAR(boundaryNamed(result, "inside").flow, expected, 0.005 * expected);
+  EXPECT_NEAR(boundaryNamed(result, "outside").flow, -expected, 0.005 * expected);
+  EXPECT_EQ(result.parts[0].material, "*");
+}
+
+// A parallel-plate capacitor: the charge on the electrode at 1 V is eps0 eps_r A / d, held exactly
+// by quadratic elements as by linear ones.
+TEST(SolveStudy, CapacitorHoldsTheParallelPlateCharge) {
+  if (!haveGetdp()) GTEST_SKIP() << "getdp is not installed";
+  TempDir dir;
+  const nimbo::SolveResult result = solved(dir, studyOn(dir, {box({0, 0, 0}, {10, 10, 1})}, R"(
+physics: electrostatic
+mesh: {size: 2, order: 2}
+materials: [{name: dielectric, parts: "*", permittivity: 4}]
+boundaries:
+  - {name: plus, faces: {normal: [0, 0, 1]}, potential: 1}
+  - {name: minus, faces: {normal: [0, 0, -1]}, potential: 0}
+)"));
+  const double expected = 8.8541878128e-12 * 4 * 1e-4 / 1e-3;
+  EXPECT_NEAR(boundaryNamed(result, "plus").flow, expected, 1e-6 * expected);
+  EXPECT_NEAR(boundaryNamed(result, "minus").flow, -expected, 1e-6 * expected);
+  EXPECT_EQ(result.physics, nimbo::Physics::electrostatic);
+}
+
+// Every refusal names the study and the entry, and comes before meshing: no result folder appears.
+TEST(SolveStudy, StudiesThatCannotBeSolvedAreRefusedWithTheirEntry) {
+  TempDir dir;
+  const auto refusal = [&](const std::string &yaml) -> std::string {
+    try {
+      solved(dir, studyOn(dir, seriesBlocks(), yaml));
+    } catch (const nimbo_exception &error) {
+      return error.what();
+    }
+    return "accepted";
+  };
+  const std::string materials = "materials: [{parts: \"*\", conductivity: 1}]\n";
+  EXPECT_EQ(refusal("physics: heat\nmaterials: [{parts: \"a.brep/*\", conductivity: 1}]\n"
+                    "boundaries: [{name: hot, faces: {normal: [1, 0, 0]}, temperature: 1}]\n"),
+            "study.yaml: part \"b.brep/solid_1\" has no material: no glob under materials matches it");
+  EXPECT_EQ(refusal("physics: heat\n" + materials + "boundaries: [{name: far, faces: {box: {min: [50, 50, 50], max: [60, 60, 60]}}, temperature: 1}]\n"),
+            "study.yaml: boundary \"far\" selects no face of the outer boundary");
+  EXPECT_EQ(refusal("physics: heat\n" + materials +
+                    "boundaries:\n  - {name: ends, faces: {normal: [1, 0, 0]}, temperature: 1}\n"
+                    "  - {name: right, faces: {part: \"b.brep/*\", normal: [1, 0, 0]}, flux: 5}\n"),
+            "study.yaml: boundaries \"ends\" and \"right\" both select face 7 of b.brep/solid_1; each face takes "
+            "one condition");
+  EXPECT_EQ(refusal("physics: heat\n" + materials +
+                    "boundaries:\n  - {name: hot, faces: {normal: [-1, 0, 0]}, temperature: 1}\n"
+                    "  - {name: side, faces: {normal: [0, -1, 0], part: \"a.brep/*\"}, temperature: 2}\n"),
+            "study.yaml: boundaries \"hot\" and \"side\" both fix the temperature and touch, so their flows cannot be "
+            "told apart; make them one boundary");
+  EXPECT_EQ(refusal("physics: current\nmaterials: [{parts: \"*\", conductivity: 1}]\n"
+                    "boundaries: [{name: in, faces: {normal: [1, 0, 0]}, flux: 5}]\n"),
+            "study.yaml: no boundary fixes the potential, so the solution is not unique; add one");
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "results"));
+
+  // What the file itself gets wrong, found as it is read.
+  const auto misread = [&](const std::string &yaml) -> std::string {
+    try {
+      nimbo::studyFrom(YAML::Load("geometry: a.brep\n" + yaml), "study.yaml", "");
+    } catch (const nimbo_exception &error) {
+      return error.what();
+    }
+    return "accepted";
+  };
+  EXPECT_EQ(misread("physics: magnetic\n"), "study.yaml: physics: \"magnetic\" is not supported (heat, electrostatic or current)");
+  EXPECT_EQ(misread("physics: heat\nmaterial: []\n"),
+            "study.yaml: unknown key \"material\" (known here: boundaries, geometry, materials, mesh, physics, sources)");
+  EXPECT_EQ(misread("physics: heat\nmaterials: [{name: steel, parts: \"*\", conductivity: 50 W/mK}]\n"),
+            "study.yaml: material \"steel\": conductivity: expected a number in W/(m K), not \"50 W/mK\"");
+  EXPECT_EQ(misread("physics: electrostatic\nmaterials: [{parts: \"*\", permittivity: 2}]\n"
+                    "boundaries: [{name: t, faces: {rest: true}, temperature: 3}]\n"),
+            "study.yaml: boundary \"t\": \"temperature\" is not a condition of electrostatic problems");
+  EXPECT_EQ(misread("physics: heat\nmaterials: [{parts: \"*\", conductivity: 2}]\n"
+                    "boundaries: [{name: t, faces: {box: {min: [0, 0], max: [1, 1, 1]}}, temperature: 3}]\n"),
+            "study.yaml: boundary \"t\": faces: box: min: expected three numbers [x, y, z] in mm");
+}
+
+// GetDP's own words reach the user, and a missing GetDP says how to install it.
+TEST(SolveStudy, GetdpFailuresAreReportedNotSolved) {
+  TempDir dir;
+  const nimbo::Study study = studyOn(dir, seriesBlocks(), seriesStudy);
+  nimbo::SolveOptions options;
+  options.getdp = (dir.path() / "no-such-getdp").string();
+  EXPECT_THROW(
+      try { nimbo::solveStudy(study, (dir.path() / "results").string(), options); } catch (const nimbo_exception &error) {
+        EXPECT_NE(std::string(error.what()).find("is not installed or not on PATH: install it with \"sudo apt-get install getdp\""),
+                  std::string::npos)
+            << error.what();
+        throw;
+      },
+      nimbo_exception);
+
+  const std::filesystem::path fake = dir.path() / "failing-getdp";
+  nimbo::test::writeText(fake, "#!/bin/sh\necho 'Info    : Loading'\necho 'Error   : Singular matrix' >&2\nexit 1\n");
+  std::filesystem::permissions(fake, std::filesystem::perms::owner_all);
+  options.getdp = fake.string();
+  try {
+    nimbo::solveStudy(study, (dir.path() / "results").string(), options);
+    ADD_FAILURE() << "a failing GetDP gave a result";
+  } catch (const nimbo_exception &error) {
+    EXPECT_EQ(std::string(error.what()).rfind("GetDP failed: Singular matrix (the problem is kept in ", 0), 0u)
+        << error.what();
+  }
+}
