@@ -1,6 +1,7 @@
 # make run: install what is missing, build Release, run the topology test driver, then nimbo-shape on
 #   the bundled samples: the statistics of the STEP part, the verdict on the two shaft faces, and
-#   the parts of the bolted-joint assembly, how they meet, and its mesh (one line).
+#   the parts of the bolted-joint assembly, how they meet, its mesh (one line), and its heat study
+#   solved by GetDP (one line).
 # make test: install what is missing, build with tests, run every test through ctest.
 # make test-sanitize: the same tests on a build of nimbo's code with AddressSanitizer and
 #   UndefinedBehaviorSanitizer, in $(SANITIZE_DIR).
@@ -22,6 +23,8 @@ run: deps
 	$(BUILD_DIR)/src/tools/nimbo-shape/nimbo-shape clash samples/bolted_joint.step
 	$(BUILD_DIR)/src/tools/nimbo-shape/nimbo-shape mesh samples/bolted_joint.step -o $(BUILD_DIR)/bolted_joint.msh \
 		> $(BUILD_DIR)/bolted_joint-mesh.txt && tail -n 1 $(BUILD_DIR)/bolted_joint-mesh.txt
+	$(BUILD_DIR)/src/tools/nimbo-shape/nimbo-shape solve samples/joint_heat.yaml -o $(BUILD_DIR)/joint_heat \
+		> $(BUILD_DIR)/joint_heat.txt && tail -n 1 $(BUILD_DIR)/joint_heat.txt
 
 test: deps
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release -DNIMBO_BUILD_TESTS=ON
