@@ -20,6 +20,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 #include <chrono>
 #include <filesystem>
@@ -31,6 +32,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
+
+constexpr const char *scratchPrefix = ".solving-";
 
 double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
@@ -164,17 +167,8 @@ SolveResult solveStudy(const Study &study, const std::string &folder, const Solv
   // The work happens in a scratch folder beside the results, so that they appear only complete.
   fs::create_directories(folder);
   const std::string stem = study.file.empty() ? "study" : fs::path(study.file).stem().string();
-  const fs::path scratch = fs::path(folder) / (".solving-" + std::to_string(getpid()));
-  // Scratch folders of runs that were killed, or whose GetDP failed, stay until the next run here.
-  for (const fs::directory_entry &entry : fs::directory_iterator(folder)) {
-    const std::string name = entry.path().filename().string();
-    if (entry.is_directory() && name.rfind(".solving-", 0) == 0) {
-      const long pid = std::strtol(name.c_str() + 9, nullptr, 10);
-      if (pid > 0 && (pid == getpid() || (kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH))) {
-        fs::remove_all(entry.path());
-      }
-    }
-  }
+  const fs::path scratch = fs::path(folder) / (scratchPrefix + std::to_string(getpid()));
+  clearScratch(folder);
   fs::create_directory(scratch);
   const fs::path meshFile = scratch / (stem + ".msh");
 
@@ -261,6 +255,19 @@ SolveResult solveStudy(const Study &study, const std::string &folder, const Solv
   fs::remove_all(scratch);
   result.solveSeconds = secondsSince(solving);
   return result;
+}
+
+void clearScratch(const std::string &folder) {
+  std::error_code ignored;
+  for (fs::directory_iterator entry(folder, ignored), end; entry != end; entry.increment(ignored)) {
+    const std::string name = entry->path().filename().string();
+    if (!entry->is_directory() || name.rfind(scratchPrefix, 0) != 0) continue;
+    const long pid = std::strtol(name.c_str() + std::strlen(scratchPrefix), nullptr, 10);
+    // Only a run that has ended: another may be solving into the same folder right now.
+    if (pid > 0 && (pid == getpid() || (kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH))) {
+      fs::remove_all(entry->path(), ignored);
+    }
+  }
 }
 
 FieldSurface solvedSurface(const SolveResult &result) {

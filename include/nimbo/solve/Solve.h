@@ -183,6 +183,10 @@ struct SolveResult {
 SolveResult solveStudy(const Study &study, const std::string &folder, const SolveOptions &options = {},
                        const Message_ProgressRange &progress = Message_ProgressRange());
 
+/// Removes the scratch folders that runs into `folder` left when they were killed or GetDP failed
+/// (solveStudy keeps those for the user to look into, until the next run).
+void clearScratch(const std::string &folder);
+
 /// The outer surface of a solved study (every part's outer boundary, in mm) with the field at its
 /// nodes, read back from the result files: what renderFieldSvg draws. Throws nimbo_exception when
 /// they cannot be read.

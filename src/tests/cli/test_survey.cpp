@@ -131,7 +131,8 @@ std::vector<fs::path> sourcesIn(const fs::path &folder, std::uintmax_t largest) 
   if (!fs::is_directory(folder)) return sources;
   for (const fs::directory_entry &entry : fs::directory_iterator(folder)) {
     const std::string extension = entry.path().extension().string();
-    if (extension == ".tsv" || !entry.is_regular_file() || entry.file_size() > largest) continue;
+    // Manifests and studies beside the shape files are not shape files.
+    if (extension == ".tsv" || extension == ".yaml" || !entry.is_regular_file() || entry.file_size() > largest) continue;
     sources.push_back(entry.path());
   }
   std::sort(sources.begin(), sources.end());

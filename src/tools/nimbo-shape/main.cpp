@@ -88,6 +88,15 @@ int runOne(const Work &work, const WorkLimits &limits, std::ostream &out) {
 // The plan of a parsed command line. A worker that dies while writing leaves its temporary files;
 // the tool removes them.
 int runPlan(const Plan &plan, const CommonOptions &common, std::ostream &out) {
+  struct Afterwards {
+    const std::function<void()> &clear;
+    ~Afterwards() {
+      try {
+        if (clear) clear();
+      } catch (...) {  // tidying up must not hide how the work ended
+      }
+    }
+  } afterwards{plan.afterwards};
   std::vector<std::unique_ptr<LeftoverGuard>> leftovers;
   for (const std::string &output : plan.outputs) {
     if (!output.empty()) leftovers.push_back(std::make_unique<LeftoverGuard>(output));

@@ -81,16 +81,25 @@ auto aboutStudy(const std::string &study, Work work) -> decltype(work()) {
   }
 }
 
+std::string resultFolder(const Options &options) {
+  if (!options.output.empty()) return options.output;
+  const std::filesystem::path study(options.study);
+  return (study.parent_path() / (study.stem().string() + "_results")).string();
+}
+
 Outcome solveFile(const Options &options) {
   if (!options.svg.empty()) checkExtension(options.svg, ".svg", "--svg writes SVG (.svg)");
   const nimbo::View seen = about(options.view, [&] { return nimbo::viewNamed(options.view); });
   const auto started = std::chrono::steady_clock::now();
   const nimbo::Study study = aboutStudy(options.study, [&] { return nimbo::readStudy(options.study); });
-  for (const std::string &file : study.geometry) checkReadableShapeFile(file);
-  const std::filesystem::path stem = std::filesystem::path(options.study).stem();
-  const std::string folder = options.output.empty()
-                                 ? (std::filesystem::path(options.study).parent_path() / (stem.string() + "_results")).string()
-                                 : options.output;
+  for (const std::string &file : study.geometry) {
+    try {
+      checkReadableShapeFile(file);
+    } catch (const tool_error &error) {
+      throw tool_error(options.study, "geometry: " + error.subject() + ": " + error.what());
+    }
+  }
+  const std::string folder = resultFolder(options);
   const nimbo::SolveResult result = aboutStudy(options.study, [&] {
     const Handle(TerminalProgress) progress = TerminalProgress::forStandardError("Solving");
     return nimbo::solveStudy(study, folder, options.solve, Message_ProgressIndicator::Start(progress));
@@ -146,7 +155,8 @@ std::function<Plan()> defineSolve(CLI::App &command, const CommonOptions &common
     options->solve.verbose = common.verbose;
     std::vector<std::string> outputs;
     if (!options->svg.empty()) outputs.push_back(options->svg);
-    return Plan{options->study, [options] { return solveFile(*options); }, outputs};
+    return Plan{options->study, [options] { return solveFile(*options); }, outputs,
+                [options] { nimbo::clearScratch(resultFolder(*options)); }};
   };
 }
 

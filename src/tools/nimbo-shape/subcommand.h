@@ -30,6 +30,8 @@ struct Plan {
   std::string subject;  ///< what a crash, a time or a memory limit is reported about
   std::function<Outcome()> run;
   std::vector<std::string> outputs = {};  ///< files it writes: a worker that dies leaves their temporaries
+  /// Run by the tool once the worker has ended, however it ended: clears what a killed worker left.
+  std::function<void()> afterwards = nullptr;
 
   /// A second way to the same report, for when the first runs out of a time limit of its own.
   struct Fallback {
