@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <mutex>
 #include <sstream>
@@ -64,27 +65,30 @@ std::string messageOf(const std::string &output) {
 
 }  // namespace
 
-void findGetdp(const std::string &getdp) {
+std::string findGetdp(const std::string &getdp) {
   const auto runnable = [](const std::string &path) { return access(path.c_str(), X_OK) == 0; };
-  bool found = getdp.find('/') != std::string::npos && runnable(getdp);
-  if (getdp.find('/') == std::string::npos) {
+  // GetDP runs in its scratch folder, so a path relative to here must not stay relative.
+  if (getdp.find('/') != std::string::npos) {
+    if (runnable(getdp)) return std::filesystem::absolute(getdp).string();
+  } else {
     std::istringstream path(environment_variable("PATH").value_or("/usr/bin:/bin"));
-    for (std::string folder; !found && std::getline(path, folder, ':');) {
-      found = runnable((folder.empty() ? "." : folder) + "/" + getdp);
+    for (std::string folder; std::getline(path, folder, ':');) {
+      const std::string candidate = (folder.empty() ? "." : folder) + "/" + getdp;
+      if (runnable(candidate)) return std::filesystem::absolute(candidate).string();
     }
   }
-  if (!found) throw nimbo_exception(missingText(getdp));
+  throw nimbo_exception(missingText(getdp));
 }
 
-void runGetdp(const std::vector<std::string> &arguments, const std::string &folder, const SolveOptions &options,
-              const Message_ProgressRange &progress) {
+void runGetdp(const std::string &getdp, const std::vector<std::string> &arguments, const std::string &folder,
+              const SolveOptions &options, const Message_ProgressRange &progress) {
   prepareSolverEnvironment(options.verbose);
   int output[2];
   int failure[2];  // tells the parent why exec failed
   if (pipe2(output, O_CLOEXEC) != 0 || pipe2(failure, O_CLOEXEC) != 0) {
     throw nimbo_exception(std::string("Cannot start GetDP: ") + std::strerror(errno));
   }
-  std::vector<std::string> words = {options.getdp};
+  std::vector<std::string> words = {getdp};
   words.insert(words.end(), arguments.begin(), arguments.end());
   std::vector<char *> argv;
   for (std::string &word : words) argv.push_back(word.data());

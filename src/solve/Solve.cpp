@@ -22,6 +22,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -126,7 +127,7 @@ SolveResult solveStudy(const Study &study, const std::string &folder, const Solv
   Message_ProgressScope scope(progress, "Solving", 100);
   const auto started = Clock::now();
   if (study.materials.empty()) refuse(study, "no material is given");
-  detail::findGetdp(options.getdp);
+  const std::string getdp = detail::findGetdp(options.getdp);
 
   const Assembly assembly = readAssemblies(study.geometry, scope.Next(10));
   const Imprint imprinted = imprintAssembly(assembly.parts, {}, scope.Next(20));
@@ -167,7 +168,9 @@ SolveResult solveStudy(const Study &study, const std::string &folder, const Solv
   // The work happens in a scratch folder beside the results, so that they appear only complete.
   fs::create_directories(folder);
   const std::string stem = study.file.empty() ? "study" : fs::path(study.file).stem().string();
-  const fs::path scratch = fs::path(folder) / (scratchPrefix + std::to_string(getpid()));
+  // Named by the process (which clearScratch asks after) and a count, for threads solving at once.
+  static std::atomic<unsigned> runs{0};
+  const fs::path scratch = fs::path(folder) / (scratchPrefix + std::to_string(getpid()) + "-" + std::to_string(++runs));
   clearScratch(folder);
   fs::create_directory(scratch);
   const fs::path meshFile = scratch / (stem + ".msh");
@@ -211,7 +214,7 @@ SolveResult solveStudy(const Study &study, const std::string &folder, const Solv
   }
   const auto running = Clock::now();
   try {
-    detail::runGetdp({problemFile.filename().string(), "-solve", "Solve", "-pos", "Post", "-v", options.verbose ? "4" : "2"},
+    detail::runGetdp(getdp, {problemFile.filename().string(), "-solve", "Solve", "-pos", "Post", "-v", options.verbose ? "4" : "2"},
                      scratch.string(), options, scope.Next(35));
   } catch (const nimbo_exception &error) {
     throw nimbo_exception(std::string(error.what()) + " (the problem is kept in " + scratch.string() + ")");
@@ -263,8 +266,8 @@ void clearScratch(const std::string &folder) {
     const std::string name = entry->path().filename().string();
     if (!entry->is_directory() || name.rfind(scratchPrefix, 0) != 0) continue;
     const long pid = std::strtol(name.c_str() + std::strlen(scratchPrefix), nullptr, 10);
-    // Only a run that has ended: another may be solving into the same folder right now.
-    if (pid > 0 && (pid == getpid() || (kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH))) {
+    // Only a run whose process has ended: another may be solving into the same folder right now.
+    if (pid > 0 && pid != getpid() && kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
       fs::remove_all(entry->path(), ignored);
     }
   }

@@ -256,6 +256,13 @@ Study studyFrom(const YAML::Node &node, const std::string &file, const std::stri
     const std::vector<YAML::Node> boundaries = listOf(node["boundaries"], top / "boundaries");
     for (std::size_t k = 0; k < boundaries.size(); ++k) {
       study.boundaries.push_back(boundaryFrom(boundaries[k], k, study.physics, file));
+      // Boundaries are reported, and named in the mesh, by their names.
+      for (std::size_t other = 0; other < k; ++other) {
+        if (study.boundaries[other].name == study.boundaries[k].name) {
+          Entry(file, "boundary " + std::to_string(k + 1)).fail("the name \"" + study.boundaries[k].name +
+                                                               "\" is taken by boundary " + std::to_string(other + 1));
+        }
+      }
     }
   }
   return study;

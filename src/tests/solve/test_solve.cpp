@@ -186,6 +186,9 @@ TEST(SolveStudy, StudiesThatCannotBeSolvedAreRefusedWithTheirEntry) {
   EXPECT_EQ(misread("physics: heat\nmaterials: [{parts: \"*\", conductivity: 2}]\n"
                     "boundaries: [{name: t, faces: {box: {min: [0, 0], max: [1, 1, 1]}}, temperature: 3}]\n"),
             "study.yaml: boundary \"t\": faces: box: min: expected three numbers [x, y, z] in mm");
+  EXPECT_EQ(misread("physics: heat\nmaterials: [{parts: \"*\", conductivity: 2}]\n"
+                    "boundaries: [{name: t, faces: {rest: true}, flux: 3}, {name: t, faces: {part: x}, flux: 1}]\n"),
+            "study.yaml: boundary 2: the name \"t\" is taken by boundary 1");
 }
 
 // GetDP's own words reach the user, and a missing GetDP says how to install it.

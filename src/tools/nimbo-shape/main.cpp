@@ -75,9 +75,10 @@ Work workOf(const std::string &subject, const std::function<Outcome()> &run, boo
 }
 
 // One job in a worker: its report, or its problem as the one error line.
-int runOne(const Work &work, const WorkLimits &limits, std::ostream &out) {
+int runOne(const Work &work, const WorkLimits &limits, std::ostream &out, Ending *ending = nullptr) {
   int status = 2;
   runIsolated({work}, 1, limits, [&](std::size_t, const WorkResult &result) {
+    if (ending != nullptr) *ending = result.ending;
     out << result.output;
     status = result.ending == Ending::ok ? result.status : fail(result.subject, result.problem);
   });
@@ -88,15 +89,18 @@ int runOne(const Work &work, const WorkLimits &limits, std::ostream &out) {
 // The plan of a parsed command line. A worker that dies while writing leaves its temporary files;
 // the tool removes them.
 int runPlan(const Plan &plan, const CommonOptions &common, std::ostream &out) {
-  struct Afterwards {
+  // Killed until it is known to have ended by itself: Ctrl-C leaves as an exception.
+  struct KilledGuard {
     const std::function<void()> &clear;
-    ~Afterwards() {
+    Ending ending = Ending::crashed;
+    ~KilledGuard() {
+      if (!clear || ending == Ending::ok || ending == Ending::failed) return;
       try {
-        if (clear) clear();
+        clear();
       } catch (...) {  // tidying up must not hide how the work ended
       }
     }
-  } afterwards{plan.afterwards};
+  } killed{plan.onKilled};
   std::vector<std::unique_ptr<LeftoverGuard>> leftovers;
   for (const std::string &output : plan.outputs) {
     if (!output.empty()) leftovers.push_back(std::make_unique<LeftoverGuard>(output));
@@ -108,6 +112,7 @@ int runPlan(const Plan &plan, const CommonOptions &common, std::ostream &out) {
     std::optional<WorkResult> tried;
     runIsolated({workOf(plan.subject, plan.run, common.json, false)}, 1, first,
                 [&](std::size_t, const WorkResult &result) { tried = result; });
+    if (tried) killed.ending = tried->ending;
     if (tried && tried->ending != Ending::timed_out) {
       out << tried->output;
       flushReport(out);
@@ -115,9 +120,9 @@ int runPlan(const Plan &plan, const CommonOptions &common, std::ostream &out) {
     }
     std::cerr << "nimbo-shape: " << plan.subject << ": " << plan.fallback->what << " gave up after " << first.seconds
               << " s; " << plan.fallback->instead << std::endl;
-    return runOne(workOf(plan.subject, plan.fallback->run, common.json, false), limits, out);
+    return runOne(workOf(plan.subject, plan.fallback->run, common.json, false), limits, out, &killed.ending);
   }
-  return runOne(workOf(plan.subject, plan.run, common.json, false), limits, out);
+  return runOne(workOf(plan.subject, plan.run, common.json, false), limits, out, &killed.ending);
 }
 
 // "<done>/<total> files" on standard error while a batch runs, when that is a terminal.

@@ -30,8 +30,9 @@ struct Plan {
   std::string subject;  ///< what a crash, a time or a memory limit is reported about
   std::function<Outcome()> run;
   std::vector<std::string> outputs = {};  ///< files it writes: a worker that dies leaves their temporaries
-  /// Run by the tool once the worker has ended, however it ended: clears what a killed worker left.
-  std::function<void()> afterwards = nullptr;
+  /// Run by the tool when the worker was ended before it could finish (a time or memory limit, a
+  /// crash, Ctrl-C): clears what it left besides temporary files.
+  std::function<void()> onKilled = nullptr;
 
   /// A second way to the same report, for when the first runs out of a time limit of its own.
   struct Fallback {
