@@ -12,10 +12,14 @@
 namespace nimbo::detail {
 namespace {
 
+// Always with a point or an exponent: GetDP reads digits alone as an integer, which overflows past
+// 2^31 (a heat source of 6e15 W/m^3 became a sink).
 std::string number(double value) {
-  char text[32];
+  char text[40];
   std::snprintf(text, sizeof text, "%.17g", value);
-  return text;
+  std::string written = text;
+  if (written.find_first_of(".eEn") == std::string::npos) written += ".0";
+  return written;
 }
 
 std::string partRegion(std::size_t k) { return "Part_" + std::to_string(k + 1); }

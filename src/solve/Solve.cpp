@@ -231,6 +231,15 @@ SolveResult solveStudy(const Study &study, const std::string &folder, const Solv
 
   for (std::size_t k = 0; k < parts.size(); ++k) {
     const std::string key = "part " + std::to_string(k + 1);
+    // GetDP integrates wrongly on elements far below a millimetre, without a word: its volume of
+    // each part must be the mesh's, or every integral (flows, sources, means) is wrong too.
+    const double volume = figure(key + " volume") * 1e9;
+    if (std::abs(volume - meshed.parts[k].volume) > 1e-6 * meshed.parts[k].volume) {
+      throw nimbo_exception("GetDP measured " + parts[k].path + " as " + std::to_string(volume) + " mm^3 where its mesh holds " +
+                            std::to_string(meshed.parts[k].volume) +
+                            " mm^3, so its results would be wrong; a model this small may be in metres (the problem "
+                            "is kept in " + scratch.string() + ")");
+    }
     result.parts.push_back({parts[k].path, parts[k].material, figure(key + " min"), figure(key + " max"),
                             figure(key + " integral") / figure(key + " volume")});
   }
@@ -245,6 +254,12 @@ SolveResult solveStudy(const Study &study, const std::string &folder, const Solv
   }
   if (figures.count("power")) {
     result.sources = figure("power");
+    double asked = 0;
+    for (const double watts : power) asked += watts;
+    if (std::abs(result.sources - asked) > 1e-6 * std::abs(asked)) {
+      throw nimbo_exception("GetDP applied " + std::to_string(result.sources) + " W of the " + std::to_string(asked) +
+                            " W of sources asked (the problem is kept in " + scratch.string() + ")");
+    }
     sum += result.sources;
     inflow += std::max(result.sources, 0.0);
   }

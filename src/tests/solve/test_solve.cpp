@@ -218,3 +218,17 @@ TEST(SolveStudy, GetdpFailuresAreReportedNotSolved) {
         << error.what();
   }
 }
+
+// A small part's source density passes 2^31 W/m^3; all of it goes in, and out through the air.
+TEST(SolveStudy, DenseSourcesOnSmallPartsApplyTheirPower) {
+  if (!haveGetdp()) GTEST_SKIP() << "getdp is not installed";
+  TempDir dir;
+  const nimbo::SolveResult result = solved(dir, studyOn(dir, {box({0, 0, 0}, {0.1, 0.1, 0.1})}, R"(
+physics: heat
+materials: [{parts: "*", conductivity: 50}]
+sources: [{parts: "*", power: 1}]
+boundaries: [{name: air, faces: {rest: true}, convection: {h: 10, ambient: 20}}]
+)"));
+  EXPECT_NEAR(result.sources, 1.0, 1e-9);
+  EXPECT_NEAR(boundaryNamed(result, "air").flow, -1.0, 1e-9);
+}
