@@ -1,0 +1,129 @@
+// heal: the parts of the files repaired so that they mesh, written as one STEP assembly that keeps
+// their paths, names and colours (or as a BREP compound), with what was done to each part.
+#include "heal_files.h"
+#include "shape_files.h"
+#include "subcommand.h"
+#include "terminal_progress.h"
+
+#include <chrono>
+#include <cstdio>
+
+json healingJson(const nimbo::PartHealing &healing, const std::vector<nimbo::Part> &parts) {
+  json undone = json::array();
+  for (const nimbo::UndoneStep &step : healing.undone) undone.push_back({{"step", step.step}, {"why", step.why}});
+  json remaining = json::array();
+  for (const nimbo::Finding &finding : healing.remaining) remaining.push_back(findingJson(finding));
+  const auto change = [&]() -> json {
+    if (!healing.volumeBefore || !healing.volumeAfter) return nullptr;
+    return *healing.volumeAfter - *healing.volumeBefore;
+  };
+  return {{"path", parts[healing.part].path},
+          {"verdict", nimbo::toString(healing.verdict)},
+          {"steps", healing.steps},
+          {"undone", undone},
+          {"faces", {{"before", healing.facesBefore}, {"after", healing.facesAfter}}},
+          {"edges", {{"before", healing.edgesBefore}, {"after", healing.edgesAfter}}},
+          {"solids", {{"before", healing.solidsBefore}, {"after", healing.solidsAfter}}},
+          {"gaps_closed", healing.gapsBefore > healing.gapsAfter ? healing.gapsBefore - healing.gapsAfter : 0},
+          {"volume", {{"before", orNull(healing.volumeBefore)}, {"after", orNull(healing.volumeAfter)}, {"change", change()}}},
+          {"remaining", remaining},
+          {"sewn_into", healing.sewnInto ? json(parts[*healing.sewnInto].path) : json(nullptr)}};
+}
+
+nimbo::Healing healingOf(const std::vector<std::string> &files, const std::vector<nimbo::Part> &parts,
+                         const nimbo::HealOptions &options) {
+  return about(subjectOf(files), [&] {
+    const Handle(TerminalProgress) progress = TerminalProgress::forStandardError("Healing");
+    return nimbo::healParts(parts, options, Message_ProgressIndicator::Start(progress));
+  });
+}
+
+void addHealOptions(CLI::App &command, nimbo::HealOptions &options) {
+  command
+      .add_option("--size", options.size,
+                  "The element size H to heal for, in mm (default: Gmsh's, the diagonal of the parts' box)")
+      ->check(CLI::PositiveNumber);
+  command.add_flag("--defeature", options.defeature,
+                   "Also remove holes, bosses and fillets narrower than H (changes the volume by what they held)");
+}
+
+namespace {
+
+struct Options {
+  std::vector<std::string> files;
+  std::string output;
+  nimbo::HealOptions heal;
+};
+
+std::string beforeAfter(const json &counts) {
+  return textOf(counts["before"]) + " -> " + textOf(counts["after"]);
+}
+
+void printHeal(const json &report, std::ostream &out) {
+  Rows rows = {{"part", "verdict", "faces", "edges", "solids", "volume change", "steps", "undone"}};
+  std::size_t changed = 0;
+  std::size_t ok = 0;
+  for (const json &part : report["parts"]) {
+    std::string steps;
+    for (const json &step : part["steps"]) steps += (steps.empty() ? "" : ",") + step.get<std::string>();
+    std::string undone;
+    for (const json &step : part["undone"]) undone += (undone.empty() ? "" : ",") + step["step"].get<std::string>();
+    rows.push_back({textOf(part["path"]), textOf(part["verdict"]), beforeAfter(part["faces"]), beforeAfter(part["edges"]),
+                    beforeAfter(part["solids"]), textOf(part["volume"]["change"]), steps, undone});
+    changed += !part["steps"].empty();
+    ok += part["verdict"] == "ok";
+  }
+  printRows(rows, out);
+  rows = {};
+  for (const json &part : report["parts"]) {
+    for (const json &step : part["undone"]) rows.push_back({textOf(part["path"]), "undid " + textOf(step["step"]), textOf(step["why"])});
+  }
+  if (!rows.empty()) {
+    out << '\n';
+    printRows(rows, out);
+  }
+  char summary[320];
+  std::snprintf(summary, sizeof summary, "wrote %s: healed %zu of %zu parts for an element size of %s mm, %zu now ok; %.2f s",
+                report["output"].get<std::string>().c_str(), changed, report["parts"].size(),
+                textOf(report["size"]).c_str(), ok, report["seconds"].get<double>());
+  out << '\n' << summary << '\n';
+}
+
+Outcome healFiles(const Options &options) {
+  const auto started = std::chrono::steady_clock::now();
+  checkWritablePath(options.output);
+  const nimbo::Assembly read = readParts(options.files);
+  const nimbo::Healing healing = healingOf(options.files, read.parts, options.heal);
+  about(options.output, [&] { nimbo::writeAssembly({"millimetre", healing.parts}, options.output); });
+  json parts = json::array();
+  bool ok = true;
+  for (const nimbo::PartHealing &part : healing.report) {
+    parts.push_back(healingJson(part, read.parts));
+    ok = ok && part.verdict == nimbo::Verdict::ok;
+  }
+  return {{{"files", options.files},
+           {"output", options.output},
+           {"size", healing.size},
+           {"parts", parts},
+           {"seconds", secondsSince(started)}},
+          printHeal,
+          {"seconds"},
+          ok ? 0 : 1};
+}
+
+std::function<Plan()> defineHeal(CLI::App &command, const CommonOptions &) {
+  auto options = std::make_shared<Options>();
+  command.add_option("FILE", options->files, "Shape files, healed together")->required();
+  command.add_option("-o,--output", options->output, "The healed assembly to write (.step, .stp or .brep)")->required();
+  addHealOptions(command, options->heal);
+  return [options] {
+    return Plan{workSubject(options->files, "heal"), [options] { return healFiles(*options); }, {options->output}};
+  };
+}
+
+}  // namespace
+
+extern const Subcommand heal_command{
+    "heal", "Repair the parts of FILE... so that they mesh at an element size; write them with their names (exit 1 "
+            "unless all end ok)",
+    nullptr, defineHeal};
