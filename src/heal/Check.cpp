@@ -119,6 +119,7 @@ Finding selfIntersection(const TopoDS_Shape &shape, const TopTools_IndexedMapOfS
   analyzer.MergeEdgeMode() = false;
   analyzer.ContinuityMode() = false;
   analyzer.CurveOnSurfaceMode() = false;
+  analyzer.SetRunParallel(true);
   analyzer.Perform();
   Finding finding{"self-intersection", {}, {}, std::nullopt, false};
   if (!analyzer.HasFaulty()) return finding;

@@ -2,6 +2,7 @@
 // meshed in metres, solved by GetDP in a scratch folder, and moved into place only when complete.
 #include <nimbo/solve/Solve.h>
 
+#include <nimbo/heal/Heal.h>
 #include <nimbo/mesh/Mesh.h>
 #include <nimbo/nimbo_exception.h>
 
@@ -129,8 +130,13 @@ SolveResult solveStudy(const Study &study, const std::string &folder, const Solv
   if (study.materials.empty()) refuse(study, "no material is given");
   const std::string getdp = detail::findGetdp(options.getdp);
 
-  const Assembly assembly = readAssemblies(study.geometry, scope.Next(10));
-  const Imprint imprinted = imprintAssembly(assembly.parts, {}, scope.Next(20));
+  Assembly assembly = readAssemblies(study.geometry, scope.Next(10));
+  if (study.heal) {
+    HealOptions heal;
+    heal.size = study.size;
+    assembly.parts = healParts(assembly.parts, heal, scope.Next(5)).parts;
+  }
+  const Imprint imprinted = imprintAssembly(assembly.parts, {}, scope.Next(15));
   if (scope.UserBreak()) throw nimbo_exception("Solving stopped");
 
   std::vector<detail::ProblemPart> parts;

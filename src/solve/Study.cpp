@@ -213,12 +213,17 @@ Study studyFrom(const YAML::Node &node, const std::string &file, const std::stri
   study.physics = *physicsNamed(physics);
 
   if (const YAML::Node mesh = node["mesh"]) {
-    onlyKeys(mesh, top / "mesh", {"size", "order"});
+    onlyKeys(mesh, top / "mesh", {"size", "order", "heal"});
     if (mesh["size"]) study.size = positive(mesh["size"], top / "mesh" / "size", "mm");
     if (mesh["order"]) {
       const double order = number(mesh["order"], top / "mesh" / "order", "");
       if (order != 1 && order != 2) (top / "mesh" / "order").fail("must be 1 or 2, not " + mesh["order"].Scalar());
       study.order = static_cast<int>(order);
+    }
+    if (const YAML::Node heal = mesh["heal"]) {
+      const std::string value = text(heal, top / "mesh" / "heal");
+      if (value != "true" && value != "false") (top / "mesh" / "heal").fail("must be true or false, not " + value);
+      study.heal = value == "true";
     }
   }
 

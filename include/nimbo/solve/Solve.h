@@ -110,6 +110,7 @@ struct Study {
   Physics physics = Physics::heat;
   double size = 0.0;  ///< the largest element size in mm; 0 leaves it to Gmsh
   int order = 1;      ///< 1 or 2
+  bool heal = false;  ///< the parts healed for the element size before they are imprinted
   std::vector<Material> materials;
   std::vector<Source> sources;  ///< heat only
   std::vector<Boundary> boundaries;

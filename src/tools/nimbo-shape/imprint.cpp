@@ -1,4 +1,5 @@
 // imprint: the solid parts of the files fused into one conformal compound, written as BREP.
+#include "heal_files.h"
 #include "imprint_files.h"
 #include "shape_files.h"
 #include "subcommand.h"
@@ -7,17 +8,35 @@
 #include <chrono>
 #include <cstdio>
 
-nimbo::Imprint imprintOf(const std::vector<std::string> &files, const nimbo::Assembly &read,
-                         const nimbo::ImprintOptions &options) {
-  return about(subjectOf(files), [&] {
+Imprinted imprintOf(const std::vector<std::string> &files, const nimbo::Assembly &read, const ImprintChoices &choices) {
+  Imprinted result{{}, read.parts, nullptr};
+  if (choices.heal) {
+    nimbo::HealOptions options;
+    options.size = choices.size;
+    const nimbo::Healing healing = healingOf(files, read.parts, options);
+    json parts = json::array();
+    for (const nimbo::PartHealing &part : healing.report) parts.push_back(healingJson(part, read.parts));
+    result.healing = {{"size", healing.size}, {"parts", parts}};
+    result.parts = healing.parts;
+  }
+  result.imprint = about(subjectOf(files), [&] {
     const Handle(TerminalProgress) progress = TerminalProgress::forStandardError("Imprinting");
-    return nimbo::imprintAssembly(read.parts, options, Message_ProgressIndicator::Start(progress));
+    return nimbo::imprintAssembly(result.parts, choices.imprint, Message_ProgressIndicator::Start(progress));
   });
+  return result;
 }
 
-void addImprintOptions(CLI::App &command, nimbo::ImprintOptions &options) {
-  command.add_flag("--assign-overlaps", options.assignOverlaps,
+void addImprintOptions(CLI::App &command, ImprintChoices &choices) {
+  command.add_flag("--assign-overlaps", choices.imprint.assignOverlaps,
                    "Give each common region of overlapping parts to the earlier part instead of refusing");
+  command.add_flag("--heal", choices.heal, "Heal the parts for the element size first, as heal does");
+}
+
+std::string healingLine(const json &healing) {
+  std::size_t changed = 0;
+  for (const json &part : healing["parts"]) changed += !part["steps"].empty();
+  return "healed " + std::to_string(changed) + " of " + std::to_string(healing["parts"].size()) +
+         " parts for an element size of " + textOf(healing["size"]) + " mm";
 }
 
 namespace {
@@ -25,7 +44,7 @@ namespace {
 struct Options {
   std::vector<std::string> files;
   std::string output;
-  nimbo::ImprintOptions imprint;
+  ImprintChoices imprint;
   std::string glue = "off";
 };
 
@@ -52,6 +71,7 @@ void printImprint(const json &report, std::ostream &out) {
   }
   printRows(rows, out);
   out << '\n';
+  if (report.contains("healing")) out << healingLine(report["healing"]) << '\n';
   char summary[256];
   std::snprintf(summary, sizeof summary,
                 "wrote %s: %zu solids of %zu parts, %zu shared faces in %zu interfaces, %.2f s",
@@ -66,11 +86,12 @@ Outcome imprintFiles(const Options &options) {
                  "imprint writes BREP (.brep), which keeps the shared faces and their numbering");
   checkWritablePath(options.output);
   const nimbo::Assembly read = readParts(options.files);
-  nimbo::ImprintOptions chosen = options.imprint;
-  chosen.glue = *nimbo::glueNamed(options.glue);
-  const nimbo::Imprint imprint = imprintOf(options.files, read, chosen);
+  ImprintChoices chosen = options.imprint;
+  chosen.imprint.glue = *nimbo::glueNamed(options.glue);
+  const Imprinted imprinted = imprintOf(options.files, read, chosen);
+  const nimbo::Imprint &imprint = imprinted.imprint;
   writeShapeFile(imprint.compound, options.output);
-  const auto path = [&](std::size_t part) { return read.parts[part].path; };
+  const auto path = [&](std::size_t part) { return imprinted.parts[part].path; };
   json parts = json::array();
   std::size_t solids = 0;
   std::size_t shared = 0;
@@ -99,6 +120,7 @@ Outcome imprintFiles(const Options &options) {
     }
     report["assigned"] = assigned;
   }
+  if (!imprinted.healing.is_null()) report["healing"] = imprinted.healing;
   report["seconds"] = secondsSince(started);
   return {report, printImprint, {"boundary_faces", "seconds"}};
 }
@@ -108,7 +130,9 @@ std::function<Plan()> defineImprint(CLI::App &command, const CommonOptions &) {
   command.add_option("FILE", options->files, "Shape files, imprinted together")->required();
   command.add_option("-o,--output", options->output, "The compound to write (.brep)")->required();
   addImprintOptions(command, options->imprint);
-  command.add_option("--fuzzy", options->imprint.fuzzy, "Close gaps and overlaps narrower than this, in mm")
+  command.add_option("--size", options->imprint.size, "With --heal: the element size to heal for, in mm")
+      ->check(CLI::PositiveNumber);
+  command.add_option("--fuzzy", options->imprint.imprint.fuzzy, "Close gaps and overlaps narrower than this, in mm")
       ->check(CLI::NonNegativeNumber);
   command.add_option("--glue", options->glue, "off, shift (faces coincide in part) or full (coincide whole)")
       ->check(CLI::IsMember({"off", "shift", "full"}));

@@ -1,4 +1,5 @@
 // mesh: the solid parts of the files imprinted and meshed with Gmsh.
+#include "heal_files.h"
 #include "imprint_files.h"
 #include "shape_files.h"
 #include "subcommand.h"
@@ -15,7 +16,7 @@ namespace {
 struct Options {
   std::vector<std::string> files;
   std::string output;
-  nimbo::ImprintOptions imprint;
+  ImprintChoices imprint;
   nimbo::MeshOptions mesh;
 };
 
@@ -31,6 +32,7 @@ void printMesh(const json &report, std::ostream &out) {
     rows.push_back({textOf(interface["name"]), textOf(interface["nodes"])});
   printRows(rows, out);
   out << '\n';
+  if (report.contains("healing")) out << healingLine(report["healing"]) << '\n';
   char summary[320];
   std::snprintf(summary, sizeof summary,
                 "wrote %s: %zu nodes, %zu volume elements in %zu parts, %zu interfaces; imprint %.2f s, mesh %.2f s",
@@ -48,7 +50,10 @@ Outcome meshFiles(const Options &options) {
     throw tool_error(options.output, "the folder to write it in does not exist");
   }
   const nimbo::Assembly read = readParts(options.files);
-  const nimbo::Imprint imprinted = imprintOf(options.files, read, options.imprint);
+  ImprintChoices choices = options.imprint;
+  choices.size = options.mesh.size;
+  const Imprinted imprint = imprintOf(options.files, read, choices);
+  const nimbo::Imprint &imprinted = imprint.imprint;
   const double imprint_seconds = secondsSince(started);
   const auto meshing = std::chrono::steady_clock::now();
   const nimbo::MeshSummary summary = about(subjectOf(options.files), [&] {
@@ -65,17 +70,18 @@ Outcome meshFiles(const Options &options) {
   for (const nimbo::MeshedInterface &interface : summary.interfaces) {
     interfaces.push_back({{"name", interface.name}, {"nodes", interface.nodes}});
   }
-  return {{{"files", options.files},
-           {"output", options.output},
-           {"format", nimbo::toString(options.mesh.format)},
-           {"solids", solids},
-           {"nodes", summary.nodes},
-           {"elements", summary.elements},
-           {"parts", parts},
-           {"interfaces", interfaces},
-           {"imprint_seconds", imprint_seconds},
-           {"mesh_seconds", secondsSince(meshing)}},
-          printMesh};
+  json report = {{"files", options.files},
+                 {"output", options.output},
+                 {"format", nimbo::toString(options.mesh.format)},
+                 {"solids", solids},
+                 {"nodes", summary.nodes},
+                 {"elements", summary.elements},
+                 {"parts", parts},
+                 {"interfaces", interfaces}};
+  if (!imprint.healing.is_null()) report["healing"] = imprint.healing;
+  report["imprint_seconds"] = imprint_seconds;
+  report["mesh_seconds"] = secondsSince(meshing);
+  return {report, printMesh};
 }
 
 std::function<Plan()> defineMesh(CLI::App &command, const CommonOptions &common) {
