@@ -69,6 +69,8 @@ std::vector<TopoDS_Shape> withoutContained(const std::vector<TopoDS_Shape> &piec
   return result;
 }
 
+}  // namespace
+
 // The names the kernel gives what the file leaves unnamed: a shape's type word ("SOLID"), and an
 // instance's label entry ("=>[0:1:1:3]"), which its STEP writer then puts in the file.
 bool isStandInName(const std::string &name) {
@@ -77,6 +79,8 @@ bool isStandInName(const std::string &name) {
   const bool entry = name.size() > 4 && name.compare(0, 3, "=>[") == 0 && name.back() == ']';
   return entry || words.count(name) != 0;
 }
+
+namespace {
 
 std::string trimmed(const std::string &text) {
   const auto blank = [](unsigned char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
@@ -131,6 +135,8 @@ std::optional<Color> nearer(const std::optional<Color> &own, const std::optional
   return own ? own : inherited;
 }
 
+}  // namespace
+
 // Within one assembly, the second and later siblings of one name get "#2", "#3", ..., skipping
 // suffixed names that siblings already have.
 std::vector<std::string> siblingSegments(const std::vector<std::string> &names) {
@@ -150,6 +156,8 @@ std::vector<std::string> siblingSegments(const std::vector<std::string> &names) 
   }
   return segments;
 }
+
+namespace {
 
 // An instance is named by itself, else by its product, else by the product's type word.
 std::string instanceName(const Walk &walk, const TDF_Label &instance, const TDF_Label &product) {

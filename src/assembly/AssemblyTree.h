@@ -16,6 +16,14 @@ namespace nimbo::detail {
 /// compound when it is several shapes). Nothing for an empty compound.
 std::vector<TopoDS_Shape> partPieces(const TopoDS_Shape &shape);
 
+/// Whether the name is one the kernel gives what a file leaves unnamed (a type word such as "SOLID",
+/// an instance's label entry), which the reader takes for no name.
+bool isStandInName(const std::string &name);
+
+/// The path segments of siblings of these names: the second and later of one name get "#2", "#3",
+/// ..., skipping suffixed names that siblings already have.
+std::vector<std::string> siblingSegments(const std::vector<std::string> &names);
+
 /// The parts of the document's free shapes, depth first over the assembly tree, with unique paths;
 /// `fileName` names what the file leaves unnamed. Instance names in `stand_ins` are the reader's
 /// stand-ins for a missing name (a STEP occurrence's id where its name is blank): such an instance

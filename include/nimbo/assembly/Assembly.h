@@ -60,6 +60,21 @@ Assembly readAssembly(const std::string &path, const Message_ProgressRange &prog
 Assembly readAssemblies(const std::vector<std::string> &paths,
                         const Message_ProgressRange &progress = Message_ProgressRange());
 
+/// Writes the parts to `path`: a STEP file (.step, .stp) that readAssembly reads back as the same
+/// parts in the same order, with their paths, names, colours (to the kernel's single precision) and
+/// shapes in place, in millimetres; or a BREP file (.brep) of the compound of their shapes, which
+/// keeps neither paths, names nor colours. In STEP every part is a product of its own (parts that
+/// shared topology get copies), placed by its shape's location in an assembly tree rebuilt from the
+/// paths; parts under one assembly are written together, in the order of the first of them. What
+/// the reader cannot give back is written as near as it can be: a part alone at the top whose name
+/// differs from its path (as a BREP file's parts) reads back named by its path, and a path that is
+/// also the folder of other paths comes back with "#2". An earlier file is replaced only by a
+/// complete one. Throws nimbo_exception naming the file when the extension is neither, there are no
+/// parts, a part has no shape, two parts share a path, the file cannot be written, or `progress` is
+/// stopped.
+void writeAssembly(const Assembly &assembly, const std::string &path,
+                   const Message_ProgressRange &progress = Message_ProgressRange());
+
 /// What a part measures, by what it holds: its volume when it holds a solid, else its area when it
 /// holds a face (so a shell or an open surface model has an area), else its length. Volumes and
 /// areas, here and in every result of this layer, are integrated adaptively to about 1e-9 of their
