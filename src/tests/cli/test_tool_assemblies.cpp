@@ -11,6 +11,9 @@
 #include <gtest/gtest.h>
 #include <BRepBuilderAPI_NurbsConvert.hxx>
 #include <BRepPrimAPI_MakeCylinder.hxx>
+#include <BRep_Builder.hxx>
+#include <TopExp_Explorer.hxx>
+#include <TopoDS_Compound.hxx>
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -142,6 +145,45 @@ TEST(NimboShapeMesh, WritesTheMeshAndReportsEveryPartAndInterface) {
   std::sort(left.begin(), left.end());
   EXPECT_EQ(left, (std::vector<std::string>{".stderr", ".stdout", "joint.msh"}));
   EXPECT_EQ(readText(dir.path() / "joint.msh").rfind("$MeshFormat\n4.1 ", 0), 0u);
+}
+
+// Heal keeps every part's path, name and colour through STEP; loose faces that close become a solid
+// that check calls healable and mesh --heal meshes.
+TEST(NimboShapeHeal, KeepsThePartsAndMakesLooseFacesMesh) {
+  if (heavy_skip != nullptr) GTEST_SKIP() << heavy_skip;
+  TempDir dir;
+  const ToolRun heal = runTool({"heal", joint, "-o", "joint.step"}, dir.path());
+  ASSERT_EQ(heal.status, 0) << heal.err;
+  const json before = json::parse(runTool({"parts", joint, "--json"}, dir.path()).out);
+  const json after = json::parse(runTool({"parts", "joint.step", "--json"}, dir.path()).out);
+  ASSERT_EQ(after["parts"].size(), before["parts"].size());
+  for (std::size_t k = 0; k < before["parts"].size(); ++k) {
+    const json &was = before["parts"][k];
+    const json &is = after["parts"][k];
+    EXPECT_EQ(is["path"], was["path"]);
+    EXPECT_EQ(is["name"], was["name"]);
+    EXPECT_EQ(is.value("color", json()), was.value("color", json()));
+    EXPECT_NEAR(is["volume"].get<double>(), was["volume"].get<double>(), 1e-9 * was["volume"].get<double>());
+  }
+
+  TopoDS_Compound faces;
+  BRep_Builder builder;
+  builder.MakeCompound(faces);
+  for (TopExp_Explorer face(box(gp_Pnt(0, 0, 0), gp_Pnt(10, 10, 10)), TopAbs_FACE); face.More(); face.Next())
+    builder.Add(faces, face.Current());
+  writeBrep(faces, (dir.path() / "faces.brep").string());
+  const ToolRun check = runTool({"check", "faces.brep", "--json"}, dir.path());
+  EXPECT_EQ(check.status, 1) << check.err;
+  const json found = json::parse(check.out)["parts"][0];
+  EXPECT_EQ(found["verdict"], "healable");
+  EXPECT_EQ(found["findings"][0]["kind"], "closes when sewn");
+#ifdef NIMBO_HAVE_MESH
+  const ToolRun mesh = runTool({"mesh", "faces.brep", "--heal", "-o", "cube.msh", "--size", "5", "--json"}, dir.path());
+  ASSERT_EQ(mesh.status, 0) << mesh.err;
+  const json meshed = json::parse(mesh.out);
+  EXPECT_EQ(meshed["healing"]["parts"][0]["steps"], json::array({"sew"}));
+  EXPECT_GT(meshed["parts"][0]["elements"].get<int>(), 0);
+#endif
 }
 
 // The sample study end to end: heat balances, GetDP read the 2.2 mesh, the drawing is written; a

@@ -66,6 +66,7 @@ void printHeal(const json &report, std::ostream &out) {
   for (const json &part : report["parts"]) {
     std::string steps;
     for (const json &step : part["steps"]) steps += (steps.empty() ? "" : ",") + step.get<std::string>();
+    if (!part["sewn_into"].is_null()) steps += " into " + textOf(part["sewn_into"]);
     std::string undone;
     for (const json &step : part["undone"]) undone += (undone.empty() ? "" : ",") + step["step"].get<std::string>();
     rows.push_back({textOf(part["path"]), textOf(part["verdict"]), beforeAfter(part["faces"]), beforeAfter(part["edges"]),
