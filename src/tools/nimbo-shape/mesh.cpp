@@ -38,6 +38,7 @@ void printMesh(const json &report, std::ostream &out) {
                 report["elements"].get<std::size_t>(), report["parts"].size(), report["interfaces"].size(),
                 report["imprint_seconds"].get<double>(), report["mesh_seconds"].get<double>());
   out << summary << '\n';
+  for (const json &retry : report["retries"]) out << "retried " << textOf(retry) << '\n';
 }
 
 Outcome meshFiles(const Options &options) {
@@ -73,6 +74,7 @@ Outcome meshFiles(const Options &options) {
            {"elements", summary.elements},
            {"parts", parts},
            {"interfaces", interfaces},
+           {"retries", summary.retries},
            {"imprint_seconds", imprint_seconds},
            {"mesh_seconds", secondsSince(meshing)}},
           printMesh};
