@@ -50,9 +50,15 @@ class GmshSession {
       for (const std::string &line : log) std::cerr << "gmsh: " << line << '\n';
     }
     errors_.clear();
+    failedSurfaces_.clear();
     bool summary = false;  // Gmsh closes a failed mesh with a summary, itself in error lines
+    int surface = 0;       // the one Gmsh is meshing, which its errors do not always name
     for (const std::string &line : log) {
+      const std::size_t meshing = line.find("Meshing surface ");
+      if (meshing != std::string::npos && line.rfind("Info", 0) == 0) surface = std::atoi(line.c_str() + meshing + 16);
+      if (line.find("Meshing 3D") != std::string::npos) surface = 0;
       if (line.rfind("Error", 0) != 0) continue;
+      if (surface > 0 && !summary) failedSurfaces_.insert(surface);
       const std::size_t colon = line.find(": ");
       const std::string text = colon == std::string::npos ? line : line.substr(colon + 2);
       if (text.find("Mesh generation error summary") != std::string::npos) summary = true;
@@ -67,10 +73,13 @@ class GmshSession {
   const std::vector<std::string> &errors() const { return errors_; }
   /// The first of them, which caused the others; empty when there was none.
   std::string error() const { return errors_.empty() ? std::string() : errors_.front(); }
+  /// The surfaces Gmsh logged an error while meshing, in the messages last flushed.
+  const std::set<int> &failedSurfaces() const { return failedSurfaces_; }
 
  private:
   bool verbose_;
   std::vector<std::string> errors_;
+  std::set<int> failedSurfaces_;
 };
 
 gp_Pnt centerOf(const TopoDS_Shape &shape, int dim) {
@@ -302,21 +311,26 @@ std::vector<std::string> generateWithRetries(const Imprint &imprinted, GmshSessi
   gmsh::vectorpair surfaces, volumes;
   gmsh::model::getEntities(surfaces, 2);
   gmsh::model::getEntities(volumes, 3);
-  const std::vector<int> emptySurfaces = unmeshed(surfaces);
-  if (firstError.empty() && emptySurfaces.empty() && unmeshed(volumes).empty()) return {};
+  // The surfaces left without triangles, and those whose meshing logged an error, whatever it left.
+  std::vector<int> failedSurfaces = unmeshed(surfaces);
+  failedSurfaces.insert(failedSurfaces.end(), session.failedSurfaces().begin(), session.failedSurfaces().end());
+  std::sort(failedSurfaces.begin(), failedSurfaces.end());
+  failedSurfaces.erase(std::unique(failedSurfaces.begin(), failedSurfaces.end()), failedSurfaces.end());
+  if (firstError.empty() && failedSurfaces.empty() && unmeshed(volumes).empty()) return {};
 
   const Owners owners(imprinted);
   std::vector<std::string> retries;
   std::map<int, std::size_t> algorithmOf;  // of the surfaces meshed again, the position of the one that worked
   gmsh::model::mesh::clear(volumes);
-  // Gmsh went on past the surfaces it could not mesh: each is meshed again from its next algorithm.
-  for (const int tag : emptySurfaces) {
+  // Gmsh went on past the surfaces it could not mesh: each is meshed again with the next algorithms.
+  for (const int tag : failedSurfaces) {
+    gmsh::model::mesh::clear({{2, tag}});
     algorithmOf[tag] = meshSurface(tag, 1, errorAbout(tag, errors), surfaces, owners, session, retries);
   }
   std::size_t volumeAlgorithm = 0;
   std::string volumeError = firstError;
   // The first try's 3D mesh is only worth repeating on surfaces meshed anew.
-  bool again = !emptySurfaces.empty();
+  bool again = !failedSurfaces.empty();
   while (true) {
     if (again) {
       gmsh::option::setNumber("Mesh.Algorithm3D", volumeAlgorithms[volumeAlgorithm].number);
