@@ -14,9 +14,12 @@
 #include <TopTools_IndexedMapOfShape.hxx>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <iterator>
 #include <map>
 #include <set>
 
@@ -46,19 +49,37 @@ class GmshSession {
     if (verbose_) {
       for (const std::string &line : log) std::cerr << "gmsh: " << line << '\n';
     }
-    lastError_.clear();
+    errors_.clear();
+    failedSurfaces_.clear();
+    bool summary = false;  // Gmsh closes a failed mesh with a summary, itself in error lines
+    int surface = 0;       // the one Gmsh is meshing, which its errors do not always name
     for (const std::string &line : log) {
-      if (line.rfind("Error", 0) == 0) lastError_ = line;
+      const std::size_t meshing = line.find("Meshing surface ");
+      if (meshing != std::string::npos && line.rfind("Info", 0) == 0) surface = std::atoi(line.c_str() + meshing + 16);
+      if (line.find("Meshing 3D") != std::string::npos) surface = 0;
+      if (line.rfind("Error", 0) != 0) continue;
+      if (surface > 0 && !summary) failedSurfaces_.insert(surface);
+      const std::size_t colon = line.find(": ");
+      const std::string text = colon == std::string::npos ? line : line.substr(colon + 2);
+      if (text.find("Mesh generation error summary") != std::string::npos) summary = true;
+      if (summary || text.rfind("---", 0) == 0) continue;
+      errors_.push_back(text);
     }
     // Gmsh keeps its log until asked; start afresh.
     gmsh::logger::stop();
     gmsh::logger::start();
   }
-  const std::string &lastError() const { return lastError_; }
+  /// The error lines of the messages last flushed, without Gmsh's closing summary.
+  const std::vector<std::string> &errors() const { return errors_; }
+  /// The first of them, which caused the others; empty when there was none.
+  std::string error() const { return errors_.empty() ? std::string() : errors_.front(); }
+  /// The surfaces Gmsh logged an error while meshing, in the messages last flushed.
+  const std::set<int> &failedSurfaces() const { return failedSurfaces_; }
 
  private:
   bool verbose_;
-  std::string lastError_;
+  std::vector<std::string> errors_;
+  std::set<int> failedSurfaces_;
 };
 
 gp_Pnt centerOf(const TopoDS_Shape &shape, int dim) {
@@ -133,6 +154,235 @@ std::size_t surfaceNodes(const std::vector<int> &faces) {
   return nodes.size();
 }
 
+struct Algorithm {
+  int number;  // Gmsh's
+  const char *name;
+};
+
+// Gmsh's default first, which the first try uses, then the others in the order a failing surface
+// is given them. Algorithm 3D 4 (Frontal) needs Netgen, which Debian's Gmsh lacks.
+constexpr Algorithm surfaceAlgorithms[] = {{6, "Frontal-Delaunay"}, {1, "MeshAdapt"}, {5, "Delaunay"}};
+constexpr Algorithm volumeAlgorithms[] = {{1, "Delaunay"}, {10, "HXT"}};
+constexpr std::size_t surfaceAlgorithmCount = std::size(surfaceAlgorithms);
+constexpr std::size_t volumeAlgorithmCount = std::size(volumeAlgorithms);
+
+// "A, B and C".
+std::string listed(const std::vector<std::string> &names) {
+  std::string text;
+  for (std::size_t k = 0; k < names.size(); ++k) {
+    if (k > 0) text += k + 1 == names.size() ? " and " : ", ";
+    text += names[k];
+  }
+  return text;
+}
+
+template <typename Algorithms>
+std::string namesOf(const Algorithms &algorithms, std::size_t count) {
+  std::vector<std::string> names;
+  for (std::size_t k = 0; k < count; ++k) names.push_back(algorithms[k].name);
+  return listed(names);
+}
+
+bool hasElements(int dim, int tag) {
+  std::vector<int> types;
+  std::vector<std::vector<std::size_t>> elements, nodes;
+  gmsh::model::mesh::getElements(types, elements, nodes, dim, tag);
+  return std::any_of(elements.begin(), elements.end(), [](const auto &e) { return !e.empty(); });
+}
+
+std::vector<int> unmeshed(const gmsh::vectorpair &entities) {
+  std::vector<int> tags;
+  for (const auto &[dim, tag] : entities) {
+    if (!hasElements(dim, tag)) tags.push_back(tag);
+  }
+  return tags;
+}
+
+// One of Gmsh's meshing steps; its first error, or empty. Gmsh is kept from throwing at an error: a
+// throw leaves its mesher locked, and every later step of the session would do nothing. It then logs
+// the error and carries on, which also lets one pass find every surface it cannot mesh.
+std::string generate(int dim, GmshSession &session) {
+  std::string thrown;
+  gmsh::option::setNumber("General.AbortOnError", 0);
+  try {
+    gmsh::model::mesh::generate(dim);
+  } catch (const std::string &message) {
+    thrown = message;
+  }
+  gmsh::option::setNumber("General.AbortOnError", 2);
+  session.flush();
+  return thrown.empty() ? session.error() : thrown;
+}
+
+// The parts of the imprint, for naming the faces and volumes that Gmsh cannot mesh.
+class Owners {
+ public:
+  explicit Owners(const Imprint &imprinted) {
+    for (const ImprintedPart &part : imprinted.parts) {
+      for (const int number : part.solidNumbers) pathOf_[number] = part.path;
+    }
+  }
+  /// "face 37 of a/b", or "face 37 between a/b and c" for an interface.
+  std::string face(int tag) const {
+    std::vector<int> up, down;
+    gmsh::model::getAdjacencies(2, tag, up, down);
+    return "face " + std::to_string(tag) + (up.empty() ? std::string() : (up.size() == 1 ? " of " : " between ") + parts(up));
+  }
+  std::string parts(const std::vector<int> &volumes) const {
+    std::vector<std::string> paths;
+    for (const int volume : volumes) {
+      const auto found = pathOf_.find(volume);
+      const std::string path = found == pathOf_.end() ? "volume " + std::to_string(volume) : found->second;
+      if (std::find(paths.begin(), paths.end(), path) == paths.end()) paths.push_back(path);
+    }
+    return listed(paths);
+  }
+
+ private:
+  std::map<int, std::string> pathOf_;
+};
+
+// Meshes the surface alone with the algorithms from `next` on until one gives it triangles without
+// an error; notes a success after a failure in `retries`, and throws, naming the face and its part,
+// when none does. Meshing one surface at a time keeps the others' meshes, and so the curves' nodes
+// they share. Returns the position of the algorithm that worked.
+std::size_t meshSurface(int tag, std::size_t next, const std::string &firstError, const gmsh::vectorpair &surfaces,
+                        const Owners &owners, GmshSession &session, std::vector<std::string> &retries) {
+  std::string error = firstError;
+  gmsh::option::setNumber("Mesh.MeshOnlyVisible", 1);
+  gmsh::model::setVisibility(surfaces, 0);
+  for (std::size_t k = next; k < surfaceAlgorithmCount; ++k) {
+    gmsh::model::mesh::setAlgorithm(2, tag, surfaceAlgorithms[k].number);
+    gmsh::model::setVisibility({{2, tag}}, 1);
+    std::string failure = generate(2, session);
+    if (failure.empty() && !hasElements(2, tag)) failure = "it made no triangles";
+    gmsh::model::setVisibility({{2, tag}}, 0);
+    if (failure.empty()) {
+      gmsh::model::setVisibility(surfaces, 1);
+      gmsh::option::setNumber("Mesh.MeshOnlyVisible", 0);
+      if (k > 0) {
+        retries.push_back(owners.face(tag) + ": " + surfaceAlgorithms[k].name + " after " +
+                          namesOf(surfaceAlgorithms, k) + " failed");
+      }
+      return k;
+    }
+    if (error.empty()) error = failure;
+  }
+  throw nimbo_exception("Gmsh could not mesh " + owners.face(tag) + " (surface algorithms tried: " +
+                        namesOf(surfaceAlgorithms, surfaceAlgorithmCount) + "): " + error);
+}
+
+// Of a pass's errors, the first that names the surface, else the first.
+std::string errorAbout(int tag, const std::vector<std::string> &errors) {
+  const std::string name = "surface " + std::to_string(tag);
+  for (const std::string &error : errors) {
+    const std::size_t at = error.find(name);
+    if (at != std::string::npos && !std::isdigit(static_cast<unsigned char>(error[at + name.size()]))) return error;
+  }
+  return errors.empty() ? std::string() : errors.front();
+}
+
+// The surfaces a failed 3D mesh blames: those Gmsh marks, and those its errors name (as in
+// "Invalid boundary mesh (overlapping facets) on surface 5 surface 6").
+std::set<int> blamedSurfaces(const std::vector<std::string> &errors) {
+  std::set<int> tags;
+  gmsh::vectorpair marked;
+  gmsh::model::mesh::getLastEntityError(marked);
+  for (const auto &[dim, tag] : marked) {
+    if (dim == 2) tags.insert(tag);
+  }
+  for (const std::string &error : errors) {
+    for (std::size_t at = error.find("surface "); at != std::string::npos; at = error.find("surface ", at + 1)) {
+      const char *digits = error.c_str() + at + 8;
+      if (std::isdigit(static_cast<unsigned char>(*digits))) tags.insert(std::atoi(digits));
+    }
+  }
+  return tags;
+}
+
+// Meshes the model in 3D as Gmsh does by default; when that fails, meshes again only what failed:
+// the surfaces left without triangles, each alone with Gmsh's other 2D algorithms, then the volumes,
+// whose failure is first blamed on the surfaces it names and then on the 3D algorithm. Each surface
+// and the volumes go through each algorithm at most once, so a hopeless case ends. Returns what was
+// retried and worked; throws naming the face or the parts that no algorithm meshed.
+std::vector<std::string> generateWithRetries(const Imprint &imprinted, GmshSession &session) {
+  const std::string firstError = generate(3, session);
+  std::vector<std::string> errors = session.errors();
+  gmsh::vectorpair surfaces, volumes;
+  gmsh::model::getEntities(surfaces, 2);
+  gmsh::model::getEntities(volumes, 3);
+  // The surfaces left without triangles, and those whose meshing logged an error, whatever it left.
+  std::vector<int> failedSurfaces = unmeshed(surfaces);
+  failedSurfaces.insert(failedSurfaces.end(), session.failedSurfaces().begin(), session.failedSurfaces().end());
+  std::sort(failedSurfaces.begin(), failedSurfaces.end());
+  failedSurfaces.erase(std::unique(failedSurfaces.begin(), failedSurfaces.end()), failedSurfaces.end());
+  if (firstError.empty() && failedSurfaces.empty() && unmeshed(volumes).empty()) return {};
+
+  const Owners owners(imprinted);
+  std::vector<std::string> retries;
+  std::map<int, std::size_t> algorithmOf;  // of the surfaces meshed again, the position of the one that worked
+  gmsh::model::mesh::clear(volumes);
+  // Gmsh went on past the surfaces it could not mesh: each is meshed again with the next algorithms.
+  for (const int tag : failedSurfaces) {
+    gmsh::model::mesh::clear({{2, tag}});
+    algorithmOf[tag] = meshSurface(tag, 1, errorAbout(tag, errors), surfaces, owners, session, retries);
+  }
+  std::size_t volumeAlgorithm = 0;
+  std::string volumeError = firstError;
+  // The first try's 3D mesh is only worth repeating on surfaces meshed anew.
+  bool again = !failedSurfaces.empty();
+  while (true) {
+    if (again) {
+      gmsh::option::setNumber("Mesh.Algorithm3D", volumeAlgorithms[volumeAlgorithm].number);
+      gmsh::model::mesh::clear(volumes);
+      volumeError = generate(3, session);
+      errors = session.errors();
+      if (volumeError.empty()) {
+        const std::vector<int> empty = unmeshed(volumes);
+        if (empty.empty()) break;
+        volumeError = "no volume elements in " + owners.parts(empty);
+      }
+    }
+    again = true;
+    std::vector<int> remesh;
+    for (const int tag : blamedSurfaces(errors)) {
+      const auto found = algorithmOf.find(tag);
+      if (hasElements(2, tag) && (found == algorithmOf.end() || found->second + 1 < surfaceAlgorithmCount)) {
+        remesh.push_back(tag);
+      }
+    }
+    if (!remesh.empty()) {
+      gmsh::model::mesh::clear(volumes);
+      for (const int tag : remesh) {
+        const auto found = algorithmOf.find(tag);
+        const std::size_t next = found == algorithmOf.end() ? 1 : found->second + 1;
+        gmsh::model::mesh::clear({{2, tag}});
+        algorithmOf[tag] = meshSurface(tag, next, volumeError, surfaces, owners, session, retries);
+      }
+    } else if (++volumeAlgorithm == volumeAlgorithmCount) {
+      gmsh::vectorpair marked;
+      gmsh::model::mesh::getLastEntityError(marked);
+      std::vector<int> failed;
+      for (const auto &[dim, tag] : marked) {
+        if (dim == 3) failed.push_back(tag);
+      }
+      if (failed.empty()) failed = unmeshed(volumes);
+      if (failed.empty()) {
+        for (const auto &[dim, tag] : volumes) failed.push_back(tag);
+      }
+      throw nimbo_exception("Gmsh could not mesh the volume of " + owners.parts(failed) + " (volume algorithms tried: " +
+                            namesOf(volumeAlgorithms, volumeAlgorithmCount) + "): " + volumeError +
+                            " (a smaller element size often helps)");
+    }
+  }
+  gmsh::option::setNumber("Mesh.Algorithm3D", volumeAlgorithms[0].number);
+  if (volumeAlgorithm > 0) {
+    retries.push_back("volumes: " + std::string(volumeAlgorithms[volumeAlgorithm].name) + " after " +
+                      namesOf(volumeAlgorithms, volumeAlgorithm) + " failed");
+  }
+  return retries;
+}
+
 MeshSummary mesh(const Imprint &imprinted, const std::string &output, const MeshOptions &options,
                  const Message_ProgressRange &progress, GmshSession &session) {
   Message_ProgressScope scope(progress, "Meshing", 10);
@@ -181,15 +431,14 @@ MeshSummary mesh(const Imprint &imprinted, const std::string &output, const Mesh
   // Twelve elements around a full circle: the facets of a bolt and of its hole, a clearance apart,
   // then stay apart (coarser, the 3D mesher finds them crossing).
   gmsh::option::setNumber("Mesh.MeshSizeFromCurvature", 12);
+  // The curvature of a cone grows without bound at its apex; with no smallest size Gmsh sizes the
+  // elements there to nothing, leaves inverted triangles, and its fallback surface mesher then
+  // crashes. Features ten thousand times smaller than the model are not resolved further.
+  gmsh::option::setNumber("Mesh.MeshSizeMin", 1e-4 * scale);
   gmsh::option::setNumber("Mesh.MshFileVersion", options.format == MeshFormat::msh22 ? 2.2 : 4.1);
   gmsh::option::setNumber("Mesh.ScalingFactor", options.scale);
   scope.Next();
-  try {
-    gmsh::model::mesh::generate(3);
-  } catch (const std::string &message) {
-    throw nimbo_exception("Gmsh could not mesh the parts in 3D: " + message + " (a smaller element size often helps)");
-  }
-  session.flush();
+  summary.retries = generateWithRetries(imprinted, session);
   if (scope.UserBreak()) throw nimbo_exception("Meshing stopped before it was complete");
   scope.Next(7);
   if (options.order == 2) gmsh::model::mesh::setOrder(2);
@@ -281,7 +530,7 @@ auto inGmsh(GmshSession &session, const std::string &what, Work work) -> decltyp
     throw nimbo_exception(lead + ": " + error.what());
   } catch (...) {
     session.flush();
-    throw nimbo_exception(lead + (session.lastError().empty() ? std::string() : ": " + session.lastError()));
+    throw nimbo_exception(lead + (session.error().empty() ? std::string() : ": " + session.error()));
   }
 }
 

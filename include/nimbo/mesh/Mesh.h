@@ -75,6 +75,9 @@ struct MeshSummary {
   std::vector<MeshedPart> parts;            ///< in the order of the imprint's parts
   std::vector<MeshedInterface> interfaces;  ///< in the order of the imprint's interfaces
   std::vector<MeshedSurface> surfaces;      ///< in the order asked
+  /// What Gmsh meshed only at a later try, and how: "face 12 of a/b: MeshAdapt after Frontal-Delaunay
+  /// failed", "volumes: HXT after Delaunay failed". Empty when its first try meshed everything.
+  std::vector<std::string> retries;
 };
 
 /// Meshes the imprinted compound in 3D with Gmsh and writes it to `output` in the format asked
@@ -82,7 +85,14 @@ struct MeshSummary {
 /// by its path, one surface per interface named "P1 | P2", one surface per part's outer boundary
 /// named by its path, then the surface groups asked for, which may share faces with those. Throws
 /// nimbo_exception naming a surface group that is empty or names a face the compound lacks. Gmsh writes nothing to standard output. Gmsh keeps one model per process, so
-/// calls must not overlap. Throws nimbo_exception with Gmsh's message when it fails.
+/// calls must not overlap.
+///
+/// Gmsh's defaults are tried first. Faces Gmsh cannot mesh are meshed again, each by itself, with its
+/// other surface algorithms (MeshAdapt, then Delaunay), keeping the other faces' meshes; a failed
+/// volume mesh is first blamed on the faces Gmsh names, then tried with HXT; MeshSummary::retries says
+/// what worked. Throws nimbo_exception with Gmsh's message when nothing does, naming the face (in the
+/// compound's numbering) and its part, or the parts whose volume failed. A crash inside Gmsh cannot
+/// be caught: run untrusted shapes in a process of their own.
 MeshSummary meshAssembly(const Imprint &imprinted, const std::string &output, const MeshOptions &options = {},
                          const Message_ProgressRange &progress = Message_ProgressRange());
 

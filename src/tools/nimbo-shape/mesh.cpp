@@ -33,6 +33,7 @@ void printMesh(const json &report, std::ostream &out) {
   printRows(rows, out);
   out << '\n';
   if (report.contains("healing")) out << healingLine(report["healing"]) << '\n';
+  for (const json &retry : report["retries"]) out << "retried " << textOf(retry) << '\n';
   char summary[320];
   std::snprintf(summary, sizeof summary,
                 "wrote %s: %zu nodes, %zu volume elements in %zu parts, %zu interfaces; imprint %.2f s, mesh %.2f s",
@@ -77,7 +78,8 @@ Outcome meshFiles(const Options &options) {
                  {"nodes", summary.nodes},
                  {"elements", summary.elements},
                  {"parts", parts},
-                 {"interfaces", interfaces}};
+                 {"interfaces", interfaces},
+                 {"retries", summary.retries}};
   if (!imprint.healing.is_null()) report["healing"] = imprint.healing;
   report["imprint_seconds"] = imprint_seconds;
   report["mesh_seconds"] = secondsSince(meshing);
