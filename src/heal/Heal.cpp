@@ -198,7 +198,7 @@ void heal(const Part &part, double size, const HealOptions &options, PartHealing
   report.edgesAfter = end.edges;
   report.solidsAfter = end.solids;
   report.volumeAfter = end.volume;
-  report.remaining = detail::findingsOf(end.shape, size, options, true);
+  report.remaining = detail::findingsOf(end.shape, size, options, false);
   for (const Finding &finding : report.remaining) report.gapsAfter += finding.kind == "gap";
   report.verdict = detail::verdictOf(report.remaining);
   healed = part;
@@ -227,7 +227,7 @@ void sewTogether(Healing &healing, const HealOptions &options) {
     report.edgesAfter = countOf(group.solids, TopAbs_EDGE);
     report.solidsAfter = countOf(group.solids, TopAbs_SOLID);
     report.volumeAfter = volumeOf(group.solids);
-    report.remaining = detail::findingsOf(group.solids, healing.size, options, true);
+    report.remaining = detail::findingsOf(group.solids, healing.size, options, false);
     report.verdict = detail::verdictOf(report.remaining);
     for (const std::size_t k : group.parts) {
       if (k == kept) continue;

@@ -104,7 +104,9 @@ struct PartHealing {
   std::vector<std::string> steps;  ///< the steps that changed the part, in order
   std::vector<UndoneStep> undone;
   Verdict verdict;  ///< after healing
-  std::vector<Finding> remaining;  ///< what the check still finds
+  /// What the check still finds, self-intersections aside (finding those can take longer than all
+  /// the healing; checkParts looks for them).
+  std::vector<Finding> remaining;
   /// For a part without solids whose faces closed only together with other such parts' faces: the
   /// earliest of them, which holds the solids they made. The part itself is gone.
   std::optional<std::size_t> sewnInto;

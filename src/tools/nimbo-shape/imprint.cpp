@@ -13,6 +13,8 @@ Imprinted imprintOf(const std::vector<std::string> &files, const nimbo::Assembly
   if (choices.heal) {
     nimbo::HealOptions options;
     options.size = choices.size;
+    options.smallFraction *= choices.widen;
+    options.gapFraction *= choices.widen;
     const nimbo::Healing healing = healingOf(files, read.parts, options);
     json parts = json::array();
     for (const nimbo::PartHealing &part : healing.report) parts.push_back(healingJson(part, read.parts));

@@ -16,6 +16,7 @@ struct ImprintChoices {
   nimbo::ImprintOptions imprint;
   bool heal = false;  ///< heal the parts first, for the element size `size`
   double size = 0.0;  ///< 0 for the default element size
+  double widen = 1.0;  ///< healing's tolerances times this
 };
 
 /// An imprint, with the parts it numbers.

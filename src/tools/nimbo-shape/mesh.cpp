@@ -53,14 +53,36 @@ Outcome meshFiles(const Options &options) {
   const nimbo::Assembly read = readParts(options.files);
   ImprintChoices choices = options.imprint;
   choices.size = options.mesh.size;
-  const Imprinted imprint = imprintOf(options.files, read, choices);
-  const nimbo::Imprint &imprinted = imprint.imprint;
+  Imprinted imprint = imprintOf(options.files, read, choices);
   const double imprint_seconds = secondsSince(started);
   const auto meshing = std::chrono::steady_clock::now();
-  const nimbo::MeshSummary summary = about(subjectOf(options.files), [&] {
-    const Handle(TerminalProgress) progress = TerminalProgress::forStandardError("Meshing");
-    return nimbo::meshAssembly(imprinted, options.output, options.mesh, Message_ProgressIndicator::Start(progress));
-  });
+  const auto meshOf = [&](const Imprinted &imprinted) {
+    return about(subjectOf(options.files), [&] {
+      const Handle(TerminalProgress) progress = TerminalProgress::forStandardError("Meshing");
+      return nimbo::meshAssembly(imprinted.imprint, options.output, options.mesh, Message_ProgressIndicator::Start(progress));
+    });
+  };
+  nimbo::MeshSummary summary;
+  try {
+    summary = meshOf(imprint);
+  } catch (const tool_error &failure) {
+    // What Gmsh cannot mesh with any of its algorithms may mesh once the parts are healed with ten
+    // times the tolerances: edges up to a hundredth of the size merged, gaps up to a tenth closed.
+    ImprintChoices wider = choices;
+    wider.heal = true;
+    wider.widen = 10;
+    Imprinted healed;
+    try {
+      healed = imprintOf(options.files, read, wider);
+      summary = meshOf(healed);
+    } catch (const tool_error &) {
+      throw failure;
+    }
+    summary.retries.push_back("healed with tolerances of " + textOf(0.01 * healed.healing["size"].get<double>()) +
+                              " mm after: " + failure.what());
+    imprint = healed;
+  }
+  const nimbo::Imprint &imprinted = imprint.imprint;
   std::size_t solids = 0;
   for (const nimbo::ImprintedPart &part : imprinted.parts) solids += part.solids.size();
   json parts = json::array();
