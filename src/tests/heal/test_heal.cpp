@@ -2,6 +2,7 @@
 // it without moving the volume, and what healing cannot repair must be said.
 #include <nimbo/heal/Heal.h>
 
+#include "assembly_fixtures.h"
 #include "test_helpers.h"
 
 #include <BRepAlgoAPI_Cut.hxx>
@@ -107,6 +108,20 @@ TEST(Heal, DefeaturingRemovesOnlyHolesNarrowerThanTheSize) {
   // Without the option the holes stay, and the volume with them.
   options.defeature = false;
   EXPECT_TRUE(healParts({partOf(plate)}, options).report[0].steps.empty());
+}
+
+// Surface models written by other programs: a cube of six IGES faces, six parts, sews into one
+// solid; a one-face sphere closes on its own.
+TEST(Heal, SurfaceModelsFromOtherProgramsBecomeSolids) {
+  if (const auto skip = test::sharedAssemblySkip()) GTEST_SKIP() << *skip;
+  const Assembly cube = readAssembly(test::sharedCadFile("ideas_cube1000.igs"));
+  const Checks checks = checkParts(cube.parts);
+  for (const PartCheck &check : checks.parts) EXPECT_EQ(check.verdict, Verdict::healable);
+  const Healing healed = healParts(cube.parts);
+  ASSERT_EQ(healed.parts.size(), 1u);
+  EXPECT_NEAR(volumeOf(healed.parts[0]), 500.0 * 500 * 500, 1e-6 * 500 * 500 * 500);  // the file's own precision
+  const Healing sphere = healParts(readAssembly(test::sharedCadFile("rhino_sphere.igs")).parts);
+  EXPECT_EQ(sphere.report[0].solidsAfter, 1u);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <nimbo/mesh/Mesh.h>
 #include <nimbo/nimbo_exception.h>
 
+#include "assembly_fixtures.h"
 #include "conformal_checks.h"
 #include "mesh_checks.h"
 #include "test_helpers.h"
@@ -39,6 +40,17 @@ TEST(MeshAssembly, BoltThroughPlateGivesNamedRegionsThatShareTheirInterfaceNodes
   EXPECT_EQ(summary.interfaces[0].name, "joint/plate | joint/bolt");
 
   nimbo::test::expectConformal(imprint);
+  EXPECT_EQ(nimbo::test::expectConformalMesh(file, imprint).nodes, summary.nodes);
+}
+
+// A crankshaft's drill-point cones end in edges of 1e-10 mm, where curvature sizing once shrank the
+// elements to nothing and Gmsh's fallback surface mesher crashed.
+TEST(MeshAssembly, ConesWithVanishingApexEdgesMesh) {
+  if (const auto skip = nimbo::test::sharedAssemblySkip()) GTEST_SKIP() << *skip;
+  const nimbo::Imprint imprint = nimbo::imprintAssembly(nimbo::readAssembly(nimbo::test::sharedCadFile("catia_kurbelwelle.stp")).parts);
+  TempDir dir;
+  const std::string file = (dir.path() / "crank.msh").string();
+  const nimbo::MeshSummary summary = nimbo::meshAssembly(imprint, file);
   EXPECT_EQ(nimbo::test::expectConformalMesh(file, imprint).nodes, summary.nodes);
 }
 

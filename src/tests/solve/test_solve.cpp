@@ -6,6 +6,9 @@
 
 #include "test_helpers.h"
 
+#include <BRep_Builder.hxx>
+#include <TopExp_Explorer.hxx>
+#include <TopoDS_Compound.hxx>
 #include <gtest/gtest.h>
 #include <yaml-cpp/yaml.h>
 
@@ -90,6 +93,22 @@ TEST(SolveStudy, TwoBlocksInSeriesMatchTheOneDimensionalSolution) {
                                                               : 25 - 2.5 * (surface.nodes[k].X() - 10),
                 1e-6);
   }
+}
+
+// The second block as six loose faces: healed into a solid when the study asks, it solves as before.
+TEST(SolveStudy, HealingMakesASolidOfLooseFaces) {
+  if (!haveGetdp()) GTEST_SKIP() << "getdp is not installed";
+  TempDir dir;
+  TopoDS_Compound faces;
+  BRep_Builder builder;
+  builder.MakeCompound(faces);
+  for (TopExp_Explorer face(seriesBlocks()[1], TopAbs_FACE); face.More(); face.Next()) builder.Add(faces, face.Current());
+  std::string study = seriesStudy;
+  study.replace(study.find("{size: 4}"), 9, "{size: 4, heal: true}");
+  const nimbo::SolveResult result = solved(dir, studyOn(dir, {seriesBlocks()[0], faces}, study));
+  ASSERT_EQ(result.parts.size(), 2u);
+  EXPECT_NEAR(result.parts[1].mean, 12.5, 1e-6);
+  EXPECT_NEAR(boundaryNamed(result, "cold").flow, -0.75, 1e-6);
 }
 
 // A cylindrical shell, 100 degC inside and 0 outside, its ends insulated: 2 pi k L dT / ln(r2/r1).
