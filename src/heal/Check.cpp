@@ -94,7 +94,7 @@ std::vector<Finding> gapsBetween(const std::vector<int> &free, const TopTools_In
 
 std::vector<Finding> invalidity(const TopoDS_Shape &shape, const TopTools_IndexedMapOfShape &faces,
                                 const TopTools_IndexedMapOfShape &edges) {
-  const BRepCheck_Analyzer analyzer(shape);
+  const BRepCheck_Analyzer analyzer(shape, true, true);
   if (analyzer.IsValid()) return {};
   Finding finding{"invalid", {}, {}, std::nullopt, true};
   for (int k = 1; k <= faces.Extent(); ++k) {
@@ -173,7 +173,7 @@ Finding closure(const TopoDS_Shape &shape, const TopTools_IndexedMapOfShape &edg
 
 }  // namespace
 
-bool isValid(const TopoDS_Shape &shape) { return !shape.IsNull() && BRepCheck_Analyzer(shape).IsValid(); }
+bool isValid(const TopoDS_Shape &shape) { return !shape.IsNull() && BRepCheck_Analyzer(shape, true, true).IsValid(); }
 
 std::size_t countOf(const TopoDS_Shape &shape, TopAbs_ShapeEnum type) {
   TopTools_IndexedMapOfShape map;
