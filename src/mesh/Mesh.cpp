@@ -335,7 +335,13 @@ std::vector<std::string> generateWithRetries(const Imprint &imprinted, GmshSessi
     if (again) {
       gmsh::option::setNumber("Mesh.Algorithm3D", volumeAlgorithms[volumeAlgorithm].number);
       gmsh::model::mesh::clear(volumes);
+      // Only the volumes: Gmsh would otherwise mesh every surface again, the slow ones included.
+      gmsh::option::setNumber("Mesh.MeshOnlyVisible", 1);
+      gmsh::model::setVisibility(surfaces, 0);
+      gmsh::model::setVisibility(volumes, 1);
       volumeError = generate(3, session);
+      gmsh::model::setVisibility(surfaces, 1);
+      gmsh::option::setNumber("Mesh.MeshOnlyVisible", 0);
       errors = session.errors();
       if (volumeError.empty()) {
         const std::vector<int> empty = unmeshed(volumes);
