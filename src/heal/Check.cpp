@@ -391,8 +391,9 @@ Checks checkParts(const std::vector<Part> &parts, const HealOptions &options, co
     }
     try {
       check.findings = detail::findingsOf(parts[k].shape, checks.size, options, true);
-    } catch (const Standard_Failure &failure) {
-      check.findings.push_back({"invalid", {}, {}, std::nullopt, false});
+    } catch (const Standard_Failure &) {
+      // The kernel could not look at the part: nothing here may pass for ok.
+      check.findings.push_back({"check failed", {}, {}, std::nullopt, false});
     }
     check.verdict = detail::verdictOf(check.findings);
   });

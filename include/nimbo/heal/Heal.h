@@ -42,12 +42,13 @@ double healSize(const std::vector<Part> &parts, const HealOptions &options);
 /// One thing found in a part.
 struct Finding {
   /// "invalid", "free edges", "gap", "short edge", "sliver", "small face", "self-intersection",
-  /// "closes when sewn" or "open surface".
+  /// "closes when sewn" or "open surface"; "check failed" where the kernel failed looking.
   std::string kind;
   std::vector<int> faces;  ///< in the part's numbering
   std::vector<int> edges;  ///< in the part's numbering
-  /// In mm (mm^2 for a small face): the length, width or gap; the free edges' length; none for an
-  /// invalid shape or a self-intersection.
+  /// In mm (mm^2 for a small face): the length, width or gap; the free edges' length (left once
+  /// sewn, for an open surface); the sewing tolerance that closes it; none for an invalid shape or a
+  /// self-intersection.
   std::optional<double> size;
   bool healable;  ///< whether healParts sets out to repair it
 };
