@@ -20,6 +20,13 @@ Imprinted imprintOf(const std::vector<std::string> &files, const nimbo::Assembly
     for (const nimbo::PartHealing &part : healing.report) parts.push_back(healingJson(part, read.parts));
     result.healing = {{"size", healing.size}, {"parts", parts}};
     result.parts = healing.parts;
+    std::size_t solids = 0;
+    for (const nimbo::PartHealing &part : healing.report) solids += part.solidsAfter;
+    if (solids == 0) {
+      throw tool_error(subjectOf(files),
+                       "Nothing to imprint: no part holds a solid, and healing made none (the faces do not close; "
+                       "check names the free edges)");
+    }
   }
   result.imprint = about(subjectOf(files), [&] {
     const Handle(TerminalProgress) progress = TerminalProgress::forStandardError("Imprinting");
