@@ -161,7 +161,7 @@ struct Algorithm {
 
 // Gmsh's default first, which the first try uses, then the others in the order a failing surface
 // is given them. Algorithm 3D 4 (Frontal) needs Netgen, which Debian's Gmsh lacks.
-constexpr Algorithm surfaceAlgorithms[] = {{6, "Frontal-Delaunay"}, {1, "MeshAdapt"}, {5, "Delaunay"}};
+constexpr Algorithm surfaceAlgorithms[] = {{6, "Frontal-Delaunay"}, {5, "Delaunay"}, {1, "MeshAdapt"}};
 constexpr Algorithm volumeAlgorithms[] = {{1, "Delaunay"}, {10, "HXT"}};
 constexpr std::size_t surfaceAlgorithmCount = std::size(surfaceAlgorithms);
 constexpr std::size_t volumeAlgorithmCount = std::size(volumeAlgorithms);
@@ -331,6 +331,10 @@ std::vector<std::string> generateWithRetries(const Imprint &imprinted, GmshSessi
   std::string volumeError = firstError;
   // The first try's 3D mesh is only worth repeating on surfaces meshed anew.
   bool again = !failedSurfaces.empty();
+  // A surface model that crosses itself has Gmsh blame one surface after another, each remeshed
+  // with every algorithm: after a few rounds the 3D algorithm is changed instead, so that it ends.
+  constexpr int remeshRounds = 4;
+  int rounds = 0;
   while (true) {
     if (again) {
       gmsh::option::setNumber("Mesh.Algorithm3D", volumeAlgorithms[volumeAlgorithm].number);
@@ -357,7 +361,7 @@ std::vector<std::string> generateWithRetries(const Imprint &imprinted, GmshSessi
         remesh.push_back(tag);
       }
     }
-    if (!remesh.empty()) {
+    if (!remesh.empty() && rounds++ < remeshRounds) {
       gmsh::model::mesh::clear(volumes);
       for (const int tag : remesh) {
         const auto found = algorithmOf.find(tag);
@@ -441,6 +445,9 @@ MeshSummary mesh(const Imprint &imprinted, const std::string &output, const Mesh
   // elements there to nothing, leaves inverted triangles, and its fallback surface mesher then
   // crashes. Features ten thousand times smaller than the model are not resolved further.
   gmsh::option::setNumber("Mesh.MeshSizeMin", 1e-4 * scale);
+  // Gmsh would quietly give a surface that its algorithm fails on to MeshAdapt, which can take minutes
+  // on a large B-spline surface; the retries try the algorithms in turn and say which one worked.
+  gmsh::option::setNumber("Mesh.AlgorithmSwitchOnFailure", 0);
   gmsh::option::setNumber("Mesh.MshFileVersion", options.format == MeshFormat::msh22 ? 2.2 : 4.1);
   gmsh::option::setNumber("Mesh.ScalingFactor", options.scale);
   scope.Next();
