@@ -7,6 +7,8 @@
 #include <nimbo/topology/ShapeAlgorithms.h>
 
 #include <BRepBuilderAPI_Copy.hxx>
+#include <BRepGProp.hxx>
+#include <GProp_GProps.hxx>
 #include <Message_ProgressScope.hxx>
 #include <ShapeFix_FixSmallFace.hxx>
 #include <ShapeFix_Shape.hxx>
@@ -28,10 +30,13 @@ using detail::countOf;
 // The least a step's volume change is held to: the volumes' own integration noise.
 constexpr double relativeVolumeBound = 1e-6;
 
-// As every command measures a part: coarser rules miss the change a step may make by a thousandfold.
+// Integrated adaptively to 1e-10, which the kernel meets to about 1e-7: ten times finer than the
+// change a step may make. (The part's box, which measurePart adds, is not needed.)
 std::optional<double> volumeOf(const TopoDS_Shape &shape) {
   if (!TopExp_Explorer(shape, TopAbs_SOLID).More()) return std::nullopt;
-  return measurePart(Part{"", "", shape, std::nullopt}).volume;
+  GProp_GProps properties;
+  BRepGProp::VolumeProperties(shape, properties, 1e-10, true);
+  return std::abs(properties.Mass());
 }
 
 std::string figure(double value) {
