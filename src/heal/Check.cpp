@@ -82,7 +82,8 @@ std::vector<Finding> gapsBetween(const std::vector<int> &free, const TopTools_In
     const BRepAdaptor_Curve curve(edge);
     double width = 0.0;
     for (const double share : {0.25, 0.5, 0.75}) {
-      const gp_Pnt point = curve.Value(curve.FirstParameter() + share * (curve.LastParameter() - curve.FirstParameter()));
+      const gp_Pnt point =
+          curve.Value(curve.FirstParameter() + share * (curve.LastParameter() - curve.FirstParameter()));
       BRepExtrema_DistShapeShape distance(BRepBuilderAPI_MakeVertex(point).Vertex(), others);
       width = std::max(width, distance.IsDone() ? distance.Value() : reach * 2);
     }
@@ -194,7 +195,8 @@ TopoDS_Shape solidsOf(const TopoDS_Shape &joined, bool &closed) {
   closed = false;
   BRep_Builder builder;
   std::vector<TopoDS_Shell> shells;
-  for (TopExp_Explorer shell(joined, TopAbs_SHELL); shell.More(); shell.Next()) shells.push_back(TopoDS::Shell(shell.Current()));
+  for (TopExp_Explorer shell(joined, TopAbs_SHELL); shell.More(); shell.Next())
+    shells.push_back(TopoDS::Shell(shell.Current()));
   // Sewing leaves a face that joined no other as a face, yet one face can close (a sphere).
   for (TopExp_Explorer face(joined, TopAbs_FACE, TopAbs_SHELL); face.More(); face.Next()) {
     TopoDS_Shell shell;
@@ -269,7 +271,8 @@ std::vector<SewnGroup> sewnTogether(const std::vector<TopoDS_Shape> &shapes, con
       closes[at] = false;
       continue;
     }
-    for (TopExp_Explorer one(solid, TopAbs_SOLID); one.More(); one.Next()) builder.Add(groups[at].solids, one.Current());
+    for (TopExp_Explorer one(solid, TopAbs_SOLID); one.More(); one.Next())
+      builder.Add(groups[at].solids, one.Current());
   }
   std::vector<SewnGroup> closed;
   for (auto &[at, sewnGroup] : groups) {
@@ -304,7 +307,8 @@ std::vector<Finding> findingsOf(const TopoDS_Shape &shape, double size, const He
   for (int k = 1; k <= edges.Extent(); ++k) {
     const TopoDS_Edge &edge = TopoDS::Edge(edges(k));
     lengths[k] = lengthOf(edge);
-    if (!BRep_Tool::Degenerated(edge) && lengths[k] < small) findings.push_back({"short edge", {}, {k}, lengths[k], true});
+    if (!BRep_Tool::Degenerated(edge) && lengths[k] < small)
+      findings.push_back({"short edge", {}, {k}, lengths[k], true});
   }
   std::vector<Finding> narrow;
   for (int k = 1; k <= faces.Extent(); ++k) {
@@ -312,7 +316,8 @@ std::vector<Finding> findingsOf(const TopoDS_Shape &shape, double size, const He
     BRepGProp::SurfaceProperties(faces(k), properties);
     const double area = properties.Mass();
     double perimeter = 0.0;
-    for (TopExp_Explorer edge(faces(k), TopAbs_EDGE); edge.More(); edge.Next()) perimeter += lengths[edges.FindIndex(edge.Current())];
+    for (TopExp_Explorer edge(faces(k), TopAbs_EDGE); edge.More(); edge.Next())
+      perimeter += lengths[edges.FindIndex(edge.Current())];
     if (area < small * small) {
       findings.push_back({"small face", {k}, {}, area, true});
     } else if (perimeter > 0 && 2 * area / perimeter < small) {
@@ -321,7 +326,8 @@ std::vector<Finding> findingsOf(const TopoDS_Shape &shape, double size, const He
     }
   }
   // Slivers before small faces, as the kinds are listed.
-  auto smallFaces = std::stable_partition(findings.begin(), findings.end(), [](const Finding &f) { return f.kind != "small face"; });
+  auto smallFaces =
+      std::stable_partition(findings.begin(), findings.end(), [](const Finding &f) { return f.kind != "small face"; });
   findings.insert(smallFaces, narrow.begin(), narrow.end());
   if (selfIntersections && solid) {
     Finding crossing = selfIntersection(shape, faces, edges);

@@ -59,7 +59,7 @@ struct State {
 State stateOf(const TopoDS_Shape &shape) {
   std::future<std::optional<double>> volume = std::async(std::launch::async, [&] { return volumeOf(shape); });
   const bool valid = detail::isValid(shape);
-  return {shape, valid, countOf(shape, TopAbs_SOLID), countOf(shape, TopAbs_FACE), countOf(shape, TopAbs_EDGE),
+  return {shape,       valid, countOf(shape, TopAbs_SOLID), countOf(shape, TopAbs_FACE), countOf(shape, TopAbs_EDGE),
           volume.get()};
 }
 
@@ -187,7 +187,8 @@ void heal(const Part &part, double size, const HealOptions &options, PartHealing
     });
   }
   if (has("short edge") || has("sliver") || has("small face")) {
-    healer.attempt("small", bound(), [&](const TopoDS_Shape &shape) { return withoutSmallEdgesAndFaces(shape, small); });
+    healer.attempt("small", bound(),
+                   [&](const TopoDS_Shape &shape) { return withoutSmallEdgesAndFaces(shape, small); });
   }
   healer.attempt("unify", bound(), [](const TopoDS_Shape &shape) { return unified(shape); });
   if (options.defeature && healer.current().volume) {

@@ -226,7 +226,8 @@ class Owners {
   std::string face(int tag) const {
     std::vector<int> up, down;
     gmsh::model::getAdjacencies(2, tag, up, down);
-    return "face " + std::to_string(tag) + (up.empty() ? std::string() : (up.size() == 1 ? " of " : " between ") + parts(up));
+    return "face " + std::to_string(tag) +
+           (up.empty() ? std::string() : (up.size() == 1 ? " of " : " between ") + parts(up));
   }
   std::string parts(const std::vector<int> &volumes) const {
     std::vector<std::string> paths;
@@ -380,9 +381,9 @@ std::vector<std::string> generateWithRetries(const Imprint &imprinted, GmshSessi
       if (failed.empty()) {
         for (const auto &[dim, tag] : volumes) failed.push_back(tag);
       }
-      throw nimbo_exception("Gmsh could not mesh the volume of " + owners.parts(failed) + " (volume algorithms tried: " +
-                            namesOf(volumeAlgorithms, volumeAlgorithmCount) + "): " + volumeError +
-                            " (a smaller element size often helps)");
+      throw nimbo_exception("Gmsh could not mesh the volume of " + owners.parts(failed) +
+                            " (volume algorithms tried: " + namesOf(volumeAlgorithms, volumeAlgorithmCount) +
+                            "): " + volumeError + " (a smaller element size often helps)");
     }
   }
   gmsh::option::setNumber("Mesh.Algorithm3D", volumeAlgorithms[0].number);
@@ -517,7 +518,8 @@ MeshData meshData() {
           const std::size_t *corner = &elementNodes[t][e * per];
           if (dim == 3 && per >= 4) {
             data.volumes[name].push_back(data.tetrahedra.size());
-            data.tetrahedra.push_back({rowOf.at(corner[0]), rowOf.at(corner[1]), rowOf.at(corner[2]), rowOf.at(corner[3])});
+            data.tetrahedra.push_back(
+                {rowOf.at(corner[0]), rowOf.at(corner[1]), rowOf.at(corner[2]), rowOf.at(corner[3])});
           } else if (dim == 2 && per >= 3) {
             data.surfaces[name].push_back({rowOf.at(corner[0]), rowOf.at(corner[1]), rowOf.at(corner[2])});
           }
@@ -574,8 +576,8 @@ MeshSummary meshAssembly(const Imprint &imprinted, const std::string &output, co
     for (const int face : group.faces) {
       if (face < 1 || face > faces.Extent()) {
         throw nimbo_exception("The surface group \"" + group.name + "\" names face " + std::to_string(face) +
-                              ", which the imprinted compound does not have (it has " +
-                              std::to_string(faces.Extent()) + ")");
+                              ", which the imprinted compound does not have (it has " + std::to_string(faces.Extent()) +
+                              ")");
       }
     }
   }

@@ -115,7 +115,7 @@ struct PartHealing {
 
 /// The parts healed, and what was done to each.
 struct Healing {
-  double size;              ///< the H used
+  double size;  ///< the H used
   /// The parts given, each with its healed shape, path, name and colour, less those sewn into another.
   std::vector<Part> parts;
   std::vector<PartHealing> report;  ///< in the order given

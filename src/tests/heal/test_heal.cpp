@@ -5,13 +5,13 @@
 #include "assembly_fixtures.h"
 #include "test_helpers.h"
 
+#include <gtest/gtest.h>
 #include <BRepAlgoAPI_Cut.hxx>
 #include <BRepAlgoAPI_Fuse.hxx>
 #include <BRepBuilderAPI_Transform.hxx>
 #include <BRepPrimAPI_MakeCylinder.hxx>
 #include <BRepPrimAPI_MakePrism.hxx>
 #include <TopExp_Explorer.hxx>
-#include <gtest/gtest.h>
 
 #include <algorithm>
 
@@ -97,7 +97,9 @@ TEST(Heal, LooseFacesSewIntoOneSolidWhereTheGapIsSmallForTheSize) {
 TEST(Heal, DefeaturingRemovesOnlyHolesNarrowerThanTheSize) {
   TopoDS_Shape plate = test::box(gp_Pnt(0, 0, 0), gp_Pnt(100, 100, 5));
   for (const auto &[x, radius] : {std::pair{20.0, 1.0}, std::pair{60.0, 10.0}}) {
-    plate = BRepAlgoAPI_Cut(plate, BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(x, x, -1), gp_Dir(0, 0, 1)), radius, 7).Shape()).Shape();
+    plate =
+        BRepAlgoAPI_Cut(plate, BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(x, x, -1), gp_Dir(0, 0, 1)), radius, 7).Shape())
+            .Shape();
   }
   HealOptions options;
   options.size = 5.0;

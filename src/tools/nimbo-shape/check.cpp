@@ -64,7 +64,8 @@ void printCheck(const json &report, std::ostream &out) {
     printRows(rows, out);
   }
   char summary[256];
-  std::snprintf(summary, sizeof summary, "checked %zu parts against an element size of %s mm: %d ok, %d healable, %d need attention",
+  std::snprintf(summary, sizeof summary,
+                "checked %zu parts against an element size of %s mm: %d ok, %d healable, %d need attention",
                 report["parts"].size(), textOf(report["size"]).c_str(), verdicts["ok"], verdicts["healable"],
                 verdicts["needs attention"]);
   out << '\n' << summary << '\n';
@@ -81,7 +82,8 @@ Outcome checkFiles(const Options &options) {
   for (const nimbo::PartCheck &check : checks.parts) {
     json findings = json::array();
     for (const nimbo::Finding &finding : check.findings) findings.push_back(findingJson(finding));
-    parts.push_back({{"path", read.parts[check.part].path}, {"verdict", nimbo::toString(check.verdict)}, {"findings", findings}});
+    parts.push_back(
+        {{"path", read.parts[check.part].path}, {"verdict", nimbo::toString(check.verdict)}, {"findings", findings}});
     ok = ok && check.verdict == nimbo::Verdict::ok;
   }
   return {{{"files", options.files}, {"size", checks.size}, {"parts", parts}}, printCheck, {}, ok ? 0 : 1};
@@ -94,9 +96,7 @@ std::function<Plan()> defineCheck(CLI::App &command, const CommonOptions &) {
       .add_option("--size", options->heal.size,
                   "The element size H to check against, in mm (default: Gmsh's, the diagonal of the parts' box)")
       ->check(CLI::PositiveNumber);
-  return [options] {
-    return Plan{workSubject(options->files, "check"), [options] { return checkFiles(*options); }};
-  };
+  return [options] { return Plan{workSubject(options->files, "check"), [options] { return checkFiles(*options); }}; };
 }
 
 }  // namespace

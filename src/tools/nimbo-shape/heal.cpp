@@ -25,7 +25,8 @@ json healingJson(const nimbo::PartHealing &healing, const std::vector<nimbo::Par
           {"edges", {{"before", healing.edgesBefore}, {"after", healing.edgesAfter}}},
           {"solids", {{"before", healing.solidsBefore}, {"after", healing.solidsAfter}}},
           {"gaps_closed", healing.gapsBefore > healing.gapsAfter ? healing.gapsBefore - healing.gapsAfter : 0},
-          {"volume", {{"before", orNull(healing.volumeBefore)}, {"after", orNull(healing.volumeAfter)}, {"change", change()}}},
+          {"volume",
+           {{"before", orNull(healing.volumeBefore)}, {"after", orNull(healing.volumeAfter)}, {"change", change()}}},
           {"remaining", remaining},
           {"sewn_into", healing.sewnInto ? json(parts[*healing.sewnInto].path) : json(nullptr)}};
 }
@@ -55,9 +56,7 @@ struct Options {
   nimbo::HealOptions heal;
 };
 
-std::string beforeAfter(const json &counts) {
-  return textOf(counts["before"]) + " -> " + textOf(counts["after"]);
-}
+std::string beforeAfter(const json &counts) { return textOf(counts["before"]) + " -> " + textOf(counts["after"]); }
 
 void printHeal(const json &report, std::ostream &out) {
   Rows rows = {{"part", "verdict", "faces", "edges", "solids", "volume change", "steps", "undone"}};
@@ -69,22 +68,26 @@ void printHeal(const json &report, std::ostream &out) {
     if (!part["sewn_into"].is_null()) steps += " into " + textOf(part["sewn_into"]);
     std::string undone;
     for (const json &step : part["undone"]) undone += (undone.empty() ? "" : ",") + step["step"].get<std::string>();
-    rows.push_back({textOf(part["path"]), textOf(part["verdict"]), beforeAfter(part["faces"]), beforeAfter(part["edges"]),
-                    beforeAfter(part["solids"]), textOf(part["volume"]["change"]), steps, undone});
+    rows.push_back({textOf(part["path"]), textOf(part["verdict"]), beforeAfter(part["faces"]),
+                    beforeAfter(part["edges"]), beforeAfter(part["solids"]), textOf(part["volume"]["change"]), steps,
+                    undone});
     changed += !part["steps"].empty();
     ok += part["verdict"] == "ok";
   }
   printRows(rows, out);
   rows = {};
   for (const json &part : report["parts"]) {
-    for (const json &step : part["undone"]) rows.push_back({textOf(part["path"]), "undid " + textOf(step["step"]), textOf(step["why"])});
+    for (const json &step : part["undone"])
+      rows.push_back({textOf(part["path"]), "undid " + textOf(step["step"]), textOf(step["why"])});
   }
   if (!rows.empty()) {
     out << '\n';
     printRows(rows, out);
   }
   char summary[320];
-  std::snprintf(summary, sizeof summary, "wrote %s: healed %zu of %zu parts for an element size of %s mm, %zu now ok; %.2f s",
+  std::snprintf(summary, sizeof summary,
+                "wrote %s: healed %zu of %zu parts for an element size of %s mm, %zu now ok (self-intersections "
+                "aside: check finds those); %.2f s",
                 report["output"].get<std::string>().c_str(), changed, report["parts"].size(),
                 textOf(report["size"]).c_str(), ok, report["seconds"].get<double>());
   out << '\n' << summary << '\n';
@@ -125,6 +128,7 @@ std::function<Plan()> defineHeal(CLI::App &command, const CommonOptions &) {
 }  // namespace
 
 extern const Subcommand heal_command{
-    "heal", "Repair the parts of FILE... so that they mesh at an element size; write them with their names (exit 1 "
-            "unless all end ok)",
+    "heal",
+    "Repair the parts of FILE... so that they mesh at an element size; write them with their names (exit 1 "
+    "unless all end ok)",
     nullptr, defineHeal};

@@ -14,8 +14,8 @@
 /// The imprint options of the command line.
 struct ImprintChoices {
   nimbo::ImprintOptions imprint;
-  bool heal = false;  ///< heal the parts first, for the element size `size`
-  double size = 0.0;  ///< 0 for the default element size
+  bool heal = false;   ///< heal the parts first, for the element size `size`
+  double size = 0.0;   ///< 0 for the default element size
   double widen = 1.0;  ///< healing's tolerances times this
 };
 

@@ -59,7 +59,8 @@ Outcome meshFiles(const Options &options) {
   const auto meshOf = [&](const Imprinted &imprinted) {
     return about(subjectOf(options.files), [&] {
       const Handle(TerminalProgress) progress = TerminalProgress::forStandardError("Meshing");
-      return nimbo::meshAssembly(imprinted.imprint, options.output, options.mesh, Message_ProgressIndicator::Start(progress));
+      return nimbo::meshAssembly(imprinted.imprint, options.output, options.mesh,
+                                 Message_ProgressIndicator::Start(progress));
     });
   };
   nimbo::MeshSummary summary;
@@ -93,15 +94,9 @@ Outcome meshFiles(const Options &options) {
   for (const nimbo::MeshedInterface &interface : summary.interfaces) {
     interfaces.push_back({{"name", interface.name}, {"nodes", interface.nodes}});
   }
-  json report = {{"files", options.files},
-                 {"output", options.output},
-                 {"format", nimbo::toString(options.mesh.format)},
-                 {"solids", solids},
-                 {"nodes", summary.nodes},
-                 {"elements", summary.elements},
-                 {"parts", parts},
-                 {"interfaces", interfaces},
-                 {"retries", summary.retries}};
+  json report = {{"files", options.files}, {"output", options.output}, {"format", nimbo::toString(options.mesh.format)},
+                 {"solids", solids},       {"nodes", summary.nodes},   {"elements", summary.elements},
+                 {"parts", parts},         {"interfaces", interfaces}, {"retries", summary.retries}};
   if (!imprint.healing.is_null()) report["healing"] = imprint.healing;
   report["imprint_seconds"] = imprint_seconds;
   report["mesh_seconds"] = secondsSince(meshing);
@@ -130,5 +125,5 @@ std::function<Plan()> defineMesh(CLI::App &command, const CommonOptions &common)
 
 }  // namespace
 
-extern const Subcommand mesh_command{"mesh", "Imprint the solid parts of FILE... and mesh them with Gmsh (.msh 4.1 or 2.2)",
-                                     nullptr, defineMesh};
+extern const Subcommand mesh_command{
+    "mesh", "Imprint the solid parts of FILE... and mesh them with Gmsh (.msh 4.1 or 2.2)", nullptr, defineMesh};
