@@ -3,6 +3,8 @@
 #include "Features.h"
 
 #include <BRepAdaptor_Surface.hxx>
+#include <BRepLProp_SLProps.hxx>
+#include <BRepTools.hxx>
 #include <BRepAlgoAPI_Defeaturing.hxx>
 #include <BRepBndLib.hxx>
 #include <BRep_Tool.hxx>
@@ -14,31 +16,30 @@
 #include <TopoDS.hxx>
 
 #include <algorithm>
+#include <cmath>
 #include <functional>
 
 namespace nimbo::detail {
 namespace {
 
-// A face of a feature narrower than `size`: a cylinder, cone or sphere of a smaller diameter, or a
-// torus whose tube is (a fillet rolled round a corner).
+// A face of a feature narrower than `size`: curved everywhere to a radius under size / 2, as a hole,
+// a boss or a fillet of a smaller diameter is. Judged by the principal curvatures on a grid over the
+// face, so that B-spline holes (as some writers store every cylinder) count as holes.
 bool isSmallRound(const TopoDS_Face &face, double size) {
-  const BRepAdaptor_Surface surface(face, false);
-  switch (surface.GetType()) {
-    case GeomAbs_Cylinder:
-      return 2 * surface.Cylinder().Radius() < size;
-    case GeomAbs_Sphere:
-      return 2 * surface.Sphere().Radius() < size;
-    case GeomAbs_Torus:
-      return 2 * surface.Torus().MinorRadius() < size;
-    case GeomAbs_Cone: {
-      // The cone's widest place on the face decides.
-      const gp_Cone cone = surface.Cone();
-      const double along = std::max(std::abs(surface.FirstVParameter()), std::abs(surface.LastVParameter()));
-      return 2 * (cone.RefRadius() + along * std::sin(std::abs(cone.SemiAngle()))) < size;
+  const BRepAdaptor_Surface surface(face, true);
+  if (surface.GetType() == GeomAbs_Plane) return false;
+  double u0 = 0, u1 = 0, v0 = 0, v1 = 0;
+  BRepTools::UVBounds(face, u0, u1, v0, v1);
+  BRepLProp_SLProps properties(surface, 2, Precision::Confusion());
+  for (const double s : {0.1, 0.5, 0.9}) {
+    for (const double t : {0.1, 0.5, 0.9}) {
+      properties.SetParameters(u0 + s * (u1 - u0), v0 + t * (v1 - v0));
+      if (!properties.IsCurvatureDefined()) return false;
+      const double curvature = std::max(std::abs(properties.MaxCurvature()), std::abs(properties.MinCurvature()));
+      if (curvature * size < 2.0) return false;
     }
-    default:
-      return false;
   }
+  return true;
 }
 
 double boxVolume(const std::vector<TopoDS_Shape> &faces) {

@@ -112,9 +112,10 @@ TEST(Heal, DefeaturingRemovesOnlyHolesNarrowerThanTheSize) {
   EXPECT_TRUE(healParts({partOf(plate)}, options).report[0].steps.empty());
 }
 
-// Surface models written by other programs: a cube of six IGES faces, six parts, sews into one
-// solid; a one-face sphere closes on its own.
-TEST(Heal, SurfaceModelsFromOtherProgramsBecomeSolids) {
+// Files written by other programs: a cube of six IGES faces, six parts, sews into one solid; a
+// one-face sphere closes on its own; the six 10 mm holes through a 20 mm plate, stored as B-spline
+// surfaces, go under defeaturing at H = 30.
+TEST(Heal, FilesFromOtherProgramsBecomeSolidsAndLoseTheirHoles) {
   if (const auto skip = test::sharedAssemblySkip()) GTEST_SKIP() << *skip;
   const Assembly cube = readAssembly(test::sharedCadFile("ideas_cube1000.igs"));
   const Checks checks = checkParts(cube.parts);
@@ -124,6 +125,14 @@ TEST(Heal, SurfaceModelsFromOtherProgramsBecomeSolids) {
   EXPECT_NEAR(volumeOf(healed.parts[0]), 500.0 * 500 * 500, 1e-6 * 500 * 500 * 500);  // the file's own precision
   const Healing sphere = healParts(readAssembly(test::sharedCadFile("rhino_sphere.igs")).parts);
   EXPECT_EQ(sphere.report[0].solidsAfter, 1u);
+  const Assembly as1 = readAssembly(test::sharedCadFile("caxif_as1-tu-203_asm.stp"));
+  const auto plate = std::find_if(as1.parts.begin(), as1.parts.end(), [](const Part &p) { return p.path == "as1/plate"; });
+  ASSERT_NE(plate, as1.parts.end());
+  HealOptions options;
+  options.size = 30;
+  options.defeature = true;
+  const Healing solid = healParts({*plate}, options);
+  EXPECT_NEAR(*solid.report[0].volumeAfter - *solid.report[0].volumeBefore, 6 * M_PI * 25 * 20, 1e-3);
 }
 
 }  // namespace
