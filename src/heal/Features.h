@@ -13,8 +13,8 @@ struct Feature {
   double boxVolume = 0.0;  ///< of the faces' box: more than the feature can hold
 };
 
-/// The holes, bosses and fillets of the shape narrower than `size`: cylinders, cones and spheres of
-/// a smaller diameter, tori of a thinner tube, with the faces that close them.
+/// The holes, bosses and fillets of the shape narrower than `size`: connected faces curved
+/// everywhere to a radius under size / 2, with the faces that close them.
 std::vector<Feature> smallFeatures(const TopoDS_Shape &shape, double size);
 
 /// The shape with the features' faces removed and the faces around them extended; null when the

@@ -28,8 +28,8 @@ struct HealOptions {
   double smallFraction = 1e-3;
   /// Gaps up to this share of H are closed by sewing; wider ones need the designer.
   double gapFraction = 1e-2;
-  /// healParts only: features smaller than H removed (holes, bosses and fillets of a diameter, or a
-  /// radius, under H), changing the volume by up to what they held.
+  /// healParts only: features narrower than H removed (holes, bosses and fillets whose faces curve
+  /// everywhere to a radius under H / 2), changing the volume by up to what they held.
   bool defeature = false;
   /// Parts worked on at once; 0 for one per core.
   int threads = 0;
