@@ -1,0 +1,59 @@
+"""The module against the tool: the same answers, the same errors, and numpy arrays that hold the mesh."""
+import json
+import os
+import subprocess
+
+import numpy
+import pytest
+
+import nimbo
+
+SAMPLES = os.environ.get("NIMBO_SAMPLES", "samples")
+JOINT = os.path.join(SAMPLES, "bolted_joint.step")
+
+
+def tool(*args):
+    """The tool's JSON report for the same job."""
+    run = subprocess.run([os.environ["NIMBO_SHAPE"], *args, "--json"], capture_output=True, text=True, check=False)
+    assert run.returncode in (0, 1), run.stderr
+    return json.loads(run.stdout)
+
+
+@pytest.fixture(scope="module")
+def joint():
+    return nimbo.read_assembly(JOINT)
+
+
+def test_parts_are_those_the_tool_lists(joint):
+    listed = tool("parts", JOINT)
+    assert joint.length_unit == listed["length_unit"]
+    assert [p.path for p in joint.parts] == [p["path"] for p in listed["parts"]]
+    plate = joint.parts[0]
+    assert plate.volume == pytest.approx(listed["parts"][0]["volume"], rel=1e-12)
+    assert plate.box == ((0.0, 0.0, 0.0), (160.0, 60.0, 10.0))
+    assert b"CASCADE Topology" in plate.to_brep()[:64]
+
+
+def test_a_bad_file_raises_naming_it(tmp_path):
+    bad = tmp_path / "bad.step"
+    bad.write_text("not a step file")
+    for path in (bad, tmp_path / "missing.step"):
+        with pytest.raises(nimbo.Error, match=str(path.name)):
+            nimbo.read_assembly(path)
+    assert issubclass(nimbo.Error, RuntimeError)
+
+
+def test_interface_triangles_belong_to_both_parts(tmp_path):
+    mesh_file = str(tmp_path / "joint.msh")
+    subprocess.run([os.environ["NIMBO_SHAPE"], "mesh", JOINT, "-o", mesh_file, "--size", "10"], check=True,
+                   capture_output=True)
+    mesh = nimbo.read_mesh(mesh_file)
+    assert mesh.nodes.shape[1] == 3 and mesh.nodes.dtype == numpy.float64
+    assert mesh.tetrahedra.dtype == numpy.int64 and mesh.tetrahedra.max() < len(mesh.nodes)
+    interfaces = {name: triangles for name, triangles in mesh.surfaces.items() if " | " in name}
+    assert len(interfaces) == 14
+    for name, triangles in interfaces.items():
+        first, second = name.split(" | ")
+        for part in (first, second):
+            nodes = numpy.unique(mesh.tetrahedra[mesh.volumes[part]])
+            assert numpy.isin(triangles, nodes).all(), (name, part)
