@@ -7,10 +7,6 @@
 #include <cstdio>
 #include <map>
 
-json findingJson(const nimbo::Finding &finding) {
-  return {{"kind", finding.kind}, {"faces", finding.faces}, {"edges", finding.edges}, {"size", orNull(finding.size)}};
-}
-
 namespace {
 
 struct Options {
@@ -77,16 +73,9 @@ Outcome checkFiles(const Options &options) {
     const Handle(TerminalProgress) progress = TerminalProgress::forStandardError("Checking");
     return nimbo::checkParts(read.parts, options.heal, Message_ProgressIndicator::Start(progress));
   });
-  json parts = json::array();
   bool ok = true;
-  for (const nimbo::PartCheck &check : checks.parts) {
-    json findings = json::array();
-    for (const nimbo::Finding &finding : check.findings) findings.push_back(findingJson(finding));
-    parts.push_back(
-        {{"path", read.parts[check.part].path}, {"verdict", nimbo::toString(check.verdict)}, {"findings", findings}});
-    ok = ok && check.verdict == nimbo::Verdict::ok;
-  }
-  return {{{"files", options.files}, {"size", checks.size}, {"parts", parts}}, printCheck, {}, ok ? 0 : 1};
+  for (const nimbo::PartCheck &check : checks.parts) ok = ok && check.verdict == nimbo::Verdict::ok;
+  return {checkReport(options.files, read.parts, checks), printCheck, textOnlyKeys::check, ok ? 0 : 1};
 }
 
 std::function<Plan()> defineCheck(CLI::App &command, const CommonOptions &) {

@@ -84,43 +84,12 @@ Outcome clashOf(const Options &options) {
     return nimbo::findInterferences(read.parts, options.interference, Message_ProgressIndicator::Start(progress));
   });
   if (!options.svg.empty()) drawClash(read, found, options);
-  const auto pair = [&](const nimbo::PartPair &p) {
-    return json{{"first", read.parts[p.first].path}, {"second", read.parts[p.second].path}};
-  };
-  const auto with = [](json row, const json &more) {
-    row.update(more);
-    return row;
-  };
-  json overlaps = json::array(), contacts = json::array(), clearances = json::array(), failures = json::array();
-  for (const nimbo::Overlap &o : found.overlaps) overlaps.push_back(with(pair(o), {{"volume", o.volume}}));
-  for (const nimbo::Contact &c : found.contacts) {
-    contacts.push_back(with(pair(c), {{"kind", nimbo::toString(c.kind)}, {"area", c.area}}));
-  }
-  for (const nimbo::Clearance &c : found.clearances) {
-    clearances.push_back(
-        with(pair(c), {{"distance", c.distance}, {"points", json::array({array(c.onFirst), array(c.onSecond)})}}));
-  }
-  for (const nimbo::PairFailure &f : found.failures) failures.push_back(with(pair(f), {{"message", f.message}}));
-  json skipped = json::array();
-  for (const std::size_t i : found.skipped) skipped.push_back(read.parts[i].path);
   const double seconds = secondsSince(started);
   const std::string warning = found.checked() ? ""
                                               : "no pair could be checked: " + std::to_string(found.skipped.size()) +
                                                     " parts hold no solid, or more than solids (exit status 1)";
-  return {{{"files", options.files},
-           {"parts", found.parts},
-           {"pairs", found.pairs},
-           {"candidates", found.candidates},
-           {"overlaps", overlaps},
-           {"contacts", contacts},
-           {"clearances", clearances},
-           {"failures", failures},
-           {"skipped", skipped},
-           {"seconds", seconds}},
-          printClash,
-          {"seconds"},
-          found.clean() ? 0 : 1,
-          warning};
+  return {clashReport(options.files, read.parts, found, seconds), printClash, textOnlyKeys::clash,
+          found.clean() ? 0 : 1, warning};
 }
 
 std::function<Plan()> defineClash(CLI::App &command, const CommonOptions &) {

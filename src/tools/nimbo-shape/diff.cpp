@@ -56,45 +56,8 @@ Outcome diffFiles(const Options &options) {
     const Handle(TerminalProgress) progress = TerminalProgress::forStandardError("Comparing");
     return nimbo::diffAssemblies(old.parts, now.parts, Message_ProgressIndicator::Start(progress));
   });
-  const auto pair = [&](std::size_t before, std::size_t after) {
-    return json{{"before", old.parts[before].path}, {"after", now.parts[after].path}};
-  };
-  const auto matches = [&](const std::vector<nimbo::PartMatch> &list) {
-    json rows = json::array();
-    for (const nimbo::PartMatch &m : list) rows.push_back(pair(m.before, m.after));
-    return rows;
-  };
-  json moved = json::array();
-  for (const nimbo::Motion &m : diff.moved) {
-    json row = pair(m.before, m.after);
-    row.update({{"translation", array(m.translation)}, {"axis", array(m.axis)}, {"angle", m.angle}});
-    moved.push_back(row);
-  }
-  json modified = json::array();
-  for (const nimbo::Modification &m : diff.modified) {
-    json row = pair(m.before, m.after);
-    row.update({{"volume_before", m.volumeBefore},
-                {"volume_after", m.volumeAfter},
-                {"added", m.added},
-                {"removed", m.removed}});
-    modified.push_back(row);
-  }
-  json added = json::array();
-  for (const std::size_t j : diff.added) added.push_back(now.parts[j].path);
-  json removed = json::array();
-  for (const std::size_t i : diff.removed) removed.push_back(old.parts[i].path);
-  return {{{"before", options.before},
-           {"after", options.after},
-           {"unchanged", matches(diff.unchanged)},
-           {"renamed", matches(diff.renamed)},
-           {"moved", moved},
-           {"modified", modified},
-           {"added", added},
-           {"removed", removed},
-           {"seconds", secondsSince(started)}},
-          printDiff,
-          {"seconds"},
-          diff.changed() ? 1 : 0};
+  return {diffReport(options.before, options.after, old.parts, now.parts, diff, secondsSince(started)), printDiff,
+          textOnlyKeys::diff, diff.changed() ? 1 : 0};
 }
 
 std::function<Plan()> defineDiff(CLI::App &command, const CommonOptions &) {

@@ -8,29 +8,6 @@
 #include <chrono>
 #include <cstdio>
 
-json healingJson(const nimbo::PartHealing &healing, const std::vector<nimbo::Part> &parts) {
-  json undone = json::array();
-  for (const nimbo::UndoneStep &step : healing.undone) undone.push_back({{"step", step.step}, {"why", step.why}});
-  json remaining = json::array();
-  for (const nimbo::Finding &finding : healing.remaining) remaining.push_back(findingJson(finding));
-  const auto change = [&]() -> json {
-    if (!healing.volumeBefore || !healing.volumeAfter) return nullptr;
-    return *healing.volumeAfter - *healing.volumeBefore;
-  };
-  return {{"path", parts[healing.part].path},
-          {"verdict", nimbo::toString(healing.verdict)},
-          {"steps", healing.steps},
-          {"undone", undone},
-          {"faces", {{"before", healing.facesBefore}, {"after", healing.facesAfter}}},
-          {"edges", {{"before", healing.edgesBefore}, {"after", healing.edgesAfter}}},
-          {"solids", {{"before", healing.solidsBefore}, {"after", healing.solidsAfter}}},
-          {"gaps_closed", healing.gapsBefore > healing.gapsAfter ? healing.gapsBefore - healing.gapsAfter : 0},
-          {"volume",
-           {{"before", orNull(healing.volumeBefore)}, {"after", orNull(healing.volumeAfter)}, {"change", change()}}},
-          {"remaining", remaining},
-          {"sewn_into", healing.sewnInto ? json(parts[*healing.sewnInto].path) : json(nullptr)}};
-}
-
 nimbo::Healing healingOf(const std::vector<std::string> &files, const std::vector<nimbo::Part> &parts,
                          const nimbo::HealOptions &options) {
   return about(subjectOf(files), [&] {
@@ -99,20 +76,10 @@ Outcome healFiles(const Options &options) {
   const nimbo::Assembly read = readParts(options.files);
   const nimbo::Healing healing = healingOf(options.files, read.parts, options.heal);
   about(options.output, [&] { nimbo::writeAssembly({"millimetre", healing.parts}, options.output); });
-  json parts = json::array();
   bool ok = true;
-  for (const nimbo::PartHealing &part : healing.report) {
-    parts.push_back(healingJson(part, read.parts));
-    ok = ok && part.verdict == nimbo::Verdict::ok;
-  }
-  return {{{"files", options.files},
-           {"output", options.output},
-           {"size", healing.size},
-           {"parts", parts},
-           {"seconds", secondsSince(started)}},
-          printHeal,
-          {"seconds"},
-          ok ? 0 : 1};
+  for (const nimbo::PartHealing &part : healing.report) ok = ok && part.verdict == nimbo::Verdict::ok;
+  return {healReport(options.files, options.output, healing, read.parts, secondsSince(started)), printHeal,
+          textOnlyKeys::heal, ok ? 0 : 1};
 }
 
 std::function<Plan()> defineHeal(CLI::App &command, const CommonOptions &) {

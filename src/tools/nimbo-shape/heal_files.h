@@ -1,5 +1,4 @@
-// What check, heal, imprint and mesh share about healing: findings as JSON, and the parts healed
-// before an imprint.
+// What heal, imprint and mesh share about healing: the parts healed, and heal's options.
 #pragma once
 
 #include "report.h"
@@ -10,12 +9,6 @@
 
 #include <string>
 #include <vector>
-
-/// {"kind", "faces", "edges", "size"}.
-json findingJson(const nimbo::Finding &finding);
-
-/// What the healing did to a part, as heal reports it; `parts` are those healed.
-json healingJson(const nimbo::PartHealing &healing, const std::vector<nimbo::Part> &parts);
 
 /// Heals the parts read from `files` (progress on standard error when that is a terminal). Throws
 /// tool_error about the files when the library refuses.

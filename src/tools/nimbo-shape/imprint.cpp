@@ -16,9 +16,7 @@ Imprinted imprintOf(const std::vector<std::string> &files, const nimbo::Assembly
     options.smallFraction *= choices.widen;
     options.gapFraction *= choices.widen;
     const nimbo::Healing healing = healingOf(files, read.parts, options);
-    json parts = json::array();
-    for (const nimbo::PartHealing &part : healing.report) parts.push_back(healingJson(part, read.parts));
-    result.healing = {{"size", healing.size}, {"parts", parts}};
+    result.healing = healingJson(healing, read.parts);
     result.parts = healing.parts;
     std::size_t solids = 0;
     for (const nimbo::PartHealing &part : healing.report) solids += part.solidsAfter;
@@ -98,40 +96,10 @@ Outcome imprintFiles(const Options &options) {
   ImprintChoices chosen = options.imprint;
   chosen.imprint.glue = *nimbo::glueNamed(options.glue);
   const Imprinted imprinted = imprintOf(options.files, read, chosen);
-  const nimbo::Imprint &imprint = imprinted.imprint;
-  writeShapeFile(imprint.compound, options.output);
-  const auto path = [&](std::size_t part) { return imprinted.parts[part].path; };
-  json parts = json::array();
-  std::size_t solids = 0;
-  std::size_t shared = 0;
-  for (const nimbo::ImprintedPart &part : imprint.parts) {
-    parts.push_back({{"path", path(part.part)},
-                     {"solids", part.solidNumbers},
-                     {"volume", part.volume},
-                     {"boundary_faces", part.boundary.size()}});
-    solids += part.solids.size();
-  }
-  json interfaces = json::array();
-  for (const nimbo::Interface &interface : imprint.interfaces) {
-    interfaces.push_back({{"first", path(interface.first)},
-                          {"second", path(interface.second)},
-                          {"faces", interface.faceNumbers},
-                          {"area", interface.area}});
-    shared += interface.faces.size();
-  }
-  json report = {{"files", options.files}, {"output", options.output}, {"solids", solids},
-                 {"shared_faces", shared}, {"parts", parts},           {"interfaces", interfaces}};
-  // Only when regions were assigned, which only --assign-overlaps allows.
-  if (!imprint.assigned.empty()) {
-    json assigned = json::array();
-    for (const nimbo::AssignedRegion &region : imprint.assigned) {
-      assigned.push_back({{"kept", path(region.kept)}, {"lost", path(region.lost)}, {"volume", region.volume}});
-    }
-    report["assigned"] = assigned;
-  }
-  if (!imprinted.healing.is_null()) report["healing"] = imprinted.healing;
-  report["seconds"] = secondsSince(started);
-  return {report, printImprint, {"boundary_faces", "seconds"}};
+  writeShapeFile(imprinted.imprint.compound, options.output);
+  return {imprintReport(options.files, options.output, imprinted.parts, imprinted.imprint, imprinted.healing,
+                        secondsSince(started)),
+          printImprint, textOnlyKeys::imprint};
 }
 
 std::function<Plan()> defineImprint(CLI::App &command, const CommonOptions &) {

@@ -83,24 +83,10 @@ Outcome meshFiles(const Options &options) {
                               " mm after: " + failure.what());
     imprint = healed;
   }
-  const nimbo::Imprint &imprinted = imprint.imprint;
-  std::size_t solids = 0;
-  for (const nimbo::ImprintedPart &part : imprinted.parts) solids += part.solids.size();
-  json parts = json::array();
-  for (const nimbo::MeshedPart &part : summary.parts) {
-    parts.push_back({{"path", part.path}, {"elements", part.elements}, {"nodes", part.nodes}});
-  }
-  json interfaces = json::array();
-  for (const nimbo::MeshedInterface &interface : summary.interfaces) {
-    interfaces.push_back({{"name", interface.name}, {"nodes", interface.nodes}});
-  }
-  json report = {{"files", options.files}, {"output", options.output}, {"format", nimbo::toString(options.mesh.format)},
-                 {"solids", solids},       {"nodes", summary.nodes},   {"elements", summary.elements},
-                 {"parts", parts},         {"interfaces", interfaces}, {"retries", summary.retries}};
-  if (!imprint.healing.is_null()) report["healing"] = imprint.healing;
-  report["imprint_seconds"] = imprint_seconds;
-  report["mesh_seconds"] = secondsSince(meshing);
-  return {report, printMesh};
+  const double mesh_seconds = secondsSince(meshing);
+  return {meshReport(options.files, options.output, options.mesh.format, imprint.imprint, summary, imprint.healing,
+                     imprint_seconds, mesh_seconds),
+          printMesh, textOnlyKeys::mesh};
 }
 
 std::function<Plan()> defineMesh(CLI::App &command, const CommonOptions &common) {

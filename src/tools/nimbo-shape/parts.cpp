@@ -32,23 +32,7 @@ void printParts(const json &report, std::ostream &out) {
 
 Outcome partsOf(const std::string &file) {
   const nimbo::Assembly assembly = readParts({file});
-  return about(file, [&] {
-    json parts = json::array();
-    for (const nimbo::Part &part : assembly.parts) {
-      const nimbo::PartFigures f = nimbo::measurePart(part);
-      parts.push_back({{"path", part.path},
-                       {"name", part.name},
-                       {"type", nimbo::shapeTypeName(f.type)},
-                       {"volume", orNull(f.volume)},
-                       {"area", orNull(f.area)},
-                       {"center", array(f.center)},
-                       {"box", {{"min", array(f.boxMin)}, {"max", array(f.boxMax)}}}});
-    }
-    return Outcome{{{"file", file},
-                    {"length_unit", assembly.lengthUnit.empty() ? json(nullptr) : json(assembly.lengthUnit)},
-                    {"parts", parts}},
-                   printParts};
-  });
+  return about(file, [&] { return Outcome{partsReport(file, assembly), printParts, textOnlyKeys::parts}; });
 }
 
 }  // namespace

@@ -13,15 +13,6 @@ std::string formatted(const char *format, double value) {
   return text;
 }
 
-void strip(json &value, const std::vector<std::string> &keys) {
-  if (value.is_object()) {
-    for (const std::string &key : keys) value.erase(key);
-  }
-  if (value.is_structured()) {
-    for (json &child : value) strip(child, keys);
-  }
-}
-
 void addLeaves(const json &object, const std::string &prefix, bool prefixed,
                std::vector<std::pair<std::string, json>> &leaves) {
   for (const auto &item : object.items()) {
@@ -37,8 +28,7 @@ void addLeaves(const json &object, const std::string &prefix, bool prefixed,
 }  // namespace
 
 std::string jsonOf(const Outcome &outcome, bool oneLine) {
-  json report = outcome.report;
-  strip(report, outcome.textOnly);
+  const json report = withoutTextOnly(outcome.report, outcome.textOnly);
   const auto replace = json::error_handler_t::replace;  // names need not be UTF-8
   return report.dump(oneLine ? -1 : 2, ' ', false, replace);
 }
@@ -46,10 +36,6 @@ std::string jsonOf(const Outcome &outcome, bool oneLine) {
 double secondsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
-
-json orNull(const std::optional<double> &value) { return value ? orNull(*value) : json(nullptr); }
-
-json orNull(double value) { return std::isnan(value) ? json(nullptr) : json(value); }
 
 gp_Pnt pointOf(const json &xyz) { return gp_Pnt(xyz[0].get<double>(), xyz[1].get<double>(), xyz[2].get<double>()); }
 

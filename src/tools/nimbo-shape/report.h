@@ -2,17 +2,14 @@
 // read it. The JSON is the declaration; the text is made from it.
 #pragma once
 
-#include <nlohmann/json.hpp>
+#include "reports/Reports.h"
 
 #include <gp_Pnt.hxx>
 
 #include <chrono>
-#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
-
-using json = nlohmann::ordered_json;
 
 /// How a report reads as text.
 using TextForm = void (*)(const json &report, std::ostream &out);
@@ -23,7 +20,7 @@ struct Outcome {
   /// the shape does not have is null.
   json report;
   TextForm text;
-  /// Keys (at any depth) that only the text shows: timings and counts for people.
+  /// Keys (at any depth) that only the text shows: timings and counts for people (textOnlyKeys).
   std::vector<std::string> textOnly = {};
   int status = 0;
   /// What the user must know beside the report, for standard error; empty when nothing.
@@ -37,16 +34,6 @@ double secondsSince(std::chrono::steady_clock::time_point start);
 std::string jsonOf(const Outcome &outcome, bool oneLine);
 
 // --- Values --------------------------------------------------------------------------------------
-
-/// A figure the shape may not have: null when there is none (or it is NaN).
-json orNull(const std::optional<double> &value);
-json orNull(double value);
-
-/// Three coordinates as a JSON array.
-template <typename XYZ>
-json array(const XYZ &xyz) {
-  return json::array({xyz.X(), xyz.Y(), xyz.Z()});
-}
 
 /// Three coordinates of a JSON array as a point.
 gp_Pnt pointOf(const json &xyz);

@@ -105,40 +105,13 @@ Outcome solveFile(const Options &options) {
     return nimbo::solveStudy(study, folder, options.solve, Message_ProgressIndicator::Start(progress));
   });
 
-  json parts = json::array();
-  for (const nimbo::PartResult &part : result.parts) {
-    parts.push_back(
-        {{"path", part.path}, {"material", part.material}, {"min", part.min}, {"max", part.max}, {"mean", part.mean}});
-  }
-  json boundaries = json::array();
-  for (const nimbo::BoundaryResult &boundary : result.boundaries) {
-    boundaries.push_back(
-        {{"name", boundary.name}, {"faces", boundary.faces}, {"area", boundary.area}, {"flow", boundary.flow}});
-  }
-  json files = {{"mesh", result.meshFile}, {"problem", result.problemFile}, {"field", result.fieldFile}};
   if (!options.svg.empty()) {
     const std::string title = study.physics == nimbo::Physics::heat ? "temperature (degC)" : "potential (V)";
     writeTextFile(aboutStudy(options.study,
                              [&] { return nimbo::renderFieldSvg(nimbo::solvedSurface(result), title, seen); }),
                   options.svg);
-    files["drawing"] = options.svg;
   }
-  return {{{"study", options.study},
-           {"physics", nimbo::toString(result.physics)},
-           {"unit", nimbo::unitOf(result.physics)},
-           {"parts", parts},
-           {"boundaries", boundaries},
-           {"sources", result.sources},
-           {"balance", result.balance},
-           {"mesh", {{"nodes", result.nodes}, {"elements", result.elements}}},
-           {"times",
-            {{"setup", result.setupSeconds},
-             {"mesh", result.meshSeconds},
-             {"solve", result.solveSeconds},
-             {"getdp", result.getdpSeconds},
-             {"total", secondsSince(started)}}},
-           {"files", files}},
-          printSolve};
+  return {solveReport(options.study, result, options.svg, secondsSince(started)), printSolve, textOnlyKeys::solve};
 }
 
 std::function<Plan()> defineSolve(CLI::App &command, const CommonOptions &common) {

@@ -1,0 +1,55 @@
+// The reports of what needs Gmsh: built only with it.
+#include "reports/Reports.h"
+
+json meshReport(const std::vector<std::string> &files, const std::string &output, nimbo::MeshFormat format,
+                const nimbo::Imprint &imprint, const nimbo::MeshSummary &summary, const json &healing,
+                double imprintSeconds, double meshSeconds) {
+  std::size_t solids = 0;
+  for (const nimbo::ImprintedPart &part : imprint.parts) solids += part.solids.size();
+  json parts = json::array();
+  for (const nimbo::MeshedPart &part : summary.parts) {
+    parts.push_back({{"path", part.path}, {"elements", part.elements}, {"nodes", part.nodes}});
+  }
+  json interfaces = json::array();
+  for (const nimbo::MeshedInterface &interface : summary.interfaces) {
+    interfaces.push_back({{"name", interface.name}, {"nodes", interface.nodes}});
+  }
+  json report = {{"files", files},   {"output", output},         {"format", nimbo::toString(format)},
+                 {"solids", solids}, {"nodes", summary.nodes},   {"elements", summary.elements},
+                 {"parts", parts},   {"interfaces", interfaces}, {"retries", summary.retries}};
+  if (!healing.is_null()) report["healing"] = healing;
+  report["imprint_seconds"] = imprintSeconds;
+  report["mesh_seconds"] = meshSeconds;
+  return report;
+}
+
+json solveReport(const std::string &study, const nimbo::SolveResult &result, const std::string &drawing,
+                 double seconds) {
+  json parts = json::array();
+  for (const nimbo::PartResult &part : result.parts) {
+    parts.push_back(
+        {{"path", part.path}, {"material", part.material}, {"min", part.min}, {"max", part.max}, {"mean", part.mean}});
+  }
+  json boundaries = json::array();
+  for (const nimbo::BoundaryResult &boundary : result.boundaries) {
+    boundaries.push_back(
+        {{"name", boundary.name}, {"faces", boundary.faces}, {"area", boundary.area}, {"flow", boundary.flow}});
+  }
+  json files = {{"mesh", result.meshFile}, {"problem", result.problemFile}, {"field", result.fieldFile}};
+  if (!drawing.empty()) files["drawing"] = drawing;
+  return {{"study", study},
+          {"physics", nimbo::toString(result.physics)},
+          {"unit", nimbo::unitOf(result.physics)},
+          {"parts", parts},
+          {"boundaries", boundaries},
+          {"sources", result.sources},
+          {"balance", result.balance},
+          {"mesh", {{"nodes", result.nodes}, {"elements", result.elements}}},
+          {"times",
+           {{"setup", result.setupSeconds},
+            {"mesh", result.meshSeconds},
+            {"solve", result.solveSeconds},
+            {"getdp", result.getdpSeconds},
+            {"total", seconds}}},
+          {"files", files}};
+}
