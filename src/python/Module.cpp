@@ -13,13 +13,23 @@
 #include <pybind11/stl.h>
 
 #include "console.h"
+#include "reports/Reports.h"
+#include "shape_files.h"
+
+#include <nimbo/heal/Heal.h>
+#include <nimbo/render/Render.h>
+#include <nimbo/solve/Solve.h>
+
+#include <yaml-cpp/yaml.h>
 
 #include <BRepTools.hxx>
 #include <Standard_Failure.hxx>
 
+#include <chrono>
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <sstream>
 #include <stdexcept>
@@ -42,11 +52,6 @@ struct FileAssembly {
   Assembly assembly;
 };
 
-/// What failures about the parts of `files` are about, as the tool names it.
-std::string subjectOf(const std::vector<std::string> &files) {
-  return files.size() == 1 ? files.front() : "the parts of " + std::to_string(files.size()) + " files";
-}
-
 /// Runs `work` without the GIL, with `progress` (a callable or None) as its progress; the library's
 /// and the kernel's failures become nimbo.Error about `subject`, a stop asked for becomes
 /// nimbo.Error("stopped").
@@ -64,10 +69,15 @@ auto released(const std::string &subject, const py::object &progress, Work work)
       if (!error.dump_path().empty()) failure += "; dump " + error.dump_path();
     } catch (const Standard_Failure &error) {
       failure = kernelFailureText(error);
+    } catch (const tool_error &error) {
+      failure = std::string(error.what());
+      if (error.subject() != subject) failure = error.subject() + ": " + failure;
     }
   }
   indicator->rethrow();
   if (indicator->stopped()) throw module_error("stopped");
+  // A message that names its subject first (as a study's do) is not named twice.
+  if (failure.rfind(subject + ": ", 0) == 0) failure.erase(0, subject.size() + 2);
   if (!failure.empty()) throw module_error(subject + ": " + failure);
   return std::move(*result);
 }
@@ -75,7 +85,11 @@ auto released(const std::string &subject, const py::object &progress, Work work)
 FileAssembly readFiles(const std::vector<std::string> &files, const py::object &progress) {
   if (files.empty()) throw module_error("read_assembly: no file given");
   for (const std::string &file : files) {
-    if (!std::filesystem::is_regular_file(file)) throw module_error(file + ": No such file or directory");
+    try {
+      checkReadableShapeFile(file);
+    } catch (const tool_error &error) {
+      throw module_error(error.subject() + ": " + error.what());
+    }
   }
   return released(subjectOf(files), progress, [&](const Message_ProgressRange &range) {
     return FileAssembly{files, files.size() == 1 ? readAssembly(files.front(), range) : readAssemblies(files, range)};
@@ -122,6 +136,9 @@ py::array_t<Value> matrix(const Rows &rows, std::size_t columns) {
   return array;
 }
 
+/// Gmsh keeps one model per process: meshing and reading meshes take turns.
+std::mutex gmshTurn;
+
 /// A mesh read back: arrays numpy and meshio take as they are.
 struct PyMesh {
   py::array_t<double> nodes;
@@ -130,8 +147,11 @@ struct PyMesh {
   py::dict surfaces;
 };
 
-PyMesh meshOf(const std::string &path) {
-  const MeshData data = released(path, py::none(), [&](const Message_ProgressRange &) { return readMesh(path); });
+PyMesh meshDataOf(const std::string &path) {
+  const MeshData data = released(path, py::none(), [&](const Message_ProgressRange &) {
+    const std::lock_guard<std::mutex> turn(gmshTurn);
+    return readMesh(path);
+  });
   PyMesh mesh{matrix<double>(data.nodes, 3), matrix<std::int64_t>(data.tetrahedra, 4), {}, {}};
   for (const auto &[name, rows] : data.volumes) {
     py::array_t<std::int64_t> indices(rows.size());
@@ -141,6 +161,164 @@ PyMesh meshOf(const std::string &path) {
   }
   for (const auto &[name, triangles] : data.surfaces) mesh.surfaces[py::str(name)] = matrix<std::int64_t>(triangles, 3);
   return mesh;
+}
+
+// --- The tool's jobs, each returning the dict of its --json report ------------------------------
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+/// The report as the tool's --json prints it, as a Python dict.
+py::dict dictOf(const json &report, const std::vector<std::string> &textOnly) {
+  const py::object loads = py::module_::import("json").attr("loads");
+  return loads(withoutTextOnly(report, textOnly).dump());
+}
+
+py::dict findInterferencesOf(const FileAssembly &assembly, double clearance, int threads,
+                             const std::optional<double> &contactTolerance,
+                             const std::optional<double> &minimumOverlap, const py::object &progress) {
+  InterferenceOptions options;
+  options.clearance = clearance;
+  options.threads = threads;
+  options.contactTolerance = contactTolerance;
+  options.minimumOverlap = minimumOverlap;
+  const auto started = Clock::now();
+  const Interferences found = released(subjectOf(assembly.files), progress, [&](const Message_ProgressRange &range) {
+    return findInterferences(assembly.assembly.parts, options, range);
+  });
+  return dictOf(clashReport(assembly.files, assembly.assembly.parts, found, secondsSince(started)),
+                textOnlyKeys::clash);
+}
+
+/// An imprint with what made it: its report names the parts it numbers and the file it was written to.
+struct PyImprint {
+  std::vector<std::string> files;
+  std::vector<Part> parts;
+  Imprint imprint;
+  double seconds = 0.0;
+  std::string written;
+};
+
+PyImprint imprintOf(const FileAssembly &assembly, bool assignOverlaps, const std::string &glue, double fuzzy,
+                    const py::object &progress) {
+  ImprintOptions options;
+  options.assignOverlaps = assignOverlaps;
+  const std::optional<Glue> glued = glueNamed(glue);
+  if (!glued) throw module_error("glue: \"" + glue + "\" is none of off, shift and full");
+  options.glue = *glued;
+  options.fuzzy = fuzzy;
+  const auto started = Clock::now();
+  PyImprint result{assembly.files, assembly.assembly.parts, {}, 0.0, {}};
+  result.imprint = released(subjectOf(assembly.files), progress, [&](const Message_ProgressRange &range) {
+    return imprintAssembly(result.parts, options, range);
+  });
+  result.seconds = secondsSince(started);
+  return result;
+}
+
+py::dict meshOf(const FileAssembly &assembly, const std::string &output, double size, int order,
+                const std::string &format, bool assignOverlaps, const py::object &progress) {
+  MeshOptions options;
+  options.size = size;
+  options.order = order;
+  const std::optional<MeshFormat> named = meshFormatNamed(format);
+  if (!named) throw module_error("format: \"" + format + "\" is neither msh4 nor msh2");
+  options.format = *named;
+  const PyImprint imprinted = imprintOf(assembly, assignOverlaps, "off", 0.0, progress);
+  const auto started = Clock::now();
+  const MeshSummary summary = released(subjectOf(assembly.files), progress, [&](const Message_ProgressRange &range) {
+    const std::lock_guard<std::mutex> turn(gmshTurn);
+    return meshAssembly(imprinted.imprint, output, options, range);
+  });
+  return dictOf(meshReport(assembly.files, output, options.format, imprinted.imprint, summary, nullptr,
+                           imprinted.seconds, secondsSince(started)),
+                textOnlyKeys::mesh);
+}
+
+py::dict diffOf(const FileAssembly &before, const FileAssembly &after, const py::object &progress) {
+  const auto started = Clock::now();
+  const std::string first = subjectOf(before.files);
+  const std::string second = subjectOf(after.files);
+  const AssemblyDiff diff = released(first + " and " + second, progress, [&](const Message_ProgressRange &range) {
+    return diffAssemblies(before.assembly.parts, after.assembly.parts, range);
+  });
+  return dictOf(diffReport(first, second, before.assembly.parts, after.assembly.parts, diff, secondsSince(started)),
+                textOnlyKeys::diff);
+}
+
+py::dict renderOf(const FileAssembly &assembly, const std::string &output, const std::string &view, bool hidden) {
+  const auto started = Clock::now();
+  RenderOptions options;
+  options.hidden = hidden;
+  const std::vector<Part> &parts = assembly.assembly.parts;
+  std::vector<RenderItem> items;
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    items.push_back({parts[i].shape, {parts[i].color.value_or(paletteColor(i)), std::nullopt,
+                                      parts.size() <= 12 ? parts[i].path : ""}});
+  }
+  released(subjectOf(assembly.files), py::none(), [&](const Message_ProgressRange &) {
+    writeTextFile(renderSvg(items, viewNamed(view), options), output);
+    return true;
+  });
+  return dictOf(renderReport(assembly.files, output, items.size(), secondsSince(started)), textOnlyKeys::render);
+}
+
+py::dict solveOf(const py::object &study, const std::optional<std::string> &output, const py::object &progress) {
+  const auto started = Clock::now();
+  std::string name;
+  Study read;
+  if (py::isinstance<py::dict>(study)) {
+    // JSON is YAML: the dict goes through the study's own reader, checked key by key as a file is.
+    name = "the study given";
+    const std::string text = py::module_::import("json").attr("dumps")(study).cast<std::string>();
+    read = released(name, py::none(), [&](const Message_ProgressRange &) {
+      return studyFrom(YAML::Load(text), name, std::filesystem::current_path().string());
+    });
+  } else {
+    name = py::str(study);
+    read = released(name, py::none(), [&](const Message_ProgressRange &) { return readStudy(name); });
+  }
+  std::string folder = output.value_or("");
+  if (folder.empty()) {
+    const std::filesystem::path path(name);
+    folder = (path.parent_path() / (path.stem().string() + "_results")).string();
+  }
+  const SolveResult result = released(name, progress, [&](const Message_ProgressRange &range) {
+    const std::lock_guard<std::mutex> turn(gmshTurn);
+    return solveStudy(read, folder, {}, range);
+  });
+  return dictOf(solveReport(name, result, "", secondsSince(started)), textOnlyKeys::solve);
+}
+
+py::dict statsOf(const std::string &file) {
+  return dictOf(released(file, py::none(),
+                         [&](const Message_ProgressRange &) { return statsReport(file, readShapeFile(file, true)); }),
+                textOnlyKeys::stats);
+}
+
+py::dict checkOf(const FileAssembly &assembly, double size, const py::object &progress) {
+  HealOptions options;
+  options.size = size;
+  const Checks checks = released(subjectOf(assembly.files), progress, [&](const Message_ProgressRange &range) {
+    return checkParts(assembly.assembly.parts, options, range);
+  });
+  return dictOf(checkReport(assembly.files, assembly.assembly.parts, checks), textOnlyKeys::check);
+}
+
+py::dict healOf(const FileAssembly &assembly, const std::string &output, double size, bool defeature,
+                const py::object &progress) {
+  HealOptions options;
+  options.size = size;
+  options.defeature = defeature;
+  const auto started = Clock::now();
+  const Healing healing = released(subjectOf(assembly.files), progress, [&](const Message_ProgressRange &range) {
+    Healing healed = healParts(assembly.assembly.parts, options, range);
+    writeAssembly({"millimetre", healed.parts}, output);
+    return healed;
+  });
+  return dictOf(healReport(assembly.files, output, healing, assembly.assembly.parts, secondsSince(started)),
+                textOnlyKeys::heal);
 }
 
 }  // namespace
@@ -213,5 +391,46 @@ PYBIND11_MODULE(_nimbo, m) {
       .def_readonly("volumes", &PyMesh::volumes, "physical volume name: rows of tetrahedra")
       .def_readonly("surfaces", &PyMesh::surfaces, "physical surface name: K x 3 corner node rows");
 
-  m.def("read_mesh", &meshOf, py::arg("path"), "Reads a .msh file (4.1 or 2.2)");
+  m.def("read_mesh", &meshDataOf, py::arg("path"), "Reads a .msh file (4.1 or 2.2)");
+
+  m.def("find_interferences", &findInterferencesOf, py::arg("assembly"), py::arg("clearance") = 0.0,
+        py::arg("threads") = 0, py::arg("contact_tolerance") = py::none(), py::arg("minimum_overlap") = py::none(),
+        py::arg("progress") = py::none(), "How the solid parts meet: the dict of `clash --json`");
+
+  py::class_<PyImprint>(m, "Imprint", "The solid parts fused into one conformal compound")
+      .def("report",
+           [](const PyImprint &i) {
+             py::dict report = dictOf(
+                 imprintReport(i.files, i.written, i.parts, i.imprint, nullptr, i.seconds), textOnlyKeys::imprint);
+             if (i.written.empty()) report["output"] = py::none();
+             return report;
+           },
+           "The dict of `imprint --json`; its output is the file last written, else None")
+      .def(
+          "write",
+          [](PyImprint &i, const std::string &path) {
+            released(path, py::none(), [&](const Message_ProgressRange &) {
+              checkExtension(path, ".brep", "imprint writes BREP (.brep), which keeps the shared faces and their numbering");
+              writeShapeFile(i.imprint.compound, path);
+              return true;
+            });
+            i.written = path;
+          },
+          py::arg("path"), "Writes the compound as BREP, which keeps its numbering");
+  m.def("imprint", &imprintOf, py::arg("assembly"), py::arg("assign_overlaps") = false, py::arg("glue") = "off",
+        py::arg("fuzzy") = 0.0, py::arg("progress") = py::none(), "Fuses the solid parts into one conformal compound");
+  m.def("mesh", &meshOf, py::arg("assembly"), py::arg("output"), py::arg("size") = 0.0, py::arg("order") = 1,
+        py::arg("format") = "msh4", py::arg("assign_overlaps") = false, py::arg("progress") = py::none(),
+        "Imprints and meshes with Gmsh: the dict of `mesh --json`");
+  m.def("diff", &diffOf, py::arg("before"), py::arg("after"), py::arg("progress") = py::none(),
+        "What became of each part between two revisions: the dict of `diff --json`");
+  m.def("render", &renderOf, py::arg("assembly"), py::arg("output"), py::arg("view") = "iso",
+        py::arg("hidden") = false, "Draws the parts as an SVG line drawing: the dict of `render --json`");
+  m.def("solve", &solveOf, py::arg("study"), py::arg("output") = py::none(), py::arg("progress") = py::none(),
+        "Solves a study (a YAML file, or its dict) with GetDP: the dict of `solve --json`");
+  m.def("stats", &statsOf, py::arg("file"), "The shape's statistics: the dict of `stats --json`");
+  m.def("check", &checkOf, py::arg("assembly"), py::arg("size") = 0.0, py::arg("progress") = py::none(),
+        "What keeps each part from meshing at the element size: the dict of `check --json`");
+  m.def("heal", &healOf, py::arg("assembly"), py::arg("output"), py::arg("size") = 0.0, py::arg("defeature") = false,
+        py::arg("progress") = py::none(), "Heals the parts and writes them: the dict of `heal --json`");
 }

@@ -242,3 +242,7 @@ json diffReport(const std::string &before, const std::string &after, const std::
           {"removed", removed},
           {"seconds", seconds}};
 }
+
+json renderReport(const std::vector<std::string> &files, const std::string &output, std::size_t parts, double seconds) {
+  return {{"files", files}, {"output", output}, {"parts", parts}, {"seconds", seconds}};
+}

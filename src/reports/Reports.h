@@ -48,6 +48,7 @@ inline const std::vector<std::string> imprint = {"boundary_faces", "seconds"};
 inline const std::vector<std::string> diff = {"seconds"};
 inline const std::vector<std::string> mesh = {};
 inline const std::vector<std::string> solve = {};
+inline const std::vector<std::string> render = {};
 }  // namespace textOnlyKeys
 
 /// The report without the keys named, at any depth.
@@ -92,6 +93,9 @@ json imprintReport(const std::vector<std::string> &files, const std::string &out
                    double seconds);
 
 /// diff: what became of the parts of revision `before` in revision `after`.
+/// render: the drawing written and how many parts it shows.
+json renderReport(const std::vector<std::string> &files, const std::string &output, std::size_t parts, double seconds);
+
 json diffReport(const std::string &before, const std::string &after, const std::vector<nimbo::Part> &old,
                 const std::vector<nimbo::Part> &now, const nimbo::AssemblyDiff &diff, double seconds);
 

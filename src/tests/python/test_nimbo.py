@@ -57,3 +57,47 @@ def test_interface_triangles_belong_to_both_parts(tmp_path):
         for part in (first, second):
             nodes = numpy.unique(mesh.tetrahedra[mesh.volumes[part]])
             assert numpy.isin(triangles, nodes).all(), (name, part)
+
+
+def without(report, *keys):
+    """The report less the keys that differ by design: timings, and where files were written."""
+    return {key: value for key, value in report.items() if key not in keys}
+
+
+def test_the_module_answers_as_the_tool(joint, tmp_path):
+    assert nimbo.find_interferences(joint) == tool("clash", JOINT)
+    imprint = nimbo.imprint(joint)
+    assert imprint.report()["output"] is None
+    imprint.write(str(tmp_path / "module.brep"))
+    cli = tool("imprint", JOINT, "-o", str(tmp_path / "tool.brep"))
+    assert without(imprint.report(), "output") == without(cli, "output")
+    moved = os.path.join(SAMPLES, "bearing_ring.step")
+    assert nimbo.diff(joint, nimbo.read_assembly(moved)) == tool("diff", JOINT, moved)
+    assert nimbo.stats(JOINT) == tool("stats", JOINT)
+
+
+def test_a_progress_that_answers_false_stops_the_work(joint):
+    seen = []
+
+    def stop(fraction):
+        seen.append(fraction)
+        return False
+
+    with pytest.raises(nimbo.Error, match="^stopped$"):
+        nimbo.find_interferences(joint, threads=1, progress=stop)
+    assert len(seen) == 1
+
+
+def test_two_threads_check_their_own_assemblies(joint):
+    # Both finish with the right answers; how much the released GIL saves is a benchmark's question.
+    import threading
+
+    expected = nimbo.find_interferences(joint)
+    answers = []
+    threads = [threading.Thread(target=lambda: answers.append(nimbo.find_interferences(joint, threads=1)))
+               for _ in range(2)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    assert answers == [expected, expected]

@@ -43,11 +43,8 @@ Outcome renderFiles(const Options &options, bool exact) {
   drawing.exact = exact;
   writeTextFile(about(subjectOf(options.files), [&] { return nimbo::renderSvg(items, seen, drawing); }),
                 options.output);
-  return {{{"files", options.files},
-           {"output", options.output},
-           {"parts", items.size()},
-           {"seconds", secondsSince(started)}},
-          printRender};
+  return {renderReport(options.files, options.output, items.size(), secondsSince(started)), printRender,
+          textOnlyKeys::render};
 }
 
 std::function<Plan()> defineRender(CLI::App &command, const CommonOptions &) {
