@@ -47,6 +47,8 @@ bench: deps
 		--benchmark_enable_random_interleaving=true \
 		--benchmark_min_time=0.2 --benchmark_out=bench.json --benchmark_out_format=json >&2
 	python3 scripts/bench-table.py $(BUILD_DIR)/bench.json
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target _nimbo && \
+		PYTHONPATH=$(BUILD_DIR)/python /usr/bin/python3 scripts/bench-python-gil.py samples/bolted_joint.step
 
 deps:
 	@bash scripts/install-deps.sh
