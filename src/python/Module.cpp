@@ -56,7 +56,8 @@ struct FileAssembly {
 /// and the kernel's failures become nimbo.Error about `subject`, a stop asked for becomes
 /// nimbo.Error("stopped").
 template <typename Work>
-auto released(const std::string &subject, const py::object &progress, Work work) -> decltype(work(Message_ProgressRange())) {
+auto released(const std::string &subject, const py::object &progress, Work work)
+    -> decltype(work(Message_ProgressRange())) {
   const Handle(CallbackProgress) indicator = new CallbackProgress(progress);
   std::string failure;
   std::optional<decltype(work(Message_ProgressRange()))> result;
@@ -176,8 +177,8 @@ py::dict dictOf(const json &report, const std::vector<std::string> &textOnly) {
 }
 
 py::dict findInterferencesOf(const FileAssembly &assembly, double clearance, int threads,
-                             const std::optional<double> &contactTolerance,
-                             const std::optional<double> &minimumOverlap, const py::object &progress) {
+                             const std::optional<double> &contactTolerance, const std::optional<double> &minimumOverlap,
+                             const py::object &progress) {
   InterferenceOptions options;
   options.clearance = clearance;
   options.threads = threads;
@@ -254,8 +255,9 @@ py::dict renderOf(const FileAssembly &assembly, const std::string &output, const
   const std::vector<Part> &parts = assembly.assembly.parts;
   std::vector<RenderItem> items;
   for (std::size_t i = 0; i < parts.size(); ++i) {
-    items.push_back({parts[i].shape, {parts[i].color.value_or(paletteColor(i)), std::nullopt,
-                                      parts.size() <= 12 ? parts[i].path : ""}});
+    items.push_back(
+        {parts[i].shape,
+         {parts[i].color.value_or(paletteColor(i)), std::nullopt, parts.size() <= 12 ? parts[i].path : ""}});
   }
   released(subjectOf(assembly.files), py::none(), [&](const Message_ProgressRange &) {
     writeTextFile(renderSvg(items, viewNamed(view), options), output);
@@ -339,8 +341,7 @@ PYBIND11_MODULE(_nimbo, m) {
       .def_property_readonly("path", [](const PyPart &p) { return p.part.path; })
       .def_property_readonly("name", [](const PyPart &p) { return p.part.name; })
       .def_property_readonly("color", [](const PyPart &p) { return colorOf(p.part); })
-      .def_property_readonly("type",
-                             [](PyPart &p) { return nimbo::shapeTypeName(figuresOf(p.part, p.figures).type); })
+      .def_property_readonly("type", [](PyPart &p) { return nimbo::shapeTypeName(figuresOf(p.part, p.figures).type); })
       .def_property_readonly("volume", [](PyPart &p) { return optional(figuresOf(p.part, p.figures).volume); })
       .def_property_readonly("area", [](PyPart &p) { return optional(figuresOf(p.part, p.figures).area); })
       .def_property_readonly("center", [](PyPart &p) { return point(figuresOf(p.part, p.figures).center); })
@@ -349,8 +350,9 @@ PYBIND11_MODULE(_nimbo, m) {
                                const nimbo::PartFigures &f = figuresOf(p.part, p.figures);
                                return py::make_tuple(point(f.boxMin), point(f.boxMax));
                              })
-      .def("to_brep", [](const PyPart &p) { return brepOf(p.part); },
-           "The part's shape, placed in the assembly, as BREP text")
+      .def(
+          "to_brep", [](const PyPart &p) { return brepOf(p.part); },
+          "The part's shape, placed in the assembly, as BREP text")
       .def("__repr__", [](const PyPart &p) { return "<nimbo.Part " + p.part.path + ">"; });
 
   py::class_<FileAssembly>(m, "Assembly", "The parts of CAD files, in file order")
@@ -368,7 +370,8 @@ PYBIND11_MODULE(_nimbo, m) {
                              })
       .def("__len__", [](const FileAssembly &a) { return a.assembly.parts.size(); })
       .def("__repr__", [](const FileAssembly &a) {
-        return "<nimbo.Assembly of " + std::to_string(a.assembly.parts.size()) + " parts from " + subjectOf(a.files) + ">";
+        return "<nimbo.Assembly of " + std::to_string(a.assembly.parts.size()) + " parts from " + subjectOf(a.files) +
+               ">";
       });
 
   m.def(
@@ -398,19 +401,21 @@ PYBIND11_MODULE(_nimbo, m) {
         py::arg("progress") = py::none(), "How the solid parts meet: the dict of `clash --json`");
 
   py::class_<PyImprint>(m, "Imprint", "The solid parts fused into one conformal compound")
-      .def("report",
-           [](const PyImprint &i) {
-             py::dict report = dictOf(
-                 imprintReport(i.files, i.written, i.parts, i.imprint, nullptr, i.seconds), textOnlyKeys::imprint);
-             if (i.written.empty()) report["output"] = py::none();
-             return report;
-           },
-           "The dict of `imprint --json`; its output is the file last written, else None")
+      .def(
+          "report",
+          [](const PyImprint &i) {
+            py::dict report = dictOf(imprintReport(i.files, i.written, i.parts, i.imprint, nullptr, i.seconds),
+                                     textOnlyKeys::imprint);
+            if (i.written.empty()) report["output"] = py::none();
+            return report;
+          },
+          "The dict of `imprint --json`; its output is the file last written, else None")
       .def(
           "write",
           [](PyImprint &i, const std::string &path) {
             released(path, py::none(), [&](const Message_ProgressRange &) {
-              checkExtension(path, ".brep", "imprint writes BREP (.brep), which keeps the shared faces and their numbering");
+              checkExtension(path, ".brep",
+                             "imprint writes BREP (.brep), which keeps the shared faces and their numbering");
               writeShapeFile(i.imprint.compound, path);
               return true;
             });
@@ -424,8 +429,8 @@ PYBIND11_MODULE(_nimbo, m) {
         "Imprints and meshes with Gmsh: the dict of `mesh --json`");
   m.def("diff", &diffOf, py::arg("before"), py::arg("after"), py::arg("progress") = py::none(),
         "What became of each part between two revisions: the dict of `diff --json`");
-  m.def("render", &renderOf, py::arg("assembly"), py::arg("output"), py::arg("view") = "iso",
-        py::arg("hidden") = false, "Draws the parts as an SVG line drawing: the dict of `render --json`");
+  m.def("render", &renderOf, py::arg("assembly"), py::arg("output"), py::arg("view") = "iso", py::arg("hidden") = false,
+        "Draws the parts as an SVG line drawing: the dict of `render --json`");
   m.def("solve", &solveOf, py::arg("study"), py::arg("output") = py::none(), py::arg("progress") = py::none(),
         "Solves a study (a YAML file, or its dict) with GetDP: the dict of `solve --json`");
   m.def("stats", &statsOf, py::arg("file"), "The shape's statistics: the dict of `stats --json`");

@@ -2,8 +2,8 @@
 // returning False. Private to the module.
 #pragma once
 
-#include <Message_ProgressIndicator.hxx>
 #include <pybind11/pybind11.h>
+#include <Message_ProgressIndicator.hxx>
 
 #include <atomic>
 #include <mutex>

@@ -83,4 +83,24 @@ struct FieldSurface {
 std::string renderFieldSvg(const FieldSurface &surface, const std::string &title, const View &view,
                            const RenderOptions &options = {});
 
+// --- glTF ----------------------------------------------------------------------------------------
+
+/// One part of a glTF scene.
+struct GltfNode {
+  std::string name;  ///< the node's name: the part's path
+  TopoDS_Shape shape;
+  Color color;
+};
+
+/// How writeGltf triangulates.
+struct GltfOptions {
+  double deflection = 0.0;  ///< in mm; 0 for the drawings' own, 0.002 of the parts' box diagonal
+};
+
+/// Writes the parts as binary glTF (.glb): one node per part, named and coloured, in metres with Y
+/// up as glTF has it. Triangulates the shapes (kept on them, as the drawings do). An existing file is
+/// replaced only by a complete one. Throws nimbo_exception naming the file when there is nothing to
+/// write or the writer fails.
+void writeGltf(const std::vector<GltfNode> &nodes, const std::string &path, const GltfOptions &options = {});
+
 }  // namespace nimbo

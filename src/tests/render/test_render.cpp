@@ -17,7 +17,12 @@
 #include <TopoDS.hxx>
 #include <gp_Ax1.hxx>
 
+#include <nlohmann/json.hpp>
+
 #include <cmath>
+#include <cstdint>
+#include <fstream>
+#include <iterator>
 #include <regex>
 #include <string>
 #include <vector>
@@ -284,4 +289,38 @@ TEST(RenderFieldSvg, MalformedSurfacesAreRefused) {
   bad = good;
   bad.values[1] = std::nan("");
   refused(bad, "Cannot draw the field: the value at node 1 is nan");
+}
+
+// The scene a browser reads: one named node per part, in metres with Y up, so a box of 10 x 20 x 30
+// mm spans 0.01 x 0.03 x 0.02 m, its depth along -Z.
+TEST(WriteGltf, OneNamedNodePerPartInMetresWithYUp) {
+  nimbo::test::TempDir dir;
+  const std::string file = (dir.path() / "parts.glb").string();
+  nimbo::writeGltf({{"asm/box", nimbo::test::box({0, 0, 0}, {10, 20, 30}), {1, 0, 0}},
+                    {"asm/cube", nimbo::test::box({20, 0, 0}, {25, 5, 5}), {0, 0, 1}}},
+                   file);
+  std::ifstream in(file, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_GT(bytes.size(), 20u);
+  ASSERT_EQ(bytes.substr(0, 4), "glTF");
+  std::uint32_t length = 0;
+  std::copy_n(bytes.data() + 12, 4, reinterpret_cast<char *>(&length));
+  const nlohmann::json scene = nlohmann::json::parse(bytes.substr(20, length));
+  std::vector<std::string> names;
+  for (const auto &node : scene["nodes"]) names.push_back(node.value("name", ""));
+  EXPECT_EQ(names, (std::vector<std::string>{"asm/box", "asm/cube"}));
+  std::vector<double> low = {1, 1, 1}, high = {-1, -1, -1};  // over the box's faces
+  for (const auto &face : scene["meshes"][0]["primitives"]) {
+    const auto &positions = scene["accessors"][face["attributes"]["POSITION"].get<int>()];
+    for (int k = 0; k < 3; ++k) {
+      low[k] = std::min(low[k], positions["min"][k].get<double>());
+      high[k] = std::max(high[k], positions["max"][k].get<double>());
+    }
+  }
+  const std::vector<double> expectedLow = {0, 0, -0.02}, expectedHigh = {0.01, 0.03, 0};
+  for (int k = 0; k < 3; ++k) {
+    EXPECT_NEAR(low[k], expectedLow[k], 1e-7) << k;
+    EXPECT_NEAR(high[k], expectedHigh[k], 1e-7) << k;
+  }
+  EXPECT_THROW(nimbo::writeGltf({}, file), nimbo_exception);
 }
