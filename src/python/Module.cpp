@@ -252,13 +252,7 @@ py::dict renderOf(const FileAssembly &assembly, const std::string &output, const
   const auto started = Clock::now();
   RenderOptions options;
   options.hidden = hidden;
-  const std::vector<Part> &parts = assembly.assembly.parts;
-  std::vector<RenderItem> items;
-  for (std::size_t i = 0; i < parts.size(); ++i) {
-    items.push_back(
-        {parts[i].shape,
-         {parts[i].color.value_or(paletteColor(i)), std::nullopt, parts.size() <= 12 ? parts[i].path : ""}});
-  }
+  const std::vector<RenderItem> items = drawnParts(assembly.assembly.parts);
   released(subjectOf(assembly.files), py::none(), [&](const Message_ProgressRange &) {
     writeTextFile(renderSvg(items, viewNamed(view), options), output);
     return true;
@@ -281,11 +275,7 @@ py::dict solveOf(const py::object &study, const std::optional<std::string> &outp
     name = py::str(study);
     read = released(name, py::none(), [&](const Message_ProgressRange &) { return readStudy(name); });
   }
-  std::string folder = output.value_or("");
-  if (folder.empty()) {
-    const std::filesystem::path path(name);
-    folder = (path.parent_path() / (path.stem().string() + "_results")).string();
-  }
+  const std::string folder = output.value_or(defaultResultFolder(name));
   const SolveResult result = released(name, progress, [&](const Message_ProgressRange &range) {
     const std::lock_guard<std::mutex> turn(gmshTurn);
     return solveStudy(read, folder, {}, range);

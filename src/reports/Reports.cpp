@@ -246,3 +246,13 @@ json diffReport(const std::string &before, const std::string &after, const std::
 json renderReport(const std::vector<std::string> &files, const std::string &output, std::size_t parts, double seconds) {
   return {{"files", files}, {"output", output}, {"parts", parts}, {"seconds", seconds}};
 }
+
+std::vector<nimbo::RenderItem> drawnParts(const std::vector<nimbo::Part> &parts) {
+  std::vector<nimbo::RenderItem> items;
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    items.push_back(
+        {parts[i].shape,
+         {parts[i].color.value_or(nimbo::paletteColor(i)), std::nullopt, parts.size() <= 12 ? parts[i].path : ""}});
+  }
+  return items;
+}

@@ -6,6 +6,7 @@
 
 #include <nimbo/assembly/Assembly.h>
 #include <nimbo/heal/Heal.h>
+#include <nimbo/render/Render.h>
 
 #ifdef NIMBO_HAVE_MESH
 #include <nimbo/mesh/Mesh.h>
@@ -93,6 +94,10 @@ json imprintReport(const std::vector<std::string> &files, const std::string &out
                    double seconds);
 
 /// diff: what became of the parts of revision `before` in revision `after`.
+/// The parts as render draws them: each in its file's colour, else one of the palette, labelled in
+/// the legend when there are few.
+std::vector<nimbo::RenderItem> drawnParts(const std::vector<nimbo::Part> &parts);
+
 /// render: the drawing written and how many parts it shows.
 json renderReport(const std::vector<std::string> &files, const std::string &output, std::size_t parts, double seconds);
 

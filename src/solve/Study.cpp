@@ -221,9 +221,9 @@ Study studyFrom(const YAML::Node &node, const std::string &file, const std::stri
       study.order = static_cast<int>(order);
     }
     if (const YAML::Node heal = mesh["heal"]) {
-      const std::string value = text(heal, top / "mesh" / "heal");
-      if (value != "true" && value != "false") (top / "mesh" / "heal").fail("must be true or false, not " + value);
-      study.heal = value == "true";
+      if (!YAML::convert<bool>::decode(heal, study.heal)) {
+        (top / "mesh" / "heal").fail("must be true or false, not " + heal.Scalar());
+      }
     }
   }
 
@@ -271,6 +271,11 @@ Study studyFrom(const YAML::Node &node, const std::string &file, const std::stri
     }
   }
   return study;
+}
+
+std::string defaultResultFolder(const std::string &studyFile) {
+  const std::filesystem::path study(studyFile);
+  return (study.parent_path() / (study.stem().string() + "_results")).string();
 }
 
 Study readStudy(const std::string &path) {

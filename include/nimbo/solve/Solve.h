@@ -122,6 +122,9 @@ struct Study {
 /// supported, or a condition the physics does not have.
 Study readStudy(const std::string &path);
 
+/// Where a study's results go when no folder is asked for: "<study stem>_results" beside the file.
+std::string defaultResultFolder(const std::string &studyFile);
+
 /// The same from a YAML tree, as a study file holds it; `file` names it in messages and
 /// geometry paths are relative to `folder`.
 Study studyFrom(const YAML::Node &node, const std::string &file, const std::string &folder);

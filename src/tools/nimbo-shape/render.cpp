@@ -26,19 +26,12 @@ void printRender(const json &report, std::ostream &out) {
   out << line << '\n';
 }
 
-// Each part in its file's colour, else one of a palette; labelled in the legend when there are few.
 Outcome renderFiles(const Options &options, bool exact) {
   const auto started = std::chrono::steady_clock::now();
   checkExtension(options.output, ".svg", "render writes SVG (.svg)");
   const nimbo::View seen = about(options.view, [&] { return nimbo::viewNamed(options.view); });
   const nimbo::Assembly read = readParts(options.files);
-  std::vector<nimbo::RenderItem> items;
-  for (std::size_t i = 0; i < read.parts.size(); ++i) {
-    const nimbo::Part &part = read.parts[i];
-    items.push_back(
-        {part.shape,
-         {part.color.value_or(nimbo::paletteColor(i)), std::nullopt, read.parts.size() <= 12 ? part.path : ""}});
-  }
+  const std::vector<nimbo::RenderItem> items = drawnParts(read.parts);
   nimbo::RenderOptions drawing = options.drawing;
   drawing.exact = exact;
   writeTextFile(about(subjectOf(options.files), [&] { return nimbo::renderSvg(items, seen, drawing); }),

@@ -82,9 +82,7 @@ auto aboutStudy(const std::string &study, Work work) -> decltype(work()) {
 }
 
 std::string resultFolder(const Options &options) {
-  if (!options.output.empty()) return options.output;
-  const std::filesystem::path study(options.study);
-  return (study.parent_path() / (study.stem().string() + "_results")).string();
+  return options.output.empty() ? nimbo::defaultResultFolder(options.study) : options.output;
 }
 
 Outcome solveFile(const Options &options) {
