@@ -12,6 +12,7 @@ packages=(
   libcli11-dev nlohmann-json3-dev
   libgmsh-dev librsvg2-bin getdp
   pybind11-dev python3-pybind11 python3-numpy python3-pytest python3-meshio
+  libjs-three chromium
   parallel
 )
 

@@ -33,15 +33,6 @@ constexpr int rampSteps = sizeof ramp / sizeof ramp[0] - 1;
 // Shares of the scale labelled on the bar, from the least value up.
 constexpr double tickShares[] = {0, 0.25, 0.5, 0.75, 1};
 
-// `t` in [0, 1] along the ramp.
-Color rampColor(double t) {
-  const double at = std::clamp(t, 0.0, 1.0) * rampSteps;
-  const int k = std::min(static_cast<int>(at), rampSteps - 1);
-  const double f = at - k;
-  const Color &a = ramp[k], &b = ramp[k + 1];
-  return {a.red + f * (b.red - a.red), a.green + f * (b.green - a.green), a.blue + f * (b.blue - a.blue)};
-}
-
 std::string format(double value, int digits) {
   char text[32];
   std::snprintf(text, sizeof text, "%.*g", digits, value);
@@ -96,6 +87,14 @@ std::vector<Tick> ticksOf(double least, double greatest) {
 }
 
 }  // namespace
+
+Color fieldColor(double t) {
+  const double at = std::clamp(t, 0.0, 1.0) * rampSteps;
+  const int k = std::min(static_cast<int>(at), rampSteps - 1);
+  const double f = at - k;
+  const Color &a = ramp[k], &b = ramp[k + 1];
+  return {a.red + f * (b.red - a.red), a.green + f * (b.green - a.green), a.blue + f * (b.blue - a.blue)};
+}
 
 std::string renderFieldSvg(const FieldSurface &surface, const std::string &title, const View &view,
                            const RenderOptions &options) {
@@ -163,7 +162,7 @@ std::string renderFieldSvg(const FieldSurface &surface, const std::string &title
   for (const std::size_t t : order) {
     const std::array<std::size_t, 3> &corners = surface.triangles[t];
     const double mean = (surface.values[corners[0]] + surface.values[corners[1]] + surface.values[corners[2]]) / 3;
-    const std::string colour = hex(rampColor(range > 0 ? (mean - least) / range : 0.5));
+    const std::string colour = hex(fieldColor(range > 0 ? (mean - least) / range : 0.5));
     double page[6];
     for (int k = 0; k < 3; ++k) {
       page[2 * k] = left + (seen[corners[k]].X() - xmin) * scale;
@@ -185,7 +184,7 @@ std::string renderFieldSvg(const FieldSurface &surface, const std::string &title
     bar << "</linearGradient></defs>\n";
   }
   bar << "<rect x=\"" << barLeft << "\" y=\"" << barTop << "\" width=\"" << barWidth << "\" height=\"" << barHeight
-      << "\" fill=\"" << (range > 0 ? "url(#nimbo-field-scale)" : hex(rampColor(0.5)))
+      << "\" fill=\"" << (range > 0 ? "url(#nimbo-field-scale)" : hex(fieldColor(0.5)))
       << "\" stroke=\"#000000\" stroke-width=\"0.6\"/>\n";
   for (const Tick &tick : ticks) {
     const double y = barBottom - tick.share * barHeight;

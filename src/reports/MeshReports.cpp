@@ -23,8 +23,8 @@ json meshReport(const std::vector<std::string> &files, const std::string &output
   return report;
 }
 
-json solveReport(const std::string &study, const nimbo::SolveResult &result, const std::string &drawing,
-                 double seconds) {
+json solveReport(const std::string &study, const nimbo::SolveResult &result, const std::string &drawing, double seconds,
+                 const std::string &page) {
   json parts = json::array();
   for (const nimbo::PartResult &part : result.parts) {
     parts.push_back(
@@ -37,6 +37,7 @@ json solveReport(const std::string &study, const nimbo::SolveResult &result, con
   }
   json files = {{"mesh", result.meshFile}, {"problem", result.problemFile}, {"field", result.fieldFile}};
   if (!drawing.empty()) files["drawing"] = drawing;
+  if (!page.empty()) files["page"] = page;
   return {{"study", study},
           {"physics", nimbo::toString(result.physics)},
           {"unit", nimbo::unitOf(result.physics)},

@@ -6,6 +6,7 @@
 #include <TopTools_IndexedMapOfShape.hxx>
 
 #include <cmath>
+#include <filesystem>
 #include <limits>
 
 namespace {
@@ -245,6 +246,16 @@ json diffReport(const std::string &before, const std::string &after, const std::
 
 json renderReport(const std::vector<std::string> &files, const std::string &output, std::size_t parts, double seconds) {
   return {{"files", files}, {"output", output}, {"parts", parts}, {"seconds", seconds}};
+}
+
+json viewReport(const std::vector<std::string> &files, const std::string &output, std::size_t parts, double seconds) {
+  std::error_code unknown;
+  const auto bytes = std::filesystem::file_size(output, unknown);
+  return {{"files", files},
+          {"output", output},
+          {"parts", parts},
+          {"bytes", unknown ? json() : json(bytes)},
+          {"seconds", seconds}};
 }
 
 std::vector<nimbo::RenderItem> drawnParts(const std::vector<nimbo::Part> &parts) {

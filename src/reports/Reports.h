@@ -50,6 +50,7 @@ inline const std::vector<std::string> diff = {"seconds"};
 inline const std::vector<std::string> mesh = {};
 inline const std::vector<std::string> solve = {};
 inline const std::vector<std::string> render = {};
+inline const std::vector<std::string> view = {"seconds"};
 }  // namespace textOnlyKeys
 
 /// The report without the keys named, at any depth.
@@ -101,6 +102,9 @@ std::vector<nimbo::RenderItem> drawnParts(const std::vector<nimbo::Part> &parts)
 /// render: the drawing written and how many parts it shows.
 json renderReport(const std::vector<std::string> &files, const std::string &output, std::size_t parts, double seconds);
 
+/// view: the page written, how many parts it shows and its size.
+json viewReport(const std::vector<std::string> &files, const std::string &output, std::size_t parts, double seconds);
+
 json diffReport(const std::string &before, const std::string &after, const std::vector<nimbo::Part> &old,
                 const std::vector<nimbo::Part> &now, const nimbo::AssemblyDiff &diff, double seconds);
 
@@ -113,6 +117,6 @@ json meshReport(const std::vector<std::string> &files, const std::string &output
 
 /// solve: the solution of the study file `study`, per part and per boundary; `drawing` is the SVG
 /// written of it, or empty.
-json solveReport(const std::string &study, const nimbo::SolveResult &result, const std::string &drawing,
-                 double seconds);
+json solveReport(const std::string &study, const nimbo::SolveResult &result, const std::string &drawing, double seconds,
+                 const std::string &page = "");
 #endif

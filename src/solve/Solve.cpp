@@ -9,10 +9,10 @@
 #include "Getdp.h"
 #include "Problem.h"
 
+#include <BRep_Builder.hxx>
 #include <Message_ProgressScope.hxx>
 #include <TopExp.hxx>
 #include <TopTools_IndexedMapOfShape.hxx>
-#include <BRep_Builder.hxx>
 #include <TopoDS_Compound.hxx>
 
 #include <fnmatch.h>
@@ -77,7 +77,8 @@ void checkBoundaries(const Study &study, const std::vector<std::vector<int>> &se
   std::map<int, std::size_t> takenBy;
   for (std::size_t b = 0; b < study.boundaries.size(); ++b) {
     const Boundary &boundary = study.boundaries[b];
-    if (selected[b].empty()) refuse(study, "boundary " + quoted(boundary.name) + " selects no face of the outer boundary");
+    if (selected[b].empty())
+      refuse(study, "boundary " + quoted(boundary.name) + " selects no face of the outer boundary");
     for (const int face : selected[b]) {
       const auto [at, fresh] = takenBy.emplace(face, b);
       if (!fresh) {
@@ -159,7 +160,9 @@ SolveResult solveStudy(const Study &study, const std::string &folder, const Solv
       power[k] += study.sources[s].power;
       any = true;
     }
-    if (!any) refuse(study, "source " + std::to_string(s + 1) + ": " + quoted(study.sources[s].parts) + " matches no solid part");
+    if (!any)
+      refuse(study,
+             "source " + std::to_string(s + 1) + ": " + quoted(study.sources[s].parts) + " matches no solid part");
   }
 
   std::vector<FaceSelector> selectors;
@@ -220,8 +223,9 @@ SolveResult solveStudy(const Study &study, const std::string &folder, const Solv
   }
   const auto running = Clock::now();
   try {
-    detail::runGetdp(getdp, {problemFile.filename().string(), "-solve", "Solve", "-pos", "Post", "-v", options.verbose ? "4" : "2"},
-                     scratch.string(), options, scope.Next(35));
+    detail::runGetdp(
+        getdp, {problemFile.filename().string(), "-solve", "Solve", "-pos", "Post", "-v", options.verbose ? "4" : "2"},
+        scratch.string(), options, scope.Next(35));
   } catch (const nimbo_exception &error) {
     throw nimbo_exception(std::string(error.what()) + " (the problem is kept in " + scratch.string() + ")");
   }
@@ -241,10 +245,11 @@ SolveResult solveStudy(const Study &study, const std::string &folder, const Solv
     // each part must be the mesh's, or every integral (flows, sources, means) is wrong too.
     const double volume = figure(key + " volume") * 1e9;
     if (std::abs(volume - meshed.parts[k].volume) > 1e-6 * meshed.parts[k].volume) {
-      throw nimbo_exception("GetDP measured " + parts[k].path + " as " + std::to_string(volume) + " mm^3 where its mesh holds " +
-                            std::to_string(meshed.parts[k].volume) +
+      throw nimbo_exception("GetDP measured " + parts[k].path + " as " + std::to_string(volume) +
+                            " mm^3 where its mesh holds " + std::to_string(meshed.parts[k].volume) +
                             " mm^3, so its results would be wrong; a model this small may be in metres (the problem "
-                            "is kept in " + scratch.string() + ")");
+                            "is kept in " +
+                            scratch.string() + ")");
     }
     result.parts.push_back({parts[k].path, parts[k].material, figure(key + " min"), figure(key + " max"),
                             figure(key + " integral") / figure(key + " volume")});
@@ -253,7 +258,8 @@ SolveResult solveStudy(const Study &study, const std::string &folder, const Solv
   for (std::size_t b = 0; b < study.boundaries.size(); ++b) {
     const double flow = figure("boundary " + std::to_string(b + 1) + " flow");
     const TopoDS_Shape selectedFaces = compoundOf(faces, selected[b]);
-    const PartFigures measured = measurePart(Part{study.boundaries[b].name, study.boundaries[b].name, selectedFaces, {}});
+    const PartFigures measured =
+        measurePart(Part{study.boundaries[b].name, study.boundaries[b].name, selectedFaces, {}});
     result.boundaries.push_back({study.boundaries[b].name, selected[b].size(), measured.area.value_or(0.0), flow});
     sum += flow;
     inflow += std::max(flow, 0.0);
@@ -294,7 +300,7 @@ void clearScratch(const std::string &folder) {
   }
 }
 
-FieldSurface solvedSurface(const SolveResult &result) {
+std::vector<PartSurface> solvedPartSurfaces(const SolveResult &result) {
   const MeshData mesh = readMesh(result.meshFile);
   std::ifstream in(result.nodesFile);
   std::size_t count = 0;
@@ -307,12 +313,13 @@ FieldSurface solvedSurface(const SolveResult &result) {
     throw nimbo_exception(result.nodesFile + " gives " + std::to_string(valueOf.size()) + " of its " +
                           std::to_string(count) + " node values");
   }
-  // Only the nodes of the outer surface, renumbered; the mesh is in metres.
-  FieldSurface surface;
-  std::map<std::size_t, std::size_t> rowOf;
+  // Only the nodes of each part's boundary, renumbered; the mesh is in metres.
+  std::vector<PartSurface> surfaces;
   for (const PartResult &part : result.parts) {
     const auto triangles = mesh.surfaces.find(part.path);
     if (triangles == mesh.surfaces.end()) continue;
+    FieldSurface surface;
+    std::map<std::size_t, std::size_t> rowOf;
     for (const auto &triangle : triangles->second) {
       std::array<std::size_t, 3> rows{};
       for (int c = 0; c < 3; ++c) {
@@ -321,7 +328,8 @@ FieldSurface solvedSurface(const SolveResult &result) {
           const std::array<double, 3> &p = mesh.nodes[triangle[c]];
           const auto found = valueOf.find(mesh.nodeTags[triangle[c]]);
           if (found == valueOf.end()) {
-            throw nimbo_exception(result.nodesFile + " has no value at node " + std::to_string(mesh.nodeTags[triangle[c]]));
+            throw nimbo_exception(result.nodesFile + " has no value at node " +
+                                  std::to_string(mesh.nodeTags[triangle[c]]));
           }
           surface.nodes.emplace_back(p[0] * 1000, p[1] * 1000, p[2] * 1000);
           surface.values.push_back(found->second);
@@ -330,8 +338,20 @@ FieldSurface solvedSurface(const SolveResult &result) {
       }
       surface.triangles.push_back(rows);
     }
+    surfaces.push_back({part.path, std::move(surface)});
   }
-  return surface;
+  return surfaces;
+}
+
+FieldSurface solvedSurface(const SolveResult &result) {
+  FieldSurface all;
+  for (const PartSurface &part : solvedPartSurfaces(result)) {
+    const std::size_t offset = all.nodes.size();
+    all.nodes.insert(all.nodes.end(), part.surface.nodes.begin(), part.surface.nodes.end());
+    all.values.insert(all.values.end(), part.surface.values.begin(), part.surface.values.end());
+    for (const auto &t : part.surface.triangles) all.triangles.push_back({t[0] + offset, t[1] + offset, t[2] + offset});
+  }
+  return all;
 }
 
 }  // namespace nimbo

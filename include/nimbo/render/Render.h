@@ -73,6 +73,10 @@ struct FieldSurface {
   std::vector<double> values;                         ///< one per node
 };
 
+/// The colour of a field at `share` (clamped to [0, 1]) of the way from its least value to its
+/// greatest: dark violet through blue and green to yellow, lightness rising steadily.
+Color fieldColor(double share);
+
 /// Draws the surface as seen from `view` as an SVG document of the page size: each triangle filled
 /// with the colour of the mean of its nodes' values on a scale from the least value to the greatest,
 /// nearer triangles over farther ones, fitted to the page with a margin as renderSvg fits, beside a

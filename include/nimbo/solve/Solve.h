@@ -191,6 +191,16 @@ SolveResult solveStudy(const Study &study, const std::string &folder, const Solv
 /// (solveStudy keeps those for the user to look into, until the next run).
 void clearScratch(const std::string &folder);
 
+/// A solid part's boundary (its faces against other parts too) with the field at its nodes.
+struct PartSurface {
+  std::string path;
+  FieldSurface surface;  ///< in mm
+};
+
+/// The boundary of each solid part of a solved study, in assembly order, read back from the result
+/// files. Throws nimbo_exception when they cannot be read.
+std::vector<PartSurface> solvedPartSurfaces(const SolveResult &result);
+
 /// The outer surface of a solved study (every part's outer boundary, in mm) with the field at its
 /// nodes, read back from the result files: what renderFieldSvg draws. Throws nimbo_exception when
 /// they cannot be read.

@@ -293,7 +293,7 @@ TEST(RenderFieldSvg, MalformedSurfacesAreRefused) {
 
 // The scene a browser reads: one named node per part, in metres with Y up, so a box of 10 x 20 x 30
 // mm spans 0.01 x 0.03 x 0.02 m, its depth along -Z.
-TEST(WriteGltf, OneNamedNodePerPartInMetresWithYUp) {
+TEST(WriteGltf, OneNamedRootNodePerPartInMetresWithYUp) {
   nimbo::test::TempDir dir;
   const std::string file = (dir.path() / "parts.glb").string();
   nimbo::writeGltf({{"asm/box", nimbo::test::box({0, 0, 0}, {10, 20, 30}), {1, 0, 0}},
@@ -307,7 +307,7 @@ TEST(WriteGltf, OneNamedNodePerPartInMetresWithYUp) {
   std::copy_n(bytes.data() + 12, 4, reinterpret_cast<char *>(&length));
   const nlohmann::json scene = nlohmann::json::parse(bytes.substr(20, length));
   std::vector<std::string> names;
-  for (const auto &node : scene["nodes"]) names.push_back(node.value("name", ""));
+  for (const auto &root : scene["scenes"][0]["nodes"]) names.push_back(scene["nodes"][root.get<int>()].value("name", ""));
   EXPECT_EQ(names, (std::vector<std::string>{"asm/box", "asm/cube"}));
   std::vector<double> low = {1, 1, 1}, high = {-1, -1, -1};  // over the box's faces
   for (const auto &face : scene["meshes"][0]["primitives"]) {

@@ -3,6 +3,7 @@
 #include "subcommand.h"
 #include "terminal_progress.h"
 
+#include <nimbo/html/Html.h>
 #include <nimbo/render/Render.h>
 
 #include <chrono>
@@ -15,6 +16,7 @@ struct Options {
   std::vector<std::string> files;
   nimbo::InterferenceOptions interference;
   std::string svg;
+  std::string html;
   bool contacts = false;
 };
 
@@ -77,6 +79,7 @@ void printClash(const json &report, std::ostream &out) {
 
 Outcome clashOf(const Options &options) {
   if (!options.svg.empty()) checkExtension(options.svg, ".svg", "drawings are written as SVG (.svg)");
+  if (!options.html.empty()) checkExtension(options.html, ".html", "--html writes a web page (.html)");
   const auto started = std::chrono::steady_clock::now();
   const nimbo::Assembly read = readParts(options.files);
   const nimbo::Interferences found = about(subjectOf(options.files), [&] {
@@ -84,6 +87,11 @@ Outcome clashOf(const Options &options) {
     return nimbo::findInterferences(read.parts, options.interference, Message_ProgressIndicator::Start(progress));
   });
   if (!options.svg.empty()) drawClash(read, found, options);
+  if (!options.html.empty()) {
+    about(subjectOf(options.files), [&] {
+      nimbo::writePage(nimbo::clashPage(read.parts, found, "clash " + subjectOf(options.files)), options.html);
+    });
+  }
   const double seconds = secondsSince(started);
   const std::string warning = found.checked() ? ""
                                               : "no pair could be checked: " + std::to_string(found.skipped.size()) +
@@ -112,9 +120,12 @@ std::function<Plan()> defineClash(CLI::App &command, const CommonOptions &) {
       ->check(CLI::PositiveNumber);
   command.add_option("--svg", options->svg,
                      "Also draw the parts there, overlapping ones in red with their common region");
+  command.add_option("--html", options->html,
+                     "Also write a 3D page (.html): overlaps in red, contacts in blue, a row per finding");
   command.add_flag("--contacts", options->contacts, "In the drawing, touching parts and their shared faces in blue");
   return [options] {
-    return Plan{workSubject(options->files, "clash"), [options] { return clashOf(*options); }, {options->svg}};
+    return Plan{
+        workSubject(options->files, "clash"), [options] { return clashOf(*options); }, {options->svg, options->html}};
   };
 }
 

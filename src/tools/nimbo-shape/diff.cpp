@@ -3,6 +3,8 @@
 #include "subcommand.h"
 #include "terminal_progress.h"
 
+#include <nimbo/html/Html.h>
+
 #include <chrono>
 #include <cstdio>
 
@@ -11,6 +13,7 @@ namespace {
 struct Options {
   std::string before;
   std::string after;
+  std::string html;
 };
 
 // "before -> after", or the path once when it kept it.
@@ -48,6 +51,7 @@ void printDiff(const json &report, std::ostream &out) {
 }
 
 Outcome diffFiles(const Options &options) {
+  if (!options.html.empty()) checkExtension(options.html, ".html", "--html writes a web page (.html)");
   const auto started = std::chrono::steady_clock::now();
   // Each revision alone: its paths are its own, without a file name in front.
   const nimbo::Assembly old = readParts({options.before});
@@ -56,6 +60,12 @@ Outcome diffFiles(const Options &options) {
     const Handle(TerminalProgress) progress = TerminalProgress::forStandardError("Comparing");
     return nimbo::diffAssemblies(old.parts, now.parts, Message_ProgressIndicator::Start(progress));
   });
+  if (!options.html.empty()) {
+    about(options.before + " and " + options.after, [&] {
+      const std::string title = "diff " + options.before + " " + options.after;
+      nimbo::writePage(nimbo::diffPage(old.parts, now.parts, diff, title), options.html);
+    });
+  }
   return {diffReport(options.before, options.after, old.parts, now.parts, diff, secondsSince(started)), printDiff,
           textOnlyKeys::diff, diff.changed() ? 1 : 0};
 }
@@ -64,8 +74,12 @@ std::function<Plan()> defineDiff(CLI::App &command, const CommonOptions &) {
   auto options = std::make_shared<Options>();
   command.add_option("BEFORE", options->before, "The earlier revision")->required();
   command.add_option("AFTER", options->after, "The later revision")->required();
+  command.add_option(
+      "--html", options->html,
+      "Also write a 3D page (.html) of AFTER coloured by change, with BEFORE's moved and removed parts as "
+      "ghosts");
   return [options] {
-    return Plan{options->before + " and " + options->after, [options] { return diffFiles(*options); }};
+    return Plan{options->before + " and " + options->after, [options] { return diffFiles(*options); }, {options->html}};
   };
 }
 

@@ -4,8 +4,10 @@
 #include "subcommand.h"
 #include "terminal_progress.h"
 
+#include <nimbo/html/Html.h>
 #include <nimbo/solve/Solve.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -16,6 +18,7 @@ struct Options {
   std::string study;
   std::string output;
   std::string svg;
+  std::string html;
   std::string view = "iso";
   nimbo::SolveOptions solve;
 };
@@ -24,6 +27,46 @@ std::string figure(double value) {
   char text[32];
   std::snprintf(text, sizeof text, "%.6g", value);
   return text;
+}
+
+std::string flowUnitOf(const json &report) {
+  return report["physics"] == "heat" ? "W" : report["physics"] == "current" ? "A" : "C";
+}
+
+std::string fieldTitle(nimbo::Physics physics) {
+  return physics == nimbo::Physics::heat ? "temperature (degC)" : "potential (V)";
+}
+
+// Each part's boundary coloured by the field; the report's two tables, a part's row framing it.
+nimbo::Page solvePage(const nimbo::SolveResult &result, const json &report) {
+  nimbo::Page page;
+  page.title = "solve " + report["study"].get<std::string>();
+  page.field.title = fieldTitle(result.physics);
+  for (nimbo::PartSurface &part : nimbo::solvedPartSurfaces(result)) {
+    page.field.pieces.push_back({part.path, std::move(part.surface)});
+  }
+  const std::string unit = report["unit"];
+  nimbo::PageTable parts{
+      "parts", "Parts", {"part", "material", "min (" + unit + ")", "max (" + unit + ")", "mean (" + unit + ")"}, {}};
+  for (const json &part : report["parts"]) {
+    const std::string path = part["path"];
+    const bool shown = std::any_of(page.field.pieces.begin(), page.field.pieces.end(),
+                                   [&](const nimbo::PageFieldPiece &piece) { return piece.name == path; });
+    parts.rows.push_back(
+        {{path, textOf(part["material"]), figure(part["min"]), figure(part["max"]), figure(part["mean"])},
+         shown ? std::vector<std::string>{path} : std::vector<std::string>{}});
+  }
+  nimbo::PageTable boundaries{
+      "boundaries", "Boundaries", {"boundary", "faces", "area (mm^2)", "flow in (" + flowUnitOf(report) + ")"}, {}};
+  for (const json &boundary : report["boundaries"]) {
+    boundaries.rows.push_back(
+        {{textOf(boundary["name"]), textOf(boundary["faces"]), figure(boundary["area"]), figure(boundary["flow"])},
+         {}});
+  }
+  page.tables = {parts, boundaries};
+  page.summary = std::to_string(result.nodes) + " nodes, " + std::to_string(result.elements) + " elements; balance " +
+                 figure(result.balance);
+  return page;
 }
 
 // The last line is the whole study in one line, for logs and `make run`.
@@ -39,12 +82,12 @@ void printSolve(const json &report, std::ostream &out) {
   }
   printRows(rows, out);
   out << '\n';
-  const std::string flowUnit = report["physics"] == "heat" ? "W" : report["physics"] == "current" ? "A" : "C";
+  const std::string flowUnit = flowUnitOf(report);
   rows = {{"boundary", "faces", "area (mm^2)", "flow in (" + flowUnit + ")"}};
   std::string flows;
   for (const json &boundary : report["boundaries"]) {
-    rows.push_back({textOf(boundary["name"]), textOf(boundary["faces"]), figure(boundary["area"]),
-                    figure(boundary["flow"])});
+    rows.push_back(
+        {textOf(boundary["name"]), textOf(boundary["faces"]), figure(boundary["area"]), figure(boundary["flow"])});
     flows += (flows.empty() ? "" : ", ") + boundary["name"].get<std::string>() + " " + figure(boundary["flow"]) + " " +
              flowUnit;
   }
@@ -52,7 +95,8 @@ void printSolve(const json &report, std::ostream &out) {
   out << '\n';
   const json &times = report["times"];
   char line[512];
-  std::snprintf(line, sizeof line, "mesh %zu nodes, %zu elements; setup %.2f s, mesh %.2f s, solve %.2f s (GetDP %.2f s)",
+  std::snprintf(line, sizeof line,
+                "mesh %zu nodes, %zu elements; setup %.2f s, mesh %.2f s, solve %.2f s (GetDP %.2f s)",
                 report["mesh"]["nodes"].get<std::size_t>(), report["mesh"]["elements"].get<std::size_t>(),
                 times["setup"].get<double>(), times["mesh"].get<double>(), times["solve"].get<double>(),
                 times["getdp"].get<double>());
@@ -60,6 +104,7 @@ void printSolve(const json &report, std::ostream &out) {
   out << "wrote " << report["files"]["mesh"].get<std::string>() << ", " << report["files"]["problem"].get<std::string>()
       << ", " << report["files"]["field"].get<std::string>();
   if (report["files"].contains("drawing")) out << ", " << report["files"]["drawing"].get<std::string>();
+  if (report["files"].contains("page")) out << ", " << report["files"]["page"].get<std::string>();
   out << '\n';
   out << "solved " << report["study"].get<std::string>() << ": " << figure(least) << " to " << figure(greatest) << " "
       << unit << " over " << report["parts"].size() << " parts; " << flows;
@@ -87,6 +132,7 @@ std::string resultFolder(const Options &options) {
 
 Outcome solveFile(const Options &options) {
   if (!options.svg.empty()) checkExtension(options.svg, ".svg", "--svg writes SVG (.svg)");
+  if (!options.html.empty()) checkExtension(options.html, ".html", "--html writes a web page (.html)");
   const nimbo::View seen = about(options.view, [&] { return nimbo::viewNamed(options.view); });
   const auto started = std::chrono::steady_clock::now();
   const nimbo::Study study = aboutStudy(options.study, [&] { return nimbo::readStudy(options.study); });
@@ -104,12 +150,18 @@ Outcome solveFile(const Options &options) {
   });
 
   if (!options.svg.empty()) {
-    const std::string title = study.physics == nimbo::Physics::heat ? "temperature (degC)" : "potential (V)";
-    writeTextFile(aboutStudy(options.study,
-                             [&] { return nimbo::renderFieldSvg(nimbo::solvedSurface(result), title, seen); }),
-                  options.svg);
+    writeTextFile(
+        aboutStudy(
+            options.study,
+            [&] { return nimbo::renderFieldSvg(nimbo::solvedSurface(result), fieldTitle(study.physics), seen); }),
+        options.svg);
   }
-  return {solveReport(options.study, result, options.svg, secondsSince(started)), printSolve, textOnlyKeys::solve};
+  json report = solveReport(options.study, result, options.svg, 0.0, options.html);
+  if (!options.html.empty()) {
+    aboutStudy(options.study, [&] { nimbo::writePage(solvePage(result, report), options.html); });
+  }
+  report["times"]["total"] = secondsSince(started);
+  return {report, printSolve, textOnlyKeys::solve};
 }
 
 std::function<Plan()> defineSolve(CLI::App &command, const CommonOptions &common) {
@@ -120,12 +172,16 @@ std::function<Plan()> defineSolve(CLI::App &command, const CommonOptions &common
                      "The folder for the mesh, the GetDP problem and the field (default: STUDY's name with "
                      "\"_results\", beside it)");
   command.add_option("--svg", options->svg, "Also draw the outer surface coloured by the field (.svg)");
-  command.add_option("--view", options->view, "The drawing's view: iso, front, back, top, bottom, left, right, or X,Y,Z");
+  command.add_option("--html", options->html,
+                     "Also write a 3D page (.html) of each part coloured by the field, with the tables");
+  command.add_option("--view", options->view,
+                     "The drawing's view: iso, front, back, top, bottom, left, right, or X,Y,Z");
   command.add_option("--getdp", options->solve.getdp, "The GetDP executable (default: getdp on PATH)");
   return [options, &common] {
     options->solve.verbose = common.verbose;
     std::vector<std::string> outputs;
     if (!options->svg.empty()) outputs.push_back(options->svg);
+    if (!options->html.empty()) outputs.push_back(options->html);
     return Plan{options->study, [options] { return solveFile(*options); }, outputs,
                 [options] { nimbo::clearScratch(resultFolder(*options)); }};
   };
