@@ -43,10 +43,12 @@ test-sanitize: deps
 bench: deps
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release -DNIMBO_BUILD_BENCHMARKS=ON
 	cmake --build $(BUILD_DIR) -j $(JOBS) --target nimbo_bench
-	cd $(BUILD_DIR) && src/bench/nimbo_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
+	mkdir -p $(BUILD_DIR)/bench-pages
+	cd $(BUILD_DIR) && NIMBO_BENCH_PAGES=bench-pages src/bench/nimbo_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
 		--benchmark_enable_random_interleaving=true \
 		--benchmark_min_time=0.2 --benchmark_out=bench.json --benchmark_out_format=json >&2
 	python3 scripts/bench-table.py $(BUILD_DIR)/bench.json
+	python3 scripts/bench-pages.py $(BUILD_DIR)/bench-pages
 	cmake --build $(BUILD_DIR) -j $(JOBS) --target _nimbo && \
 		PYTHONPATH=$(BUILD_DIR)/python /usr/bin/python3 scripts/bench-python-gil.py samples/bolted_joint.step
 

@@ -117,6 +117,10 @@
     // The scene's nodes are the parts, in the page's order, each named by its part.
     const byName = new Map();
     for (const node of [...root.children]) if (!byName.has(node.userData.name)) byName.set(node.userData.name, node);
+    // The edges finder merges corners closer than 1e-4: the model is scaled to about a thousand
+    // for it, so that small parts keep their edges and big ones do not merge near corners.
+    const size = new THREE.Box3().setFromObject(root).getBoundingSphere(new THREE.Sphere()).radius;
+    const scale = size > 0 ? 1000 / size : 1;
     for (const part of page.parts) {
       const object = byName.get(part.name);
       if (!object) throw new Error('the model holds no part named ' + part.name);
@@ -125,7 +129,8 @@
       object.traverse((o) => {
         if (!o.isMesh) return;
         o.material = material;
-        o.add(new THREE.LineSegments(new THREE.EdgesGeometry(o.geometry, 35), edges));
+        const lines = new THREE.EdgesGeometry(o.geometry.clone().scale(scale, scale, scale), 35);
+        if (lines.attributes.position.count > 0) o.add(new THREE.LineSegments(lines.scale(1 / scale, 1 / scale, 1 / scale), edges));
       });
       register(part.name, object, material, edges, part.ghost, part.color, part.kind);
       parts.get(part.name).inside = part.inside;
@@ -171,7 +176,6 @@
       // What lies within other parts shows through them while selected.
       const through = chosen && part.inside;
       part.material.depthTest = !through;
-      if (part.edges) part.edges.depthTest = !through;
       part.object.renderOrder = through ? 2 : faded ? 1 : 0;
       part.item.classList.toggle('selected', chosen);
     }

@@ -64,6 +64,10 @@ void writeGltf(const std::vector<GltfNode> &nodes, const std::string &path, cons
     writer.ChangeCoordinateSystemConverter().SetInputCoordinateSystem(RWMesh_CoordinateSystem_Zup);
     writer.SetNodeNameFormat(RWMesh_NameFormat_ProductOrInstance);
     writer.SetMeshNameFormat(RWMesh_NameFormat_ProductOrInstance);
+    // One primitive per part rather than per face: a thousand small parts would otherwise be mostly
+    // the JSON that lists their faces.
+    writer.SetMergeFaces(true);
+    writer.SetSplitIndices16(true);
     return writer.Perform(document, TColStd_IndexedDataMapOfStringString(), Message_ProgressRange());
   });
   if (!written) throw nimbo_exception("Cannot write " + path);
