@@ -17,6 +17,7 @@
 #include "shape_files.h"
 
 #include <nimbo/heal/Heal.h>
+#include <nimbo/html/Html.h>
 #include <nimbo/render/Render.h>
 #include <nimbo/solve/Solve.h>
 
@@ -178,7 +179,7 @@ py::dict dictOf(const json &report, const std::vector<std::string> &textOnly) {
 
 py::dict findInterferencesOf(const FileAssembly &assembly, double clearance, int threads,
                              const std::optional<double> &contactTolerance, const std::optional<double> &minimumOverlap,
-                             const py::object &progress) {
+                             const py::object &progress, const std::optional<std::string> &html) {
   InterferenceOptions options;
   options.clearance = clearance;
   options.threads = threads;
@@ -188,6 +189,13 @@ py::dict findInterferencesOf(const FileAssembly &assembly, double clearance, int
   const Interferences found = released(subjectOf(assembly.files), progress, [&](const Message_ProgressRange &range) {
     return findInterferences(assembly.assembly.parts, options, range);
   });
+  if (html) {
+    released(*html, py::none(), [&](const Message_ProgressRange &) {
+      checkExtension(*html, ".html", "pages are written as HTML (.html)");
+      writePage(clashPage(assembly.assembly.parts, found, "clash " + subjectOf(assembly.files)), *html);
+      return true;
+    });
+  }
   return dictOf(clashReport(assembly.files, assembly.assembly.parts, found, secondsSince(started)),
                 textOnlyKeys::clash);
 }
@@ -237,15 +245,36 @@ py::dict meshOf(const FileAssembly &assembly, const std::string &output, double 
                 textOnlyKeys::mesh);
 }
 
-py::dict diffOf(const FileAssembly &before, const FileAssembly &after, const py::object &progress) {
+py::dict diffOf(const FileAssembly &before, const FileAssembly &after, const py::object &progress,
+                const std::optional<std::string> &html) {
   const auto started = Clock::now();
   const std::string first = subjectOf(before.files);
   const std::string second = subjectOf(after.files);
   const AssemblyDiff diff = released(first + " and " + second, progress, [&](const Message_ProgressRange &range) {
     return diffAssemblies(before.assembly.parts, after.assembly.parts, range);
   });
+  if (html) {
+    released(*html, py::none(), [&](const Message_ProgressRange &) {
+      checkExtension(*html, ".html", "pages are written as HTML (.html)");
+      writePage(diffPage(before.assembly.parts, after.assembly.parts, diff, "diff " + first + " " + second), *html);
+      return true;
+    });
+  }
   return dictOf(diffReport(first, second, before.assembly.parts, after.assembly.parts, diff, secondsSince(started)),
                 textOnlyKeys::diff);
+}
+
+py::dict viewOf(const FileAssembly &assembly, const std::string &output, double deflection) {
+  const auto started = Clock::now();
+  released(subjectOf(assembly.files), py::none(), [&](const Message_ProgressRange &) {
+    checkExtension(output, ".html", "view writes a web page (.html)");
+    Page page = partsPage(assembly.assembly.parts, subjectOf(assembly.files));
+    page.deflection = deflection;
+    writePage(page, output);
+    return true;
+  });
+  return dictOf(viewReport(assembly.files, output, assembly.assembly.parts.size(), secondsSince(started)),
+                textOnlyKeys::view);
 }
 
 py::dict renderOf(const FileAssembly &assembly, const std::string &output, const std::string &view, bool hidden) {
@@ -388,7 +417,8 @@ PYBIND11_MODULE(_nimbo, m) {
 
   m.def("find_interferences", &findInterferencesOf, py::arg("assembly"), py::arg("clearance") = 0.0,
         py::arg("threads") = 0, py::arg("contact_tolerance") = py::none(), py::arg("minimum_overlap") = py::none(),
-        py::arg("progress") = py::none(), "How the solid parts meet: the dict of `clash --json`");
+        py::arg("progress") = py::none(), py::arg("html") = py::none(),
+        "How the solid parts meet: the dict of `clash --json`; with `html`, also its 3D page");
 
   py::class_<PyImprint>(m, "Imprint", "The solid parts fused into one conformal compound")
       .def(
@@ -418,7 +448,10 @@ PYBIND11_MODULE(_nimbo, m) {
         py::arg("format") = "msh4", py::arg("assign_overlaps") = false, py::arg("progress") = py::none(),
         "Imprints and meshes with Gmsh: the dict of `mesh --json`");
   m.def("diff", &diffOf, py::arg("before"), py::arg("after"), py::arg("progress") = py::none(),
-        "What became of each part between two revisions: the dict of `diff --json`");
+        py::arg("html") = py::none(),
+        "What became of each part between two revisions: the dict of `diff --json`; with `html`, also its 3D page");
+  m.def("view", &viewOf, py::arg("assembly"), py::arg("output"), py::arg("deflection") = 0.0,
+        "Writes the parts as a self-contained 3D page (.html): the dict of `view --json`");
   m.def("render", &renderOf, py::arg("assembly"), py::arg("output"), py::arg("view") = "iso", py::arg("hidden") = false,
         "Draws the parts as an SVG line drawing: the dict of `render --json`");
   m.def("solve", &solveOf, py::arg("study"), py::arg("output") = py::none(), py::arg("progress") = py::none(),

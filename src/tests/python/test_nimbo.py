@@ -74,6 +74,10 @@ def test_the_module_answers_as_the_tool(joint, tmp_path):
     moved = os.path.join(SAMPLES, "bearing_ring.step")
     assert nimbo.diff(joint, nimbo.read_assembly(moved)) == tool("diff", JOINT, moved)
     assert nimbo.stats(JOINT) == tool("stats", JOINT)
+    page = str(tmp_path / "joint.html")
+    assert without(nimbo.view(joint, page), "output", "bytes") == without(tool("view", JOINT, "-o", page), "output", "bytes")
+    nimbo.find_interferences(joint, html=page)
+    assert "clash " in open(page).read(200)
 
 
 def test_a_progress_that_answers_false_stops_the_work(joint):
