@@ -30,6 +30,19 @@ TEST(ClashPage, EachOverlapIsARowThatFramesThePairAndItsRegion) {
   EXPECT_EQ(row.parts, (std::vector<std::string>{"asm/a", "asm/b", page.parts[2].name}));
 }
 
+TEST(DiffPage, AMovedPartIsFramedWithItsOldPlaceAsAGhost) {
+  const std::vector<nimbo::Part> before = twoOverlappingBoxes();
+  std::vector<nimbo::Part> after = before;
+  after[0].shape = nimbo::test::box({0, 50, 0}, {10, 60, 10});
+  const nimbo::Page page = nimbo::diffPage(before, after, nimbo::diffAssemblies(before, after), "diff");
+  ASSERT_EQ(page.parts.size(), 3u);
+  EXPECT_EQ(page.parts[0].kind, "moved");
+  EXPECT_TRUE(page.parts[2].ghost);
+  ASSERT_EQ(page.tables[0].rows.size(), 1u);
+  EXPECT_EQ(page.tables[0].rows[0].cells[2], "by 50 mm");
+  EXPECT_EQ(page.tables[0].rows[0].parts, (std::vector<std::string>{"asm/a", page.parts[2].name}));
+}
+
 TEST(WritePage, IsOneFileAndRefusesWhatWouldShowWrong) {
   nimbo::test::TempDir dir;
   const std::string path = (dir.path() / "page.html").string();
