@@ -3,6 +3,7 @@
 #include <nimbo/html/Html.h>
 
 #include "PageAssets.h"
+#include "render/SvgText.h"
 
 #include <nimbo/environment.h>
 #include <nimbo/environment_variables.h>
@@ -24,13 +25,6 @@ namespace nimbo {
 namespace {
 
 using json = nlohmann::ordered_json;
-
-std::string hexOf(const Color &color) {
-  const auto byte = [](double c) { return static_cast<int>(std::lround(std::clamp(c, 0.0, 1.0) * 255)); };
-  char text[8];
-  std::snprintf(text, sizeof text, "#%02x%02x%02x", byte(color.red), byte(color.green), byte(color.blue));
-  return text;
-}
 
 std::string base64(const void *data, std::size_t size) {
   static const char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -65,29 +59,6 @@ std::string scriptSafe(std::string text) {
   for (std::size_t at = text.find("</"); at != std::string::npos; at = text.find("</", at + 3))
     text.insert(at + 1, "\\");
   return text;
-}
-
-std::string htmlEscaped(const std::string &text) {
-  std::string escaped;
-  for (const char c : text) {
-    switch (c) {
-      case '&':
-        escaped += "&amp;";
-        break;
-      case '<':
-        escaped += "&lt;";
-        break;
-      case '>':
-        escaped += "&gt;";
-        break;
-      case '"':
-        escaped += "&quot;";
-        break;
-      default:
-        escaped += c;
-    }
-  }
-  return escaped;
 }
 
 // The field's pieces in the glTF frame (metres, Y up), coloured on one scale over all of them.
@@ -134,7 +105,7 @@ json fieldJson(const PageField &field) {
                       {"indices", base64(indices)}});
   }
   json ramp = json::array();
-  for (int k = 0; k <= 10; ++k) ramp.push_back(hexOf(fieldColor(k / 10.0)));
+  for (int k = 0; k <= 10; ++k) ramp.push_back(detail::hex(fieldColor(k / 10.0)));
   return {{"title", field.title}, {"min", least}, {"max", greatest}, {"ramp", ramp}, {"pieces", pieces}};
 }
 
@@ -142,7 +113,7 @@ json pageJson(const Page &page) {
   json parts = json::array();
   for (const PagePart &part : page.parts) {
     parts.push_back({{"name", part.name},
-                     {"color", hexOf(part.color)},
+                     {"color", detail::hex(part.color)},
                      {"ghost", part.ghost},
                      {"kind", part.kind},
                      {"inside", part.inside}});
@@ -154,7 +125,8 @@ json pageJson(const Page &page) {
     tables.push_back({{"id", table.id}, {"title", table.title}, {"columns", table.columns}, {"rows", rows}});
   }
   json legend = json::array();
-  for (const PageLegend &entry : page.legend) legend.push_back({{"label", entry.label}, {"color", hexOf(entry.color)}});
+  for (const PageLegend &entry : page.legend)
+    legend.push_back({{"label", entry.label}, {"color", detail::hex(entry.color)}});
   return {{"title", page.title}, {"summary", page.summary},
           {"parts", parts},      {"field", page.field.pieces.empty() ? json() : fieldJson(page.field)},
           {"tables", tables},    {"legend", legend}};
@@ -216,8 +188,8 @@ void writePage(const Page &page, const std::string &path) {
   const bool written = write_atomically(path, [&](const std::string &temporary) {
     const std::string model = modelBytes(page, temporary + ".glb");
     std::ofstream out(temporary, std::ios::binary);
-    out << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>" << htmlEscaped(page.title)
-        << "</title>\n<style>\n"
+    out << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>"
+        << detail::escaped(page.title) << "</title>\n<style>\n"
         << page_assets::css << "</style>\n</head>\n<body>\n"
         << page_assets::body << "<script type=\"application/json\" id=\"nimbo-page\">"
         << scriptSafe(pageJson(page).dump())

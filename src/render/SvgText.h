@@ -1,5 +1,5 @@
-// The text of SVG documents as the render module writes them: colours and escaped labels. Private
-// to the render module.
+// The text of SVG and HTML documents as the render and html modules write them: colours and
+// escaped labels. Private to those modules.
 #pragma once
 
 #include <nimbo/base.h>
@@ -19,7 +19,7 @@ inline std::string hex(const Color &c) {
   return text;
 }
 
-/// The text with XML's reserved characters escaped, so that any label gives a valid document.
+/// The text with XML's (and HTML's) reserved characters escaped, so that any label gives a valid document.
 inline std::string escaped(const std::string &text) {
   std::string out;
   for (const char c : text) {
