@@ -10,15 +10,19 @@
 #include <nimbo/nimbo_exception.h>
 #include <nimbo/topology/ShapeAlgorithms.h>
 
+#include <BOPTools_AlgoTools3D.hxx>
 #include <BRepClass3d_SolidClassifier.hxx>
 #include <BRepExtrema_DistShapeShape.hxx>
 #include <BRep_Tool.hxx>
+#include <IntTools_Context.hxx>
 #include <Message_ProgressScope.hxx>
 #include <Precision.hxx>
 #include <Standard_Failure.hxx>
 #include <TopExp_Explorer.hxx>
+#include <TopTools_IndexedMapOfShape.hxx>
 #include <TopTools_MapOfShape.hxx>
 #include <TopoDS.hxx>
+#include <gp_Pnt2d.hxx>
 
 #include <algorithm>
 #include <cmath>
@@ -129,6 +133,65 @@ Finding fuseOf(const Part &a, std::size_t i, const Part &b, std::size_t j, doubl
   return Contact{{i, j}, shared(TopAbs_EDGE).empty() ? ContactKind::point : ContactKind::edge, 0.0, TopoDS_Shape()};
 }
 
+// Whether some point inside `face` lies inside `solids` by more than `tolerance`.
+bool pieceInside(const TopoDS_Face &face, const TopoDS_Shape &solids, double tolerance,
+                 const Handle(IntTools_Context) & context) {
+  gp_Pnt point;
+  gp_Pnt2d uv;
+  if (BOPTools_AlgoTools3D::PointInFace(face, point, uv, context) != 0) {
+    throw nimbo_exception("no point inside a piece of a face could be found");
+  }
+  for (TopExp_Explorer solid(solids, TopAbs_SOLID); solid.More(); solid.Next()) {
+    BRepClass3d_SolidClassifier classifier(solid.Current(), point, tolerance);
+    if (classifier.State() == TopAbs_IN) return true;
+  }
+  return false;
+}
+
+// Pairs whose boundaries come within contact distance: the faces of each near the other are fused
+// alone, a fraction of the parts' fuse. A piece of one part's faces inside the other, or a shared
+// piece that both parts lie on the same side of, means the parts overlap, and the whole fuse then
+// measures them; otherwise the shared pieces are the contact, as the whole fuse would give it.
+Finding touchOf(const Part &a, std::size_t i, const TopoDS_Shape &aNear, const Part &b, std::size_t j,
+                const TopoDS_Shape &bNear, double distance, const Settings &settings) {
+  BOPAlgo_Builder fuse;
+  const detail::FuseSettings fusing{false, Glue::off,
+                                    distance > Precision::Confusion() ? settings.contactTolerance : 0.0};
+  if (!detail::runFuse(fuse, {aNear, bNear}, fusing).empty()) return fuseOf(a, i, b, j, distance, settings);
+  const std::vector<TopoDS_Shape> aPieces = detail::imagesOf(fuse, aNear, TopAbs_FACE);
+  const std::vector<TopoDS_Shape> bPieces = detail::imagesOf(fuse, bNear, TopAbs_FACE);
+  TopTools_IndexedMapOfShape onB;
+  for (const TopoDS_Shape &piece : bPieces) onB.Add(piece);
+  std::vector<TopoDS_Shape> shared;
+  TopTools_MapOfShape isShared;
+  for (const TopoDS_Shape &piece : aPieces) {
+    const int k = onB.FindIndex(piece);
+    if (k == 0) continue;
+    // Outward normals that agree put both parts on one side of the piece.
+    if (onB(k).Orientation() == piece.Orientation()) return fuseOf(a, i, b, j, distance, settings);
+    shared.push_back(piece);
+    isShared.Add(piece);
+  }
+  const Handle(IntTools_Context) &context = fuse.Context();
+  for (const auto &[pieces, other] : {std::pair{&aPieces, &b.shape}, std::pair{&bPieces, &a.shape}}) {
+    for (const TopoDS_Shape &piece : *pieces) {
+      if (!isShared.Contains(piece) && pieceInside(TopoDS::Face(piece), *other, settings.contactTolerance, context)) {
+        return fuseOf(a, i, b, j, distance, settings);
+      }
+    }
+  }
+  if (!shared.empty()) {
+    const TopoDS_Shape contact = compoundOf(shared);
+    return Contact{{i, j}, ContactKind::face, detail::areaOf(contact), contact};
+  }
+  TopTools_MapOfShape aEdges;
+  for (const TopoDS_Shape &edge : detail::imagesOf(fuse, aNear, TopAbs_EDGE)) aEdges.Add(edge);
+  const std::vector<TopoDS_Shape> bEdges = detail::imagesOf(fuse, bNear, TopAbs_EDGE);
+  const bool edge =
+      std::any_of(bEdges.begin(), bEdges.end(), [&](const TopoDS_Shape &e) { return aEdges.Contains(e); });
+  return Contact{{i, j}, edge ? ContactKind::edge : ContactKind::point, 0.0, TopoDS_Shape()};
+}
+
 // A solid part's faces, each with its reach, for narrowing the distance to where the parts are close.
 struct Faces {
   Interval3 reach;
@@ -198,7 +261,7 @@ Finding examine(const Part &a, std::size_t i, const Faces &aFaces, const Part &b
       }
     }
     const double distance = extrema ? extrema->Value() : std::numeric_limits<double>::infinity();
-    if (distance <= settings.contactTolerance) return fuseOf(a, i, b, j, distance, settings);
+    if (distance <= settings.contactTolerance) return touchOf(a, i, aNear, b, j, bNear, distance, settings);
     // Boundaries apart, the parts still overlap when one holds the other.
     if (liesInside(a.shape, aFaces, b.shape, bFaces) || liesInside(b.shape, bFaces, a.shape, aFaces)) {
       return fuseOf(a, i, b, j, 0.0, settings);

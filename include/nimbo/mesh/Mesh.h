@@ -42,6 +42,7 @@ struct MeshOptions {
   double scale = 1.0;
   std::vector<SurfaceGroup> surfaces;  ///< physical surfaces besides the interfaces and boundaries
   bool verbose = false;                ///< Gmsh's messages to standard error, a stage at a time
+  int threads = 0;                     ///< Gmsh's threads (surfaces meshed at once); 0 for one per core
 };
 
 /// One part's region of the mesh.

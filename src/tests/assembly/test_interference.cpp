@@ -72,6 +72,9 @@ TEST(FindInterferences, HowTwoCubesMeet) {
       {"overlapping by 5 mm", cube(5, 5, 5), {{"overlap", 0, 1, 125}}},
       {"overlapping along aligned faces", cube(5, 0, 0), {{"overlap", 0, 1, 500}}},
       {"wholly inside", box({2, 2, 2}, {7, 7, 7}), {{"overlap", 0, 1, 125}}},
+      // Shared faces with both cubes on one side: overlaps, though no face of one enters the other.
+      {"the same cube again", cube(0, 0, 0), {{"overlap", 0, 1, 1000}}},
+      {"inside, in a corner", cube(0, 0, 0, 5), {{"overlap", 0, 1, 125}}},
       {"sharing a face", cube(10, 0, 0), {{"face", 0, 1, 100}}},
       {"sharing part of a face", cube(10, 5, 5), {{"face", 0, 1, 25}}},
       {"sharing an edge", cube(10, 10, 0), {{"edge", 0, 1, 0}}},
