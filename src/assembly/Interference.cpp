@@ -10,23 +10,24 @@
 #include <nimbo/nimbo_exception.h>
 #include <nimbo/topology/ShapeAlgorithms.h>
 
-#include <BOPTools_AlgoTools3D.hxx>
 #include <BRepClass3d_SolidClassifier.hxx>
 #include <BRepExtrema_DistShapeShape.hxx>
 #include <BRep_Tool.hxx>
-#include <IntTools_Context.hxx>
 #include <Message_ProgressScope.hxx>
 #include <Precision.hxx>
 #include <Standard_Failure.hxx>
 #include <TopExp_Explorer.hxx>
-#include <TopTools_IndexedMapOfShape.hxx>
+#include <TopLoc_Location.hxx>
 #include <TopTools_MapOfShape.hxx>
 #include <TopoDS.hxx>
-#include <gp_Pnt2d.hxx>
+#include <gp_Trsf.hxx>
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <map>
+#include <optional>
+#include <tuple>
 #include <utility>
 #include <variant>
 
@@ -133,65 +134,6 @@ Finding fuseOf(const Part &a, std::size_t i, const Part &b, std::size_t j, doubl
   return Contact{{i, j}, shared(TopAbs_EDGE).empty() ? ContactKind::point : ContactKind::edge, 0.0, TopoDS_Shape()};
 }
 
-// Whether some point inside `face` lies inside `solids` by more than `tolerance`.
-bool pieceInside(const TopoDS_Face &face, const TopoDS_Shape &solids, double tolerance,
-                 const Handle(IntTools_Context) & context) {
-  gp_Pnt point;
-  gp_Pnt2d uv;
-  if (BOPTools_AlgoTools3D::PointInFace(face, point, uv, context) != 0) {
-    throw nimbo_exception("no point inside a piece of a face could be found");
-  }
-  for (TopExp_Explorer solid(solids, TopAbs_SOLID); solid.More(); solid.Next()) {
-    BRepClass3d_SolidClassifier classifier(solid.Current(), point, tolerance);
-    if (classifier.State() == TopAbs_IN) return true;
-  }
-  return false;
-}
-
-// Pairs whose boundaries come within contact distance: the faces of each near the other are fused
-// alone, a fraction of the parts' fuse. A piece of one part's faces inside the other, or a shared
-// piece that both parts lie on the same side of, means the parts overlap, and the whole fuse then
-// measures them; otherwise the shared pieces are the contact, as the whole fuse would give it.
-Finding touchOf(const Part &a, std::size_t i, const TopoDS_Shape &aNear, const Part &b, std::size_t j,
-                const TopoDS_Shape &bNear, double distance, const Settings &settings) {
-  BOPAlgo_Builder fuse;
-  const detail::FuseSettings fusing{false, Glue::off,
-                                    distance > Precision::Confusion() ? settings.contactTolerance : 0.0};
-  if (!detail::runFuse(fuse, {aNear, bNear}, fusing).empty()) return fuseOf(a, i, b, j, distance, settings);
-  const std::vector<TopoDS_Shape> aPieces = detail::imagesOf(fuse, aNear, TopAbs_FACE);
-  const std::vector<TopoDS_Shape> bPieces = detail::imagesOf(fuse, bNear, TopAbs_FACE);
-  TopTools_IndexedMapOfShape onB;
-  for (const TopoDS_Shape &piece : bPieces) onB.Add(piece);
-  std::vector<TopoDS_Shape> shared;
-  TopTools_MapOfShape isShared;
-  for (const TopoDS_Shape &piece : aPieces) {
-    const int k = onB.FindIndex(piece);
-    if (k == 0) continue;
-    // Outward normals that agree put both parts on one side of the piece.
-    if (onB(k).Orientation() == piece.Orientation()) return fuseOf(a, i, b, j, distance, settings);
-    shared.push_back(piece);
-    isShared.Add(piece);
-  }
-  const Handle(IntTools_Context) &context = fuse.Context();
-  for (const auto &[pieces, other] : {std::pair{&aPieces, &b.shape}, std::pair{&bPieces, &a.shape}}) {
-    for (const TopoDS_Shape &piece : *pieces) {
-      if (!isShared.Contains(piece) && pieceInside(TopoDS::Face(piece), *other, settings.contactTolerance, context)) {
-        return fuseOf(a, i, b, j, distance, settings);
-      }
-    }
-  }
-  if (!shared.empty()) {
-    const TopoDS_Shape contact = compoundOf(shared);
-    return Contact{{i, j}, ContactKind::face, detail::areaOf(contact), contact};
-  }
-  TopTools_MapOfShape aEdges;
-  for (const TopoDS_Shape &edge : detail::imagesOf(fuse, aNear, TopAbs_EDGE)) aEdges.Add(edge);
-  const std::vector<TopoDS_Shape> bEdges = detail::imagesOf(fuse, bNear, TopAbs_EDGE);
-  const bool edge =
-      std::any_of(bEdges.begin(), bEdges.end(), [&](const TopoDS_Shape &e) { return aEdges.Contains(e); });
-  return Contact{{i, j}, edge ? ContactKind::edge : ContactKind::point, 0.0, TopoDS_Shape()};
-}
-
 // A solid part's faces, each with its reach, for narrowing the distance to where the parts are close.
 struct Faces {
   Interval3 reach;
@@ -261,7 +203,7 @@ Finding examine(const Part &a, std::size_t i, const Faces &aFaces, const Part &b
       }
     }
     const double distance = extrema ? extrema->Value() : std::numeric_limits<double>::infinity();
-    if (distance <= settings.contactTolerance) return touchOf(a, i, aNear, b, j, bNear, distance, settings);
+    if (distance <= settings.contactTolerance) return fuseOf(a, i, b, j, distance, settings);
     // Boundaries apart, the parts still overlap when one holds the other.
     if (liesInside(a.shape, aFaces, b.shape, bFaces) || liesInside(b.shape, bFaces, a.shape, aFaces)) {
       return fuseOf(a, i, b, j, 0.0, settings);
@@ -275,6 +217,62 @@ Finding examine(const Part &a, std::size_t i, const Faces &aFaces, const Part &b
   } catch (const std::exception &error) {
     return PairFailure{{i, j}, error.what()};
   }
+}
+
+// Where one pair is the other moved: the same two products, placed alike relative to each other,
+// as the fasteners of a repeated subassembly are.
+struct Congruent {
+  std::size_t pair;  ///< the earlier pair's position among the candidates
+  gp_Trsf move;      ///< takes its parts onto this pair's
+};
+
+bool sameTrsf(const gp_Trsf &a, const gp_Trsf &b) {
+  for (int row = 1; row <= 3; ++row) {
+    for (int column = 1; column <= 4; ++column) {
+      // Rotation coefficients are near 1, translations in mm: both far coarser than this.
+      if (std::abs(a.Value(row, column) - b.Value(row, column)) > 1e-10) return false;
+    }
+  }
+  return true;
+}
+
+// For each candidate, the earlier congruent one it can take its finding from, if any.
+std::vector<std::optional<Congruent>> congruentPairs(const std::vector<Part> &parts,
+                                                     const std::vector<std::size_t> &solids,
+                                                     const std::vector<Pair> &candidates) {
+  using Products = std::tuple<const void *, TopAbs_Orientation, const void *, TopAbs_Orientation>;
+  std::map<Products, std::vector<std::size_t>> examined;  // pairs examined themselves, by their products
+  std::vector<std::optional<Congruent>> congruent(candidates.size());
+  const auto placement = [&](std::size_t solid) { return parts[solids[solid]].shape.Location().Transformation(); };
+  for (std::size_t k = 0; k < candidates.size(); ++k) {
+    const TopoDS_Shape &a = parts[solids[candidates[k].first]].shape;
+    const TopoDS_Shape &b = parts[solids[candidates[k].second]].shape;
+    std::vector<std::size_t> &earlier =
+        examined[{a.TShape().get(), a.Orientation(), b.TShape().get(), b.Orientation()}];
+    const gp_Trsf relative = placement(candidates[k].first).Inverted() * placement(candidates[k].second);
+    for (const std::size_t e : earlier) {
+      const gp_Trsf first = placement(candidates[e].first);
+      if (sameTrsf(first.Inverted() * placement(candidates[e].second), relative)) {
+        congruent[k] = Congruent{e, placement(candidates[k].first) * first.Inverted()};
+        break;
+      }
+    }
+    if (!congruent[k]) earlier.push_back(k);
+  }
+  return congruent;
+}
+
+// The finding of a congruent pair, moved onto the parts `i` and `j`.
+Finding movedFinding(const Finding &finding, const gp_Trsf &move, std::size_t i, std::size_t j) {
+  const TopLoc_Location location(move);
+  const auto moved = [&](const TopoDS_Shape &shape) { return shape.IsNull() ? shape : shape.Moved(location); };
+  if (const auto *o = std::get_if<Overlap>(&finding)) return Overlap{{i, j}, o->volume, moved(o->region)};
+  if (const auto *c = std::get_if<Contact>(&finding)) return Contact{{i, j}, c->kind, c->area, moved(c->faces)};
+  if (const auto *c = std::get_if<Clearance>(&finding)) {
+    return Clearance{{i, j}, c->distance, c->onFirst.Transformed(move), c->onSecond.Transformed(move)};
+  }
+  if (const auto *f = std::get_if<PairFailure>(&finding)) return PairFailure{{i, j}, f->message};
+  return std::monostate{};
 }
 
 double diagonalOf(const std::vector<Interval3> &reaches) {
@@ -344,9 +342,13 @@ Interferences findInterferences(const std::vector<Part> &parts, const Interferen
   inParallel(involved.size(), options.threads,
              [&](std::size_t k) { faces[involved[k]] = facesOf(parts[solids[involved[k]]].shape); });
 
+  // A pair congruent to an earlier one gives the same answer, moved: repeated subassemblies are
+  // examined once.
+  const std::vector<std::optional<Congruent>> congruent = congruentPairs(parts, solids, candidates);
   std::vector<Finding> findings(candidates.size());
   std::atomic<bool> stopped{false};
   inParallel(candidates.size(), options.threads, [&](std::size_t k) {
+    if (congruent[k]) return;
     if (stopped || ranges[k].UserBreak()) {
       stopped = true;
       return;
@@ -358,6 +360,12 @@ Interferences findInterferences(const std::vector<Part> &parts, const Interferen
     ranges[k].Close();
   });
   if (stopped) throw nimbo_exception("Interference check stopped before all pairs were examined");
+  for (std::size_t k = 0; k < candidates.size(); ++k) {
+    if (!congruent[k]) continue;
+    findings[k] = movedFinding(findings[congruent[k]->pair], congruent[k]->move, solids[candidates[k].first],
+                               solids[candidates[k].second]);
+    ranges[k].Close();
+  }
 
   for (Finding &finding : findings) {
     if (auto *overlap = std::get_if<Overlap>(&finding)) result.overlaps.push_back(*overlap);

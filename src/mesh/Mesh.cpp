@@ -450,14 +450,12 @@ MeshSummary mesh(const Imprint &imprinted, const std::string &output, const Mesh
   // Gmsh would quietly give a surface that its algorithm fails on to MeshAdapt, which can take minutes
   // on a large B-spline surface; the retries try the algorithms in turn and say which one worked.
   gmsh::option::setNumber("Mesh.AlgorithmSwitchOnFailure", 0);
-  // Surfaces are meshed on several threads, each as it would be alone: the mesh does not depend on
-  // the number.
   const int threads =
       options.threads > 0 ? options.threads : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   gmsh::option::setNumber("General.NumThreads", threads);
-  gmsh::option::setNumber("Mesh.MaxNumThreads1D", std::getenv("T1") ? 1 : threads);
-  gmsh::option::setNumber("Mesh.MaxNumThreads2D", std::getenv("T2") ? 1 : threads);
-  gmsh::option::setNumber("Mesh.MaxNumThreads3D", std::getenv("T3") ? 1 : threads);
+  gmsh::option::setNumber("Mesh.MaxNumThreads1D", threads);
+  gmsh::option::setNumber("Mesh.MaxNumThreads2D", threads);
+  gmsh::option::setNumber("Mesh.MaxNumThreads3D", threads);
   gmsh::option::setNumber("Mesh.MshFileVersion", options.format == MeshFormat::msh22 ? 2.2 : 4.1);
   gmsh::option::setNumber("Mesh.ScalingFactor", options.scale);
   scope.Next();

@@ -35,14 +35,16 @@ struct SurfaceGroup {
 
 /// How meshAssembly meshes.
 struct MeshOptions {
-  double size = 0.0;     ///< the largest element size in mm; 0 leaves it to Gmsh (from the model's size)
-  int order = 1;         ///< 1 for linear elements, 2 for quadratic
+  double size = 0.0;  ///< the largest element size in mm; 0 leaves it to Gmsh (from the model's size)
+  int order = 1;      ///< 1 for linear elements, 2 for quadratic
   MeshFormat format = MeshFormat::msh41;
   /// The written coordinates are the model's (in mm) times this: 0.001 writes metres.
   double scale = 1.0;
   std::vector<SurfaceGroup> surfaces;  ///< physical surfaces besides the interfaces and boundaries
   bool verbose = false;                ///< Gmsh's messages to standard error, a stage at a time
-  int threads = 0;                     ///< Gmsh's threads (surfaces meshed at once); 0 for one per core
+  /// Gmsh's threads: curves and surfaces meshed at once; 0 for one per core. More than one is faster,
+  /// but Gmsh's parallel meshers then give a mesh that differs by a few nodes from run to run.
+  int threads = 1;
 };
 
 /// One part's region of the mesh.
@@ -85,8 +87,8 @@ struct MeshSummary {
 /// (an existing file is replaced only by a complete one). Physical groups: one volume per part named
 /// by its path, one surface per interface named "P1 | P2", one surface per part's outer boundary
 /// named by its path, then the surface groups asked for, which may share faces with those. Throws
-/// nimbo_exception naming a surface group that is empty or names a face the compound lacks. Gmsh writes nothing to standard output. Gmsh keeps one model per process, so
-/// calls must not overlap.
+/// nimbo_exception naming a surface group that is empty or names a face the compound lacks. Gmsh writes nothing to
+/// standard output. Gmsh keeps one model per process, so calls must not overlap.
 ///
 /// Gmsh's defaults are tried first. Faces Gmsh cannot mesh are meshed again, each by itself, with its
 /// other surface algorithms (MeshAdapt, then Delaunay), keeping the other faces' meshes; a failed
@@ -99,8 +101,8 @@ MeshSummary meshAssembly(const Imprint &imprinted, const std::string &output, co
 
 /// A mesh file read back: its nodes, its tetrahedra and its triangles, by physical group.
 struct MeshData {
-  std::vector<std::size_t> nodeTags;            ///< the file's number of each node row
-  std::vector<std::array<double, 3>> nodes;     ///< as the file holds them
+  std::vector<std::size_t> nodeTags;                   ///< the file's number of each node row
+  std::vector<std::array<double, 3>> nodes;            ///< as the file holds them
   std::vector<std::array<std::size_t, 4>> tetrahedra;  ///< corner node rows, of every physical volume
   /// Physical volumes by name: rows of `tetrahedra`.
   std::map<std::string, std::vector<std::size_t>> volumes;

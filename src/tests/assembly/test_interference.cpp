@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 #include <BRepAlgoAPI_Cut.hxx>
+#include <BRepBndLib.hxx>
+#include <Bnd_Box.hxx>
 #include <BRepPrimAPI_MakeCylinder.hxx>
 #include <BRepTools.hxx>
 #include <TopLoc_Location.hxx>
@@ -140,6 +142,34 @@ TEST(FindInterferences, InstancesOfOneProductInParallelLeaveItsTopologyAlone) {
   const double half = std::acos(0.5 / 10.0);
   EXPECT_NEAR(serial.contacts[0].area, 25 * (2 * half - std::sin(2 * half)), 1e-6);
   EXPECT_EQ(brepText(product), before);  // no tolerance, curve or mesh added
+}
+
+// A repeated subassembly is examined once; the copy's findings lie where the copy is.
+TEST(FindInterferences, ARepeatedSubassemblyHasItsFindingsInItsOwnPlace) {
+  const TopoDS_Shape base = cube(0, 0, 0), lid = cube(10, 0, 0), peg = box({8, 2, 2}, {12, 4, 4});
+  gp_Trsf turn;
+  turn.SetRotation(gp_Ax1(gp_Pnt(0, 0, 0), gp_Dir(0, 0, 1)), M_PI / 2);
+  turn.SetTranslationPart(gp_Vec(100, 50, 0));
+  const TopLoc_Location there(turn);
+  const std::vector<Part> parts = {part("a/base", base),           part("a/lid", lid),
+                                   part("a/peg", peg),             part("b/base", base.Moved(there)),
+                                   part("b/lid", lid.Moved(there)), part("b/peg", peg.Moved(there))};
+  const Interferences found = findInterferences(parts);
+  ASSERT_EQ(found.overlaps.size(), 4u);
+  ASSERT_EQ(found.contacts.size(), 2u);
+  const auto middle = [](const TopoDS_Shape &shape) {
+    Bnd_Box box;
+    BRepBndLib::Add(shape, box);
+    return gp_Pnt((box.CornerMin().XYZ() + box.CornerMax().XYZ()) / 2);
+  };
+  for (std::size_t k : {0, 1}) {
+    const nimbo::Overlap &here = found.overlaps[k], &copy = found.overlaps[k + 2];
+    EXPECT_EQ(copy.first, here.first + 3);
+    EXPECT_NEAR(copy.volume, here.volume, 1e-9);
+    EXPECT_LT(middle(copy.region).Distance(middle(here.region).Transformed(turn)), 1e-6);
+  }
+  EXPECT_NEAR(found.contacts[1].area, 100, 1e-9);
+  EXPECT_LT(middle(found.contacts[1].faces).Distance(middle(found.contacts[0].faces).Transformed(turn)), 1e-6);
 }
 
 TEST(FindInterferences, PartsWithoutSolidsAreSkipped) {

@@ -104,7 +104,8 @@ std::function<Plan()> defineMesh(CLI::App &command, const CommonOptions &common)
       ->check(CLI::IsMember({"msh4", "msh2"}));
   command
       .add_option("--threads", options->mesh.threads,
-                  "Gmsh's threads: surfaces meshed at once (default: the number of cores)")
+                  "Gmsh's threads: curves and surfaces meshed at once (default 1: more are faster, but the mesh "
+                  "then differs by a few nodes from run to run)")
       ->check(CLI::PositiveNumber);
   addImprintOptions(command, options->imprint);
   return [options, &common] {
