@@ -3,6 +3,7 @@
 #include "Fusing.h"
 #include "Measures.h"
 #include "Motion.h"
+#include "Parallel.h"
 #include "Tolerances.h"
 
 #include <nimbo/assembly/Assembly.h>
@@ -72,8 +73,14 @@ AssemblyDiff diffAssemblies(const std::vector<Part> &before, const std::vector<P
   };
   std::vector<Figures> old(before.size());
   std::vector<Figures> now(after.size());
-  for (std::size_t i = 0; i < before.size(); ++i) old[i] = detail::figuresOf(before[i].shape);
-  for (std::size_t j = 0; j < after.size(); ++j) now[j] = detail::figuresOf(after[j].shape);
+  // The figures only read the parts: both revisions at once, on every core.
+  detail::inParallel(before.size() + after.size(), 0, [&](std::size_t k) {
+    if (k < before.size()) {
+      old[k] = detail::figuresOf(before[k].shape);
+    } else {
+      now[k - before.size()] = detail::figuresOf(after[k - before.size()].shape);
+    }
+  });
   std::vector<bool> beforeUsed(before.size(), false);
   std::vector<bool> afterUsed(after.size(), false);
   AssemblyDiff diff;

@@ -1,9 +1,11 @@
 // findInterferences on generated grids of 27, 64 and 1000 parts, beside a careful caller's loop of
 // one Boolean common and one distance per pair; also with one thread and with the box sweep off,
-// to show where the speed comes from.
+// to show where the speed comes from. On caxif_as1 of ../shared/cad, beside the brute force that
+// also fuses every pair at contact distance.
 #include "bench_assemblies.h"
 
 #include <benchmark/benchmark.h>
+#include <BOPAlgo_Builder.hxx>
 #include <BRepAlgoAPI_Common.hxx>
 #include <BRepExtrema_DistShapeShape.hxx>
 #include <TopExp_Explorer.hxx>
@@ -64,5 +66,57 @@ void BM_FindInterferences_baseline(benchmark::State &state) {
   state.counters["meeting"] = static_cast<double>(meeting);
 }
 BENCHMARK(BM_FindInterferences_baseline)->Arg(27)->Arg(64)->Unit(benchmark::kMillisecond);
+
+const std::vector<nimbo::Part> &as1(benchmark::State &state) {
+  return nimbo::bench::madeOnce<std::vector<nimbo::Part>>(state, [](int) {
+    const std::string file = nimbo::bench::sharedCadFile("caxif_as1-tu-203_asm.stp");
+    return file.empty() ? std::vector<nimbo::Part>{} : nimbo::readAssembly(file).parts;
+  });
+}
+
+void clashAs1(benchmark::State &state, int threads) {
+  const std::vector<nimbo::Part> &parts = as1(state);
+  if (parts.empty()) return state.SkipWithError("no ../shared/cad beside the repository");
+  nimbo::InterferenceOptions options;
+  options.threads = threads;
+  nimbo::Interferences found;
+  for (auto _ : state) found = nimbo::findInterferences(parts, options);
+  state.counters["meeting"] = static_cast<double>(found.overlaps.size() + found.contacts.size());
+}
+
+// /18: caxif_as1's 18 parts, on every core and on one.
+void BM_ClashFile(benchmark::State &state) { clashAs1(state, 0); }
+BENCHMARK(BM_ClashFile)->Arg(18)->Unit(benchmark::kMillisecond)->Iterations(1);
+void BM_ClashFileOneThread(benchmark::State &state) { clashAs1(state, 1); }
+BENCHMARK(BM_ClashFileOneThread)->Arg(18)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// The brute force on one thread: every pair's common and distance, and a general fuse of the pairs
+// at contact distance for their shared faces.
+void BM_ClashFile_baseline(benchmark::State &state) {
+  const std::vector<nimbo::Part> &parts = as1(state);
+  if (parts.empty()) return state.SkipWithError("no ../shared/cad beside the repository");
+  const double touching = nimbo::findInterferences(parts).contactTolerance;
+  std::size_t meeting = 0;
+  for (auto _ : state) {
+    meeting = 0;
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+      for (std::size_t j = i + 1; j < parts.size(); ++j) {
+        BRepAlgoAPI_Common common(parts[i].shape, parts[j].shape);
+        const bool overlap = TopExp_Explorer(common.Shape(), TopAbs_SOLID).More();
+        BRepExtrema_DistShapeShape distance(parts[i].shape, parts[j].shape);
+        if (overlap || (distance.IsDone() && distance.Value() <= touching)) {
+          BOPAlgo_Builder fuse;
+          fuse.SetNonDestructive(true);
+          fuse.AddArgument(parts[i].shape);
+          fuse.AddArgument(parts[j].shape);
+          fuse.Perform();
+          ++meeting;
+        }
+      }
+    }
+  }
+  state.counters["meeting"] = static_cast<double>(meeting);
+}
+BENCHMARK(BM_ClashFile_baseline)->Arg(18)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 }  // namespace
