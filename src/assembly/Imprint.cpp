@@ -176,9 +176,12 @@ Imprint imprintAssembly(const std::vector<Part> &parts, const ImprintOptions &op
   detail::Sides faces = detail::sidesOf(fused, TopAbs_FACE);
   for (auto &[keeper, boundary] : faces.outer) result.parts[keeper].boundary = std::move(boundary);
   for (auto &[pair, shared_faces] : faces.shared) {
-    const double area = detail::areaOf(compoundOf(shared_faces));
-    result.interfaces.push_back({{partOf(pair.first), partOf(pair.second)}, std::move(shared_faces), {}, area});
+    result.interfaces.push_back({{partOf(pair.first), partOf(pair.second)}, std::move(shared_faces), {}, 0.0});
   }
+  // Areas of curved interfaces are integrated closely, which takes long: on every core.
+  detail::inParallel(result.interfaces.size(), 0, [&](std::size_t k) {
+    result.interfaces[k].area = detail::areaOf(compoundOf(result.interfaces[k].faces));
+  });
 
   // The numbering a written compound keeps, and Gmsh gives what it imports.
   TopTools_IndexedMapOfShape solidNumbers;
