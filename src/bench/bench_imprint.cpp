@@ -1,10 +1,16 @@
 // imprintAssembly of grids of 27, 125 and 1000 blocks that touch by faces, and of the bolted-joint
 // sample, beside Gmsh's own fragment of the same parts through its API: what a user of Gmsh has.
+// meshAssembly of caxif_as1's imprint at size 5, beside Gmsh alone meshing that compound with the
+// same sizes.
 #include "bench_assemblies.h"
+
+#include <nimbo/environment_variables.h>
+#include <nimbo/mesh/Mesh.h>
 
 #include <benchmark/benchmark.h>
 #include <gmsh.h>
 
+#include <cmath>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -95,5 +101,63 @@ void BM_Imprint_baseline(benchmark::State &state) {
   state.counters["shared_faces"] = static_cast<double>(shared);
 }
 BENCHMARK(BM_Imprint_baseline)->Apply(sizes);
+
+// caxif_as1 imprinted once, for the meshing cases.
+const nimbo::Imprint *imprinted(benchmark::State &state) {
+  const std::vector<nimbo::Part> &given = parts(state);
+  if (given.empty()) return nullptr;
+  static const nimbo::Imprint made = nimbo::imprintAssembly(given);
+  return &made;
+}
+
+const std::string scratchMesh = temp_directory() + "/nimbo_bench_mesh.msh";
+
+void meshAs1(benchmark::State &state, int threads) {
+  const nimbo::Imprint *imprint = imprinted(state);
+  if (!imprint) return state.SkipWithError("no ../shared/cad beside the repository");
+  nimbo::MeshOptions options;
+  options.size = 5;
+  options.threads = threads;
+  nimbo::MeshSummary summary;
+  for (auto _ : state) summary = nimbo::meshAssembly(*imprint, scratchMesh, options);
+  state.counters["elements"] = static_cast<double>(summary.elements);
+}
+
+// /18: the meshing stage of `mesh caxif_as1 --size 5`, on one thread and on two.
+void BM_MeshFile(benchmark::State &state) { meshAs1(state, 1); }
+BENCHMARK(BM_MeshFile)->Arg(18)->Unit(benchmark::kMillisecond)->Iterations(1);
+void BM_MeshFileTwoThreads(benchmark::State &state) { meshAs1(state, 2); }
+BENCHMARK(BM_MeshFileTwoThreads)->Arg(18)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// Gmsh alone on the imprinted compound: the same largest and smallest sizes and curvature sizing,
+// one thread, the mesh written.
+void BM_MeshFile_baseline(benchmark::State &state) {
+  const nimbo::Imprint *imprint = imprinted(state);
+  if (!imprint) return state.SkipWithError("no ../shared/cad beside the repository");
+  std::size_t elements = 0;
+  for (auto _ : state) {
+    gmsh::initialize(0, nullptr, false);
+    gmsh::option::setNumber("General.Terminal", 0);
+    gmsh::model::add("baseline");
+    gmsh::vectorpair imported;
+    gmsh::model::occ::importShapesNativePointer(&imprint->compound, imported, false);
+    gmsh::model::occ::synchronize();
+    double x0 = 0, y0 = 0, z0 = 0, x1 = 0, y1 = 0, z1 = 0;
+    gmsh::model::getBoundingBox(-1, -1, x0, y0, z0, x1, y1, z1);
+    gmsh::option::setNumber("Mesh.MeshSizeMax", 5);
+    gmsh::option::setNumber("Mesh.MeshSizeFromCurvature", 12);
+    gmsh::option::setNumber("Mesh.MeshSizeMin", 1e-4 * std::hypot(x1 - x0, y1 - y0, z1 - z0));
+    gmsh::model::mesh::generate(3);
+    gmsh::write(scratchMesh);
+    std::vector<int> types;
+    std::vector<std::vector<std::size_t>> tags, nodes;
+    gmsh::model::mesh::getElements(types, tags, nodes, 3);
+    elements = 0;
+    for (const auto &list : tags) elements += list.size();
+    gmsh::finalize();
+  }
+  state.counters["elements"] = static_cast<double>(elements);
+}
+BENCHMARK(BM_MeshFile_baseline)->Arg(18)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 }  // namespace
