@@ -10,6 +10,10 @@
 #include <nimbo/nimbo_exception.h>
 
 #include <BRepAlgoAPI_Cut.hxx>
+#include <BRepBndLib.hxx>
+#include <BRepMesh_IncrementalMesh.hxx>
+#include <BRepTools.hxx>
+#include <Bnd_Box.hxx>
 #include <Message_ProgressScope.hxx>
 #include <gp_Trsf.hxx>
 
@@ -63,6 +67,32 @@ void byAfter(std::vector<T> &list) {
   std::sort(list.begin(), list.end(), [](const T &x, const T &y) { return x.after < y.after; });
 }
 
+// Triangulates each product once, for all its instances: at half the deflection the finest of them
+// asks for in a comparison (a thousandth of its box's largest side), a margin no box moves by, so
+// that no comparison triangulates again. One already that fine is left alone.
+void meshOncePerProduct(const std::vector<Part> &before, const std::vector<Part> &after) {
+  std::map<const void *, std::pair<double, TopoDS_Shape>> finest;
+  for (const std::vector<Part> *parts : {&before, &after}) {
+    for (const Part &part : *parts) {
+      if (part.shape.IsNull()) continue;
+      Bnd_Box box;
+      BRepBndLib::Add(part.shape, box, true);
+      if (box.IsVoid()) continue;
+      double x0 = 0, y0 = 0, z0 = 0, x1 = 0, y1 = 0, z1 = 0;
+      box.Get(x0, y0, z0, x1, y1, z1);
+      const double deflection = 0.001 * std::max({x1 - x0, y1 - y0, z1 - z0});
+      const auto [at, fresh] = finest.insert({part.shape.TShape().get(), {deflection, part.shape}});
+      if (!fresh && deflection < at->second.first) at->second = {deflection, part.shape};
+    }
+  }
+  for (const auto &[product, instance] : finest) {
+    const auto &[deflection, shape] = instance;
+    if (deflection > 0 && !BRepTools::Triangulation(shape, deflection, true)) {
+      BRepMesh_IncrementalMesh(shape, 0.5 * deflection, false, 0.5, false);
+    }
+  }
+}
+
 }  // namespace
 
 AssemblyDiff diffAssemblies(const std::vector<Part> &before, const std::vector<Part> &after,
@@ -91,7 +121,7 @@ AssemblyDiff diffAssemblies(const std::vector<Part> &before, const std::vector<P
   for (std::size_t i = 0; i < byX.size(); ++i) byX[i] = i;
   std::sort(byX.begin(), byX.end(),
             [&](std::size_t a, std::size_t b) { return old[a].center.X() < old[b].center.X(); });
-  std::vector<std::pair<double, PartMatch>> inPlace;
+  std::vector<std::pair<double, PartMatch>> near;
   for (std::size_t j = 0; j < after.size(); ++j) {
     const double reach = now[j].centerTolerance;
     auto it = std::lower_bound(byX.begin(), byX.end(), now[j].center.X() - reach,
@@ -99,9 +129,21 @@ AssemblyDiff diffAssemblies(const std::vector<Part> &before, const std::vector<P
     for (; it != byX.end() && old[*it].center.X() <= now[j].center.X() + reach; ++it) {
       const std::size_t i = *it;
       const double distance = old[i].center.Distance(now[j].center);
-      if (distance > reach || !measuresAgree(old[i], now[j])) continue;
-      if (detail::equalInPlace(before[i].shape, old[i], after[j].shape, now[j])) inPlace.push_back({distance, {i, j}});
+      if (distance <= reach && measuresAgree(old[i], now[j])) near.push_back({distance, {i, j}});
     }
+  }
+  // The comparisons triangulate; with every part triangulated first they only read, and run on
+  // every core. Instances of one product share its triangulation, made once and as fine as the
+  // finest of them asks.
+  meshOncePerProduct(before, after);
+  std::vector<char> equal(near.size());
+  detail::inParallel(near.size(), 0, [&](std::size_t k) {
+    const auto &[i, j] = near[k].second;
+    equal[k] = detail::equalInPlace(before[i].shape, old[i], after[j].shape, now[j]);
+  });
+  std::vector<std::pair<double, PartMatch>> inPlace;
+  for (std::size_t k = 0; k < near.size(); ++k) {
+    if (equal[k]) inPlace.push_back(near[k]);
   }
   diff.unchanged = oneToOne(inPlace, beforeUsed, afterUsed);
   scope.Next();

@@ -4,6 +4,7 @@
 #include "ShapeProperties.h"
 
 #include <BRepMesh_IncrementalMesh.hxx>
+#include <BRepTools.hxx>
 #include <BRep_Tool.hxx>
 #include <TopoDS.hxx>
 
@@ -159,6 +160,9 @@ void meshShape(TopoDS_Shape shape) {
   double aXmin, aYmin, aZmin, aXmax, aYmax, aZmax;
   nimbo::detail::boundingBox(shape).Get(aXmin, aYmin, aZmin, aXmax, aYmax, aZmax);
   const double deflection = 0.001 * std::max({aXmax - aXmin, aYmax - aYmin, aZmax - aZmin});
+  // A triangulation at least this fine is kept, as the mesher would keep it; asking first leaves a
+  // meshed shape untouched, so that several threads may compare it at once.
+  if (BRepTools::Triangulation(shape, deflection, true)) return;
   // Construction meshes; the triangulation stays on the shared topology.
   BRepMesh_IncrementalMesh Inc(shape, deflection, false, 0.5, false);
 }

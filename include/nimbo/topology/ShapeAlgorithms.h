@@ -73,7 +73,8 @@ bool areVerticesEqual(TopoDS_Shape first, TopoDS_Shape second);
 bool areBoundingBoxesClose(TopoDS_Shape first, TopoDS_Shape second);
 
 /// Triangulates the shape with an absolute deflection of 0.1 % of its largest box extent and 0.5 rad;
-/// degenerated edges and null shapes are left alone.
+/// degenerated edges and null shapes are left alone, and so is a shape triangulated that finely
+/// already (then nothing is written to it).
 void meshShape(TopoDS_Shape shape);
 
 // --- Shape measures ---------------------------------------------------------
