@@ -47,20 +47,24 @@ void BM_FindInterferencesAllPairs(benchmark::State &state) {
 }
 BENCHMARK(BM_FindInterferencesAllPairs)->Arg(27)->Arg(64)->Arg(1000)->Unit(benchmark::kMillisecond);
 
-// What a user writes without the library: for every pair a Boolean common (overlap when it holds a
-// solid) and a distance (contact when zero), on one thread.
+// The brute force's test of one pair: a Boolean common (overlap when it holds a solid) and a
+// distance (contact within `touching`).
+bool meetByBruteForce(const TopoDS_Shape &a, const TopoDS_Shape &b, double touching) {
+  BRepAlgoAPI_Common common(a, b);
+  const bool overlap = TopExp_Explorer(common.Shape(), TopAbs_SOLID).More();
+  BRepExtrema_DistShapeShape distance(a, b);
+  return overlap || (distance.IsDone() && distance.Value() <= touching);
+}
+
+// What a user writes without the library: that test for every pair, on one thread.
 void BM_FindInterferences_baseline(benchmark::State &state) {
   const std::vector<nimbo::Part> &parts = grid(state);
   std::size_t meeting = 0;
   for (auto _ : state) {
     meeting = 0;
     for (std::size_t i = 0; i < parts.size(); ++i) {
-      for (std::size_t j = i + 1; j < parts.size(); ++j) {
-        BRepAlgoAPI_Common common(parts[i].shape, parts[j].shape);
-        const bool overlap = TopExp_Explorer(common.Shape(), TopAbs_SOLID).More();
-        BRepExtrema_DistShapeShape distance(parts[i].shape, parts[j].shape);
-        if (overlap || (distance.IsDone() && distance.Value() < 1e-6)) ++meeting;
-      }
+      for (std::size_t j = i + 1; j < parts.size(); ++j)
+        meeting += meetByBruteForce(parts[i].shape, parts[j].shape, 1e-6);
     }
   }
   state.counters["meeting"] = static_cast<double>(meeting);
@@ -101,10 +105,7 @@ void BM_ClashFile_baseline(benchmark::State &state) {
     meeting = 0;
     for (std::size_t i = 0; i < parts.size(); ++i) {
       for (std::size_t j = i + 1; j < parts.size(); ++j) {
-        BRepAlgoAPI_Common common(parts[i].shape, parts[j].shape);
-        const bool overlap = TopExp_Explorer(common.Shape(), TopAbs_SOLID).More();
-        BRepExtrema_DistShapeShape distance(parts[i].shape, parts[j].shape);
-        if (overlap || (distance.IsDone() && distance.Value() <= touching)) {
+        if (meetByBruteForce(parts[i].shape, parts[j].shape, touching)) {
           BOPAlgo_Builder fuse;
           fuse.SetNonDestructive(true);
           fuse.AddArgument(parts[i].shape);
