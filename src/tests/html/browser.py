@@ -128,6 +128,7 @@ class Browser:
                              ".getBoundingClientRect(); return [r.x, r.y, r.width, r.height]; })()")
 
     def click(self, selector):
+        self.evaluate(f"document.querySelector({json.dumps(selector)}).scrollIntoView({{block: 'center', inline: 'nearest'}})")
         x, y, width, height = self.box(selector)
         for kind in ("mousePressed", "mouseReleased"):
             self.call("Input.dispatchMouseEvent", session=True, type=kind, x=x + width / 2, y=y + height / 2,
