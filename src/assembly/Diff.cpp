@@ -132,15 +132,27 @@ AssemblyDiff diffAssemblies(const std::vector<Part> &before, const std::vector<P
       if (distance <= reach && measuresAgree(old[i], now[j])) near.push_back({distance, {i, j}});
     }
   }
-  // The comparisons triangulate; with every part triangulated first they only read, and run on
-  // every core. Instances of one product share its triangulation, made once and as fine as the
+  // The comparisons triangulate; with every solid part triangulated first they only read, and run
+  // on every core. Instances of one product share its triangulation, made once and as fine as the
   // finest of them asks.
   meshOncePerProduct(before, after);
   std::vector<char> equal(near.size());
-  detail::inParallel(near.size(), 0, [&](std::size_t k) {
+  const auto compare = [&](std::size_t k) {
     const auto &[i, j] = near[k].second;
     equal[k] = detail::equalInPlace(before[i].shape, old[i], after[j].shape, now[j]);
+  };
+  // Parts of several shapes are compared shape by shape, each at its own finer deflection: those
+  // pairs may triangulate, and take their turn after.
+  const auto solids = [&](std::size_t k) {
+    const TopoDS_Shape &a = before[near[k].second.before].shape, &b = after[near[k].second.after].shape;
+    return !a.IsNull() && !b.IsNull() && a.ShapeType() == TopAbs_SOLID && b.ShapeType() == TopAbs_SOLID;
+  };
+  detail::inParallel(near.size(), 0, [&](std::size_t k) {
+    if (solids(k)) compare(k);
   });
+  for (std::size_t k = 0; k < near.size(); ++k) {
+    if (!solids(k)) compare(k);
+  }
   std::vector<std::pair<double, PartMatch>> inPlace;
   for (std::size_t k = 0; k < near.size(); ++k) {
     if (equal[k]) inPlace.push_back(near[k]);
