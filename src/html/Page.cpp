@@ -173,18 +173,27 @@ std::string modelBytes(const Page &page, const std::string &scratch) {
 
 std::string threeJsFolder() { return environment_variable("NIMBO_THREE_DIR").value_or("/usr/share/javascript/three"); }
 
-void writePage(const Page &page, const std::string &path) {
-  checkNames(page, path);
-  const std::string three = threeJsFolder();
-  std::string scripts;
-  for (const char *file :
-       {"/three.min.js", "/examples/js/loaders/GLTFLoader.js", "/examples/js/controls/OrbitControls.js"}) {
-    if (!std::filesystem::is_regular_file(three + file)) {
-      throw nimbo_exception("Cannot write " + path + ": three.js is missing, no " + three + file +
+namespace {
+
+const char *const threeJsFiles[] = {"/three.min.js", "/examples/js/loaders/GLTFLoader.js",
+                                    "/examples/js/controls/OrbitControls.js"};
+
+}  // namespace
+
+void checkPageCanBeWritten(const std::string &path) {
+  for (const char *file : threeJsFiles) {
+    if (!std::filesystem::is_regular_file(threeJsFolder() + file)) {
+      throw nimbo_exception("Cannot write " + path + ": three.js is missing, no " + threeJsFolder() + file +
                             " (install Debian's libjs-three, or set NIMBO_THREE_DIR)");
     }
-    scripts += "<script>\n" + fileText(three + file) + "\n</script>\n";
   }
+}
+
+void writePage(const Page &page, const std::string &path) {
+  checkNames(page, path);
+  checkPageCanBeWritten(path);
+  std::string scripts;
+  for (const char *file : threeJsFiles) scripts += "<script>\n" + fileText(threeJsFolder() + file) + "\n</script>\n";
   const bool written = write_atomically(path, [&](const std::string &temporary) {
     const std::string model = modelBytes(page, temporary + ".glb");
     std::ofstream out(temporary, std::ios::binary);

@@ -70,6 +70,10 @@ struct Page {
 /// else Debian's libjs-three folder.
 std::string threeJsFolder();
 
+/// Throws nimbo_exception naming `path` when three.js cannot be found, as writePage would: for
+/// callers to refuse before long work whose page they could not write.
+void checkPageCanBeWritten(const std::string &path);
+
 /// Writes the page as one HTML file: the parts as binary glTF in base64, the field, the tables and
 /// three.js itself inline, so that it needs nothing else. An existing file is replaced only by a
 /// complete one. Throws nimbo_exception naming the file when there is nothing to show, a row names

@@ -79,7 +79,10 @@ void printClash(const json &report, std::ostream &out) {
 
 Outcome clashOf(const Options &options) {
   if (!options.svg.empty()) checkExtension(options.svg, ".svg", "drawings are written as SVG (.svg)");
-  if (!options.html.empty()) checkExtension(options.html, ".html", "--html writes a web page (.html)");
+  if (!options.html.empty()) {
+    checkExtension(options.html, ".html", "--html writes a web page (.html)");
+    about("--html", [&] { nimbo::checkPageCanBeWritten(options.html); });
+  }
   const auto started = std::chrono::steady_clock::now();
   const nimbo::Assembly read = readParts(options.files);
   const nimbo::Interferences found = about(subjectOf(options.files), [&] {

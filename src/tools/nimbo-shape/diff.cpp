@@ -51,7 +51,10 @@ void printDiff(const json &report, std::ostream &out) {
 }
 
 Outcome diffFiles(const Options &options) {
-  if (!options.html.empty()) checkExtension(options.html, ".html", "--html writes a web page (.html)");
+  if (!options.html.empty()) {
+    checkExtension(options.html, ".html", "--html writes a web page (.html)");
+    about("--html", [&] { nimbo::checkPageCanBeWritten(options.html); });
+  }
   const auto started = std::chrono::steady_clock::now();
   // Each revision alone: its paths are its own, without a file name in front.
   const nimbo::Assembly old = readParts({options.before});

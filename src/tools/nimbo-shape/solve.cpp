@@ -132,7 +132,10 @@ std::string resultFolder(const Options &options) {
 
 Outcome solveFile(const Options &options) {
   if (!options.svg.empty()) checkExtension(options.svg, ".svg", "--svg writes SVG (.svg)");
-  if (!options.html.empty()) checkExtension(options.html, ".html", "--html writes a web page (.html)");
+  if (!options.html.empty()) {
+    checkExtension(options.html, ".html", "--html writes a web page (.html)");
+    about("--html", [&] { nimbo::checkPageCanBeWritten(options.html); });
+  }
   const nimbo::View seen = about(options.view, [&] { return nimbo::viewNamed(options.view); });
   const auto started = std::chrono::steady_clock::now();
   const nimbo::Study study = aboutStudy(options.study, [&] { return nimbo::readStudy(options.study); });
