@@ -8,13 +8,13 @@
 
 #include <nimbo/assembly/Assembly.h>
 #include <nimbo/nimbo_exception.h>
+#include <nimbo/topology/ShapeAlgorithms.h>
 
 #include <BRepAlgoAPI_Cut.hxx>
-#include <BRepBndLib.hxx>
 #include <BRepMesh_IncrementalMesh.hxx>
 #include <BRepTools.hxx>
-#include <Bnd_Box.hxx>
 #include <Message_ProgressScope.hxx>
+#include <TopExp_Explorer.hxx>
 #include <gp_Trsf.hxx>
 
 #include <algorithm>
@@ -68,19 +68,14 @@ void byAfter(std::vector<T> &list) {
 }
 
 // Triangulates each product once, for all its instances: at half the deflection the finest of them
-// asks for in a comparison (a thousandth of its box's largest side), a margin no box moves by, so
-// that no comparison triangulates again. One already that fine is left alone.
+// asks for in a comparison (meshShape's, which follows each instance's box), a margin no box moves
+// by, so that no comparison triangulates again. One already that fine is left alone.
 void meshOncePerProduct(const std::vector<Part> &before, const std::vector<Part> &after) {
   std::map<const void *, std::pair<double, TopoDS_Shape>> finest;
   for (const std::vector<Part> *parts : {&before, &after}) {
     for (const Part &part : *parts) {
-      if (part.shape.IsNull()) continue;
-      Bnd_Box box;
-      BRepBndLib::Add(part.shape, box, true);
-      if (box.IsVoid()) continue;
-      double x0 = 0, y0 = 0, z0 = 0, x1 = 0, y1 = 0, z1 = 0;
-      box.Get(x0, y0, z0, x1, y1, z1);
-      const double deflection = 0.001 * std::max({x1 - x0, y1 - y0, z1 - z0});
+      if (part.shape.IsNull() || !TopExp_Explorer(part.shape, TopAbs_VERTEX).More()) continue;
+      const double deflection = meshDeflection(part.shape);
       const auto [at, fresh] = finest.insert({part.shape.TShape().get(), {deflection, part.shape}});
       if (!fresh && deflection < at->second.first) at->second = {deflection, part.shape};
     }

@@ -82,10 +82,11 @@
 
   // --- Parts -------------------------------------------------------------------------------------
 
-  // name -> { object, material, edges, ghost, item }
+  // name -> { object, material, edges, ghost, inside, field, item }
   const parts = new Map();
 
-  function register(name, object, material, edges, ghost, color, kind) {
+  // `how`: ghost (always see-through), inside (lies within other parts), field (coloured by it).
+  function register(name, object, material, edges, color, kind, how) {
     const item = element('li');
     item.title = name;
     const shown = element('input');
@@ -101,7 +102,7 @@
     if (kind) item.append(element('span', 'kind', kind));
     item.addEventListener('click', () => select([name], true));
     document.getElementById('part-list').append(item);
-    parts.set(name, { object, material, edges, ghost, item });
+    parts.set(name, { object, material, edges, ...how, item });
     scene.add(object);
   }
 
@@ -132,8 +133,7 @@
         const lines = new THREE.EdgesGeometry(o.geometry.clone().scale(scale, scale, scale), 35);
         if (lines.attributes.position.count > 0) o.add(new THREE.LineSegments(lines.scale(1 / scale, 1 / scale, 1 / scale), edges));
       });
-      register(part.name, object, material, edges, part.ghost, part.color, part.kind);
-      parts.get(part.name).inside = part.inside;
+      register(part.name, object, material, edges, part.color, part.kind, { ghost: part.ghost, inside: part.inside });
     }
   }
 
@@ -145,8 +145,7 @@
       geometry.setIndex(new THREE.BufferAttribute(new Uint32Array(bytesOf(piece.indices).buffer), 1));
       geometry.computeVertexNormals();
       const material = new THREE.MeshLambertMaterial({ vertexColors: THREE.VertexColors, side: THREE.DoubleSide });
-      register(piece.name, new THREE.Mesh(geometry, material), material, null, false, field.ramp[5], 'field');
-      parts.get(piece.name).field = true;
+      register(piece.name, new THREE.Mesh(geometry, material), material, null, field.ramp[5], 'field', { field: true });
     }
     const bar = document.getElementById('colorbar');
     bar.hidden = false;

@@ -154,12 +154,16 @@ bool areVerticesEqual(TopoDS_Shape first, TopoDS_Shape second) {
 
 bool areBoundingBoxesClose(TopoDS_Shape first, TopoDS_Shape second) { return checkBoundingBoxes(first, second).held; }
 
+double meshDeflection(const TopoDS_Shape &shape) {
+  double aXmin, aYmin, aZmin, aXmax, aYmax, aZmax;
+  nimbo::detail::boundingBox(shape).Get(aXmin, aYmin, aZmin, aXmax, aYmax, aZmax);
+  return 0.001 * std::max({aXmax - aXmin, aYmax - aYmin, aZmax - aZmin});
+}
+
 void meshShape(TopoDS_Shape shape) {
   if (shape.IsNull()) return;  // nothing to mesh, and a null shape has no type to ask
   if (shape.ShapeType() == TopAbs_EDGE && BRep_Tool::Degenerated(TopoDS::Edge(shape))) return;
-  double aXmin, aYmin, aZmin, aXmax, aYmax, aZmax;
-  nimbo::detail::boundingBox(shape).Get(aXmin, aYmin, aZmin, aXmax, aYmax, aZmax);
-  const double deflection = 0.001 * std::max({aXmax - aXmin, aYmax - aYmin, aZmax - aZmin});
+  const double deflection = meshDeflection(shape);
   // A triangulation at least this fine is kept, as the mesher would keep it; asking first leaves a
   // meshed shape untouched, so that several threads may compare it at once.
   if (BRepTools::Triangulation(shape, deflection, true)) return;

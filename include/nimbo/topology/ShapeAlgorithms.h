@@ -72,7 +72,12 @@ bool areVerticesEqual(TopoDS_Shape first, TopoDS_Shape second);
 /// Returns whether every bound of the two bounding boxes differs by less than 4 % of the largest extent.
 bool areBoundingBoxesClose(TopoDS_Shape first, TopoDS_Shape second);
 
-/// Triangulates the shape with an absolute deflection of 0.1 % of its largest box extent and 0.5 rad;
+/// The absolute deflection meshShape triangulates the shape with: 0.1 % of its largest box extent
+/// (the box of its triangulation when it has one). Throws what the kernel throws for a shape without
+/// a box.
+double meshDeflection(const TopoDS_Shape &shape);
+
+/// Triangulates the shape with meshDeflection and 0.5 rad;
 /// degenerated edges and null shapes are left alone, and so is a shape triangulated that finely
 /// already (then nothing is written to it).
 void meshShape(TopoDS_Shape shape);
