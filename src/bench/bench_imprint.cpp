@@ -112,22 +112,17 @@ const nimbo::Imprint *imprinted(benchmark::State &state) {
 
 const std::string scratchMesh = temp_directory() + "/nimbo_bench_mesh.msh";
 
-void meshAs1(benchmark::State &state, int threads) {
+// /18: the meshing stage of `mesh caxif_as1 --size 5`.
+void BM_MeshFile(benchmark::State &state) {
   const nimbo::Imprint *imprint = imprinted(state);
   if (!imprint) return state.SkipWithError("no ../shared/cad beside the repository");
   nimbo::MeshOptions options;
   options.size = 5;
-  options.threads = threads;
   nimbo::MeshSummary summary;
   for (auto _ : state) summary = nimbo::meshAssembly(*imprint, scratchMesh, options);
   state.counters["elements"] = static_cast<double>(summary.elements);
 }
-
-// /18: the meshing stage of `mesh caxif_as1 --size 5`, on one thread and on two.
-void BM_MeshFile(benchmark::State &state) { meshAs1(state, 1); }
 BENCHMARK(BM_MeshFile)->Arg(18)->Unit(benchmark::kMillisecond)->Iterations(1);
-void BM_MeshFileTwoThreads(benchmark::State &state) { meshAs1(state, 2); }
-BENCHMARK(BM_MeshFileTwoThreads)->Arg(18)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 // Gmsh alone on the imprinted compound: the same largest and smallest sizes and curvature sizing,
 // one thread, the mesh written.

@@ -22,7 +22,6 @@
 #include <iterator>
 #include <map>
 #include <set>
-#include <thread>
 
 namespace nimbo {
 namespace {
@@ -454,12 +453,6 @@ MeshSummary mesh(const Imprint &imprinted, const std::string &output, const Mesh
   // Gmsh would quietly give a surface that its algorithm fails on to MeshAdapt, which can take minutes
   // on a large B-spline surface; the retries try the algorithms in turn and say which one worked.
   gmsh::option::setNumber("Mesh.AlgorithmSwitchOnFailure", 0);
-  const int threads =
-      options.threads > 0 ? options.threads : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-  gmsh::option::setNumber("General.NumThreads", threads);
-  gmsh::option::setNumber("Mesh.MaxNumThreads1D", threads);
-  gmsh::option::setNumber("Mesh.MaxNumThreads2D", threads);
-  gmsh::option::setNumber("Mesh.MaxNumThreads3D", threads);
   gmsh::option::setNumber("Mesh.MshFileVersion", options.format == MeshFormat::msh22 ? 2.2 : 4.1);
   gmsh::option::setNumber("Mesh.ScalingFactor", options.scale);
   scope.Next();

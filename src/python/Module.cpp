@@ -227,12 +227,10 @@ PyImprint imprintOf(const FileAssembly &assembly, bool assignOverlaps, const std
 }
 
 py::dict meshOf(const FileAssembly &assembly, const std::string &output, double size, int order,
-                const std::string &format, bool assignOverlaps, const py::object &progress, int threads) {
-  if (threads < 0) throw module_error("threads: " + std::to_string(threads) + " is negative");
+                const std::string &format, bool assignOverlaps, const py::object &progress) {
   MeshOptions options;
   options.size = size;
   options.order = order;
-  options.threads = threads;
   const std::optional<MeshFormat> named = meshFormatNamed(format);
   if (!named) throw module_error("format: \"" + format + "\" is neither msh4 nor msh2");
   options.format = *named;
@@ -448,7 +446,7 @@ PYBIND11_MODULE(_nimbo, m) {
         py::arg("fuzzy") = 0.0, py::arg("progress") = py::none(), "Fuses the solid parts into one conformal compound");
   m.def("mesh", &meshOf, py::arg("assembly"), py::arg("output"), py::arg("size") = 0.0, py::arg("order") = 1,
         py::arg("format") = "msh4", py::arg("assign_overlaps") = false, py::arg("progress") = py::none(),
-        py::arg("threads") = 1, "Imprints and meshes with Gmsh: the dict of `mesh --json`");
+        "Imprints and meshes with Gmsh: the dict of `mesh --json`");
   m.def("diff", &diffOf, py::arg("before"), py::arg("after"), py::arg("progress") = py::none(),
         py::arg("html") = py::none(),
         "What became of each part between two revisions: the dict of `diff --json`; with `html`, also its 3D page");

@@ -42,10 +42,6 @@ struct MeshOptions {
   double scale = 1.0;
   std::vector<SurfaceGroup> surfaces;  ///< physical surfaces besides the interfaces and boundaries
   bool verbose = false;                ///< Gmsh's messages to standard error, a stage at a time
-  /// Gmsh's threads: curves and surfaces meshed at once; 0 for one per core. More than one is faster,
-  /// but Gmsh's parallel meshers then give a mesh that differs by a few nodes from run to run. (Its
-  /// parallel volume mesher, HXT, is left out: on two threads it duplicated interface nodes.)
-  int threads = 1;
 };
 
 /// One part's region of the mesh.

@@ -41,13 +41,6 @@ TEST(MeshAssembly, BoltThroughPlateGivesNamedRegionsThatShareTheirInterfaceNodes
 
   nimbo::test::expectConformal(imprint);
   EXPECT_EQ(nimbo::test::expectConformalMesh(file, imprint).nodes, summary.nodes);
-
-  // On two threads the mesh differs from run to run, but is as conformal and named.
-  options.threads = 2;
-  const nimbo::MeshSummary parallel = nimbo::meshAssembly(imprint, file, options);
-  EXPECT_EQ(parallel.interfaces[0].name, summary.interfaces[0].name);
-  EXPECT_EQ(parallel.retries, std::vector<std::string>{});
-  EXPECT_EQ(nimbo::test::expectConformalMesh(file, imprint).nodes, parallel.nodes);
 }
 
 // A crankshaft's drill-point cones end in edges of 1e-10 mm, where curvature sizing once shrank the

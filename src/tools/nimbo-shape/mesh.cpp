@@ -102,11 +102,6 @@ std::function<Plan()> defineMesh(CLI::App &command, const CommonOptions &common)
           "--format", [options](const std::string &name) { options->mesh.format = *nimbo::meshFormatNamed(name); },
           "msh4 (Gmsh's current .msh 4.1, the default) or msh2 (.msh 2.2, which GetDP reads)")
       ->check(CLI::IsMember({"msh4", "msh2"}));
-  command
-      .add_option("--threads", options->mesh.threads,
-                  "Gmsh's threads: curves and surfaces meshed at once (default 1: more are faster, but the mesh "
-                  "then differs by a few nodes from run to run)")
-      ->check(CLI::PositiveNumber);
   addImprintOptions(command, options->imprint);
   return [options, &common] {
     options->mesh.verbose = common.verbose;
