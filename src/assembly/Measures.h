@@ -1,5 +1,6 @@
-// The one measure of the assembly layer: volumes and areas integrated adaptively to one stated
-// precision, so that a part measures the same in every command. Private to the module.
+// The one measure of the assembly layer, so that a part measures the same in every command: volumes
+// and areas integrated adaptively to one stated precision, face by face, and planar faces bounded by
+// lines and arcs in closed form. Private to the module.
 #pragma once
 
 #include <GProp_GProps.hxx>

@@ -3,11 +3,13 @@
 #include <nimbo/assembly/Assembly.h>
 #include <nimbo/topology/ShapeAlgorithms.h>
 
+#include "assembly/Measures.h"
 #include "assembly_fixtures.h"
 #include "test_checks.h"
 #include "test_helpers.h"
 
 #include <gtest/gtest.h>
+#include <BRepAlgoAPI_Cut.hxx>
 #include <BRepPrimAPI_MakeCylinder.hxx>
 #include <BRepTools.hxx>
 #include <IGESControl_Writer.hxx>
@@ -429,4 +431,21 @@ TEST(WriteAssembly, StepRoundTripKeepsTheParts) {
   EXPECT_EQ(readAssembly((dir.path() / "built.brep").string()).parts.size(), 10u);
   expectRefusal([&] { nimbo::writeAssembly(built, (dir.path() / "built.igs").string()); },
                 "built.igs: cannot write \".igs\"; expected .step, .stp or .brep");
+}
+
+// Planar faces bounded by lines and arcs are measured in closed form, the others by the kernel's
+// adaptive rule about one point: both must add up, wherever the part is placed and however turned.
+TEST(Measures, VolumeAndAreaOfAPlacedPlateWithAHoleAndAPin) {
+  const double a = 40, b = 30, c = 10, r = 6;
+  const TopoDS_Shape plate = BRepAlgoAPI_Cut(box(gp_Pnt(0, 0, 0), gp_Pnt(a, b, c)),
+                                             BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(20, 15, -1), gp::DZ()), r, c + 2))
+                                 .Shape();
+  gp_Trsf turn;
+  turn.SetRotation(gp_Ax1(gp_Pnt(1e3, -2e3, 5e2), gp_Dir(1, 2, 3)), 0.7);
+  const TopoDS_Shape pin = BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(0, 0, 0), gp::DX()), r, c).Shape();
+  for (const TopoDS_Shape &shape : {plate, plate.Moved(TopLoc_Location(turn)), plate.Reversed()}) {
+    EXPECT_NEAR(nimbo::detail::volumeOf(shape), a * b * c - M_PI * r * r * c, 1e-9);
+    EXPECT_NEAR(nimbo::detail::areaOf(shape), 2 * (a * b - M_PI * r * r) + 2 * (a + b) * c + 2 * M_PI * r * c, 1e-9);
+  }
+  EXPECT_NEAR(nimbo::detail::volumeOf(pin.Moved(TopLoc_Location(turn))), M_PI * r * r * c, 1e-9);
 }
