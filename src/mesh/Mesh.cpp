@@ -7,7 +7,9 @@
 
 #include <gmsh.h>
 
+#include <BRepBndLib.hxx>
 #include <BRepGProp.hxx>
+#include <Bnd_Box.hxx>
 #include <GProp_GProps.hxx>
 #include <Message_ProgressScope.hxx>
 #include <TopExp.hxx>
@@ -93,16 +95,53 @@ gp_Pnt centerOf(const TopoDS_Shape &shape, int dim) {
 }
 
 // Gmsh numbers what it imports in the order it meets it, which for a compound is the imprint's
-// numbering; checked by the centres of mass, so that a name is never put on the wrong region.
-void checkNumbering(const std::vector<TopoDS_Shape> &shapes, const std::vector<int> &numbers, int dim, double scale) {
-  for (std::size_t k = 0; k < shapes.size(); ++k) {
-    double x = 0, y = 0, z = 0;
-    gmsh::model::occ::getCenterOfMass(dim, numbers[k], x, y, z);
-    if (centerOf(shapes[k], dim).Distance(gp_Pnt(x, y, z)) > 1e-6 * scale) {
-      throw nimbo_exception(
-          "Gmsh numbered the imported shapes in another order than the compound's, so "
-          "the regions cannot be named");
+// numbering. Checked, so that a name is never put on the wrong region: each entity's box against
+// its shape's (both the kernel's box of one shape, which Gmsh keeps at hand), and where two shapes
+// of the compound have the same box, which boxes cannot tell apart, their centres of mass too.
+struct NumberedShape {
+  int dim;
+  int number;
+  TopoDS_Shape shape;
+};
+
+void checkNumbering(const std::vector<NumberedShape> &numbered, double scale) {
+  const auto fail = [] {
+    throw nimbo_exception(
+        "Gmsh numbered the imported shapes in another order than the compound's, so the regions cannot be named");
+  };
+  const double tolerance = 1e-6 * scale;
+  std::vector<Bnd_Box> boxes(numbered.size());
+  for (std::size_t k = 0; k < numbered.size(); ++k) {
+    BRepBndLib::Add(numbered[k].shape, boxes[k]);
+    double x0 = 0, y0 = 0, z0 = 0, x1 = 0, y1 = 0, z1 = 0;
+    gmsh::model::getBoundingBox(numbered[k].dim, numbered[k].number, x0, y0, z0, x1, y1, z1);
+    if (boxes[k].CornerMin().Distance(gp_Pnt(x0, y0, z0)) > tolerance ||
+        boxes[k].CornerMax().Distance(gp_Pnt(x1, y1, z1)) > tolerance) {
+      fail();
     }
+  }
+  // Shapes whose boxes' lower corners lie within the tolerance, found by sorting along x.
+  std::vector<std::size_t> order(numbered.size());
+  for (std::size_t k = 0; k < order.size(); ++k) order[k] = k;
+  std::sort(order.begin(), order.end(),
+            [&](std::size_t a, std::size_t b) { return boxes[a].CornerMin().X() < boxes[b].CornerMin().X(); });
+  std::vector<bool> alike(numbered.size(), false);
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    for (std::size_t j = i + 1; j < order.size(); ++j) {
+      const Bnd_Box &a = boxes[order[i]];
+      const Bnd_Box &b = boxes[order[j]];
+      if (b.CornerMin().X() - a.CornerMin().X() > tolerance) break;
+      if (numbered[order[i]].dim == numbered[order[j]].dim && a.CornerMin().Distance(b.CornerMin()) <= tolerance &&
+          a.CornerMax().Distance(b.CornerMax()) <= tolerance) {
+        alike[order[i]] = alike[order[j]] = true;
+      }
+    }
+  }
+  for (std::size_t k = 0; k < numbered.size(); ++k) {
+    if (!alike[k]) continue;
+    double x = 0, y = 0, z = 0;
+    gmsh::model::occ::getCenterOfMass(numbered[k].dim, numbered[k].number, x, y, z);
+    if (centerOf(numbered[k].shape, numbered[k].dim).Distance(gp_Pnt(x, y, z)) > tolerance) fail();
   }
 }
 
@@ -417,12 +456,16 @@ MeshSummary mesh(const Imprint &imprinted, const std::string &output, const Mesh
     throw nimbo_exception("Gmsh made " + std::to_string(volumes.size()) + " volumes from the " +
                           std::to_string(solids) + " solids of the imprinted compound");
   }
+  std::vector<NumberedShape> numbered;
+  const auto add = [&](int dim, const std::vector<TopoDS_Shape> &shapes, const std::vector<int> &numbers) {
+    for (std::size_t k = 0; k < shapes.size(); ++k) numbered.push_back({dim, numbers[k], shapes[k]});
+  };
   for (const ImprintedPart &part : imprinted.parts) {
-    checkNumbering(part.solids, part.solidNumbers, 3, scale);
-    checkNumbering(part.boundary, part.boundaryNumbers, 2, scale);
+    add(3, part.solids, part.solidNumbers);
+    add(2, part.boundary, part.boundaryNumbers);
   }
-  for (const Interface &interface : imprinted.interfaces)
-    checkNumbering(interface.faces, interface.faceNumbers, 2, scale);
+  for (const Interface &interface : imprinted.interfaces) add(2, interface.faces, interface.faceNumbers);
+  checkNumbering(numbered, scale);
   session.flush();
 
   std::map<std::size_t, std::string> pathOf;
