@@ -449,3 +449,27 @@ TEST(Measures, VolumeAndAreaOfAPlacedPlateWithAHoleAndAPin) {
   }
   EXPECT_NEAR(nimbo::detail::volumeOf(pin.Moved(TopLoc_Location(turn))), M_PI * r * r * c, 1e-9);
 }
+
+// A block with a square hole through its middle: its mass properties in closed form, placed and turned.
+TEST(Measures, InertiaOfAPlacedBlockWithASquareHole) {
+  const double a = 40, b = 30, c = 10, s = 8;
+  const TopoDS_Shape block =
+      BRepAlgoAPI_Cut(box(gp_Pnt(0, 0, 0), gp_Pnt(a, b, c)),
+                      box(gp_Pnt(a / 2 - s / 2, b / 2 - s / 2, -1), gp_Pnt(a / 2 + s / 2, b / 2 + s / 2, c + 1)))
+          .Shape();
+  gp_Trsf turn;
+  turn.SetRotation(gp_Ax1(gp_Pnt(1e3, -2e3, 5e2), gp_Dir(1, 2, 3)), 0.7);
+  const std::optional<GProp_GProps> measure = nimbo::detail::measureOf(block.Moved(TopLoc_Location(turn)));
+  ASSERT_TRUE(measure);
+  const double whole = a * b * c, hole = s * s * c;
+  EXPECT_NEAR(measure->Mass(), whole - hole, 1e-9);
+  const gp_Pnt centre = gp_Pnt(a / 2, b / 2, c / 2).Transformed(turn);
+  EXPECT_LT(measure->CentreOfMass().Distance(centre), 1e-9);
+  const double moments[] = {(whole * (b * b + c * c) - hole * (s * s + c * c)) / 12,
+                            (whole * (a * a + c * c) - hole * (s * s + c * c)) / 12,
+                            (whole * (a * a + b * b) - hole * 2 * s * s) / 12};
+  const gp_Dir axes[] = {gp::DX(), gp::DY(), gp::DZ()};
+  for (int k = 0; k < 3; ++k) {
+    EXPECT_NEAR(measure->MomentOfInertia(gp_Ax1(centre, axes[k].Transformed(turn))), moments[k], 1e-6 * moments[k]);
+  }
+}
