@@ -90,7 +90,8 @@ Face faceOf(std::size_t part, const TopoDS_Face &shape) {
   for (const TopAbs_ShapeEnum type : {TopAbs_EDGE, TopAbs_VERTEX}) {
     face.tolerance = std::max(face.tolerance, BRep_Tool::MaxTolerance(shape, type));
   }
-  BRepBndLib::Add(shape, face.box);
+  // From the exact geometry: a triangulation's box may miss where the surface bulges between nodes.
+  BRepBndLib::Add(shape, face.box, false);
   face.box.Enlarge(face.tolerance + Precision::Confusion());
   try {
     const BRepAdaptor_Surface surface(shape, false);
@@ -202,7 +203,7 @@ Range rangeOf(const gp_Pln &plane, const Edge &edge) {
     return range;
   }
   Bnd_Box box;
-  BRepBndLib::Add(edge.shape, box);
+  BRepBndLib::Add(edge.shape, box, false);
   addBox(plane, box, range);
   return range;
 }
@@ -297,7 +298,7 @@ Meeting touching(const gp_Pln &plane, const Face &face, const Face &other, doubl
         }
       } else {
         Bnd_Box box;
-        BRepBndLib::Add(edge.shape, box);
+        BRepBndLib::Add(edge.shape, box, false);
         if (face.box.IsOut(box)) continue;
       }
       meeting = Meeting::partial;
