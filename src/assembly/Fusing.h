@@ -33,6 +33,12 @@ struct FuseSettings {
   double fuzzy = 0.0;  ///< 0 for the shapes' own tolerances
 };
 
+/// The glue the general fuse of `arguments` (with that fuzzy value) can use and still give what it
+/// gives without one: full where the arguments only share whole faces, edges and vertices, shift
+/// where faces also lie on one another in part or edges rest on faces, off where faces may cross or
+/// the check cannot tell cheaply.
+Glue chosenGlue(const std::vector<TopoDS_Shape> &arguments, double fuzzy);
+
 /// Runs the general fuse of `arguments` into `fuse` and returns its errors as one text, empty when it
 /// succeeded. It never changes the arguments (instances of one product share topology, which other
 /// threads may be reading). One argument alone is left unfused: its solids stay as they are.

@@ -60,13 +60,19 @@ std::vector<int> numbersIn(const TopTools_IndexedMapOfShape &map, const std::vec
   return numbers;
 }
 
+// A check the fuse's result failed, in user words. Not yet a nimbo_exception, which would log and
+// dump: an automatic glue answers it by fusing again without one.
+struct CheckFailure {
+  std::string message;
+};
+
 // The solids of the general fuse of the parts' shapes, on the kernel's threads or on one.
-detail::FusedSolids fuseParts(const std::vector<TopoDS_Shape> &arguments, const ImprintOptions &options, bool parallel,
-                              const Message_ProgressRange &progress) {
+detail::FusedSolids fuseParts(const std::vector<TopoDS_Shape> &arguments, const ImprintOptions &options, Glue glue,
+                              bool parallel, const Message_ProgressRange &progress) {
   BOPAlgo_Builder fuse;
-  const std::string errors = detail::runFuse(fuse, arguments, {parallel, options.glue, options.fuzzy}, progress);
+  const std::string errors = detail::runFuse(fuse, arguments, {parallel, glue, options.fuzzy}, progress);
   if (!errors.empty() && !progress.UserBreak()) {
-    throw nimbo_exception("The general fuse of " + std::to_string(arguments.size()) + " solid parts failed: " + errors);
+    throw CheckFailure{"The general fuse of " + std::to_string(arguments.size()) + " solid parts failed: " + errors};
   }
   return detail::fusedSolidsOf(fuse, arguments);
 }
@@ -100,44 +106,26 @@ std::string overlapRefusal(const std::vector<Part> &parts,
   return text.str();
 }
 
-}  // namespace
-
-const char *toString(Glue glue) {
-  switch (glue) {
-    case Glue::shift:
-      return "shift";
-    case Glue::full:
-      return "full";
-    default:
-      return "off";
-  }
-}
-
-std::optional<Glue> glueNamed(const std::string &name) {
-  for (const Glue glue : {Glue::off, Glue::shift, Glue::full}) {
-    if (name == toString(glue)) return glue;
-  }
-  return std::nullopt;
-}
-
-Imprint imprintAssembly(const std::vector<Part> &parts, const ImprintOptions &options,
-                        const Message_ProgressRange &progress) {
+// The imprint of the solid parts with one glue, checked; throws CheckFailure when a check fails.
+// `trial` is an automatic glue's, whose result must not even hold common regions: its fuse was
+// judged free of crossing faces, so any is the glue's mistake.
+Imprint imprintWith(const std::vector<Part> &parts, const std::vector<std::size_t> &solids,
+                    const ImprintOptions &options, Glue glue, bool trial, Message_ProgressScope &scope) {
   Imprint result;
-  const std::vector<std::size_t> solids = detail::solidPartsOf(parts, result.skipped);
-  if (solids.empty()) throw nimbo_exception("Nothing to imprint: no part holds a solid");
-  Message_ProgressScope scope(progress, "Imprinting", 10);
-
+  result.glue = glue;
   std::vector<TopoDS_Shape> arguments;
   for (const std::size_t i : solids) arguments.push_back(parts[i].shape);
   // The kernel's parallel fuse has been seen to give, now and then, a compound that is not valid
   // where one thread gives a valid one: such a result is made again on one thread.
-  detail::FusedSolids fused = fuseParts(arguments, options, true, scope.Next(7));
+  detail::FusedSolids fused = fuseParts(arguments, options, glue, true, scope.Next(7));
   checkStop(scope);
   if (!isValid(fused) && arguments.size() > 1) {
-    fused = fuseParts(arguments, options, false, scope.Next());
+    fused = fuseParts(arguments, options, glue, false, scope.Next());
     checkStop(scope);
     if (!isValid(fused)) {
-      throw nimbo_exception("Imprint gave a compound that is not valid; try a fuzzy value or glue off");
+      throw CheckFailure{glue == Glue::off
+                             ? "Imprint gave a compound that is not valid; try a fuzzy value"
+                             : "Imprint gave a compound that is not valid; try a fuzzy value or glue off"};
     }
   }
   const auto partOf = [&](std::size_t argument) { return solids[argument]; };
@@ -147,6 +135,7 @@ Imprint imprintAssembly(const std::vector<Part> &parts, const ImprintOptions &op
   for (int index = 1; index <= fused.solids.Extent(); ++index) {
     const std::vector<std::size_t> &from = fused.owners[index - 1];
     if (from.size() < 2) continue;
+    if (trial) throw CheckFailure{"The glued fuse gave parts a common region"};
     const double volume = volumeOf(fused.solids(index));
     for (std::size_t a = 1; a < from.size(); ++a) {
       shared[{partOf(from.front()), partOf(from[a])}] += volume;
@@ -219,11 +208,64 @@ Imprint imprintAssembly(const std::vector<Part> &parts, const ImprintOptions &op
       text.precision(12);
       text << "Imprint changed the volume of " << parts[part.part].path << " from " << expected[k] << " to "
            << part.volume << " mm^3";
-      throw nimbo_exception(text.str());
+      throw CheckFailure{text.str()};
     }
   }
   scope.Next();
   return result;
+}
+
+}  // namespace
+
+const char *toString(Glue glue) {
+  switch (glue) {
+    case Glue::shift:
+      return "shift";
+    case Glue::full:
+      return "full";
+    case Glue::automatic:
+      return "auto";
+    default:
+      return "off";
+  }
+}
+
+std::optional<Glue> glueNamed(const std::string &name) {
+  for (const Glue glue : {Glue::off, Glue::shift, Glue::full, Glue::automatic}) {
+    if (name == toString(glue)) return glue;
+  }
+  return std::nullopt;
+}
+
+Imprint imprintAssembly(const std::vector<Part> &parts, const ImprintOptions &options,
+                        const Message_ProgressRange &progress) {
+  std::vector<std::size_t> skipped;
+  const std::vector<std::size_t> solids = detail::solidPartsOf(parts, skipped);
+  if (solids.empty()) throw nimbo_exception("Nothing to imprint: no part holds a solid");
+  Message_ProgressScope scope(progress, "Imprinting", 10);
+  Glue glue = options.glue;
+  if (glue == Glue::automatic) {
+    std::vector<TopoDS_Shape> arguments;
+    for (const std::size_t i : solids) arguments.push_back(parts[i].shape);
+    glue = detail::chosenGlue(arguments, options.fuzzy);
+  }
+  const auto imprint = [&](Glue with, bool trial) {
+    Imprint result = imprintWith(parts, solids, options, with, trial, scope);
+    result.skipped = skipped;
+    return result;
+  };
+  try {
+    if (options.glue == Glue::automatic && glue != Glue::off) {
+      try {
+        return imprint(glue, true);
+      } catch (const CheckFailure &) {
+        // The faces looked safe to glue and were not: the general fuse decides.
+      }
+    }
+    return imprint(options.glue == Glue::automatic ? Glue::off : glue, false);
+  } catch (const CheckFailure &failure) {
+    throw nimbo_exception(failure.message);
+  }
 }
 
 }  // namespace nimbo

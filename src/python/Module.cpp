@@ -214,7 +214,7 @@ PyImprint imprintOf(const FileAssembly &assembly, bool assignOverlaps, const std
   ImprintOptions options;
   options.assignOverlaps = assignOverlaps;
   const std::optional<Glue> glued = glueNamed(glue);
-  if (!glued) throw module_error("glue: \"" + glue + "\" is none of off, shift and full");
+  if (!glued) throw module_error("glue: \"" + glue + "\" is none of auto, off, shift and full");
   options.glue = *glued;
   options.fuzzy = fuzzy;
   const auto started = Clock::now();
@@ -234,7 +234,7 @@ py::dict meshOf(const FileAssembly &assembly, const std::string &output, double 
   const std::optional<MeshFormat> named = meshFormatNamed(format);
   if (!named) throw module_error("format: \"" + format + "\" is neither msh4 nor msh2");
   options.format = *named;
-  const PyImprint imprinted = imprintOf(assembly, assignOverlaps, "off", 0.0, progress);
+  const PyImprint imprinted = imprintOf(assembly, assignOverlaps, "auto", 0.0, progress);
   const auto started = Clock::now();
   const MeshSummary summary = released(subjectOf(assembly.files), progress, [&](const Message_ProgressRange &range) {
     const std::lock_guard<std::mutex> turn(gmshTurn);
@@ -442,7 +442,7 @@ PYBIND11_MODULE(_nimbo, m) {
             i.written = path;
           },
           py::arg("path"), "Writes the compound as BREP, which keeps its numbering");
-  m.def("imprint", &imprintOf, py::arg("assembly"), py::arg("assign_overlaps") = false, py::arg("glue") = "off",
+  m.def("imprint", &imprintOf, py::arg("assembly"), py::arg("assign_overlaps") = false, py::arg("glue") = "auto",
         py::arg("fuzzy") = 0.0, py::arg("progress") = py::none(), "Fuses the solid parts into one conformal compound");
   m.def("mesh", &meshOf, py::arg("assembly"), py::arg("output"), py::arg("size") = 0.0, py::arg("order") = 1,
         py::arg("format") = "msh4", py::arg("assign_overlaps") = false, py::arg("progress") = py::none(),

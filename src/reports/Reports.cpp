@@ -192,8 +192,13 @@ json imprintReport(const std::vector<std::string> &files, const std::string &out
                           {"area", interface.area}});
     shared += interface.faces.size();
   }
-  json report = {{"files", files},         {"output", output},   {"solids", solids},
-                 {"shared_faces", shared}, {"parts", imprinted}, {"interfaces", interfaces}};
+  json report = {{"files", files},
+                 {"output", output},
+                 {"solids", solids},
+                 {"shared_faces", shared},
+                 {"parts", imprinted},
+                 {"interfaces", interfaces},
+                 {"glue", nimbo::toString(imprint.glue)}};
   // Only when regions were assigned, which only the imprint option to assign overlaps allows.
   if (!imprint.assigned.empty()) {
     json assigned = json::array();

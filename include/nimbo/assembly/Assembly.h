@@ -181,12 +181,13 @@ Interferences findInterferences(const std::vector<Part> &parts, const Interferen
 /// How the fuse may treat parts known to touch without crossing one another: faster, but a wrong
 /// choice gives a wrong result (which the imprint's checks then refuse).
 enum class Glue {
-  off,    ///< the general case
-  shift,  ///< faces that coincide in part
-  full,   ///< faces that coincide whole
+  off,        ///< the general case
+  shift,      ///< faces that coincide in part
+  full,       ///< faces that coincide whole
+  automatic,  ///< the fastest of these that the parts' faces show to be safe
 };
 
-/// "off", "shift" or "full".
+/// "off", "shift", "full" or "auto".
 const char *toString(Glue glue);
 
 /// The glue of that name (as toString gives it); none for another name.
@@ -196,7 +197,9 @@ std::optional<Glue> glueNamed(const std::string &name);
 struct ImprintOptions {
   /// Overlapping parts are refused; with this each common region goes to the earlier part.
   bool assignOverlaps = false;
-  Glue glue = Glue::off;
+  /// Automatic looks at how the parts' faces meet and falls back to off when the glued result fails a
+  /// check; a glue given is used as it is.
+  Glue glue = Glue::automatic;
   /// Gaps and overlaps narrower than this are closed by the fuse; 0 for the shapes' own tolerances.
   double fuzzy = 0.0;
   /// Common volume above this is an overlap; default 1e-6 of the smaller part's volume. Thinner
@@ -239,15 +242,17 @@ struct Imprint {
   std::vector<Interface> interfaces;     ///< ordered by first, then second
   std::vector<AssignedRegion> assigned;  ///< only with assignOverlaps
   std::vector<std::size_t> skipped;      ///< parts that hold something besides solids, or nothing
+  Glue glue = Glue::off;                 ///< the glue the fuse used: off, shift or full
 };
 
 /// Fuses the solid parts (the general fuse, in parallel, leaving the parts' own shapes alone) and
 /// maps the result back onto them. Checks the result before returning it: every part keeps its
 /// volume (less the regions assigned away) within 1e-6 of it, or within its area times its largest
 /// tolerance where that is more, and the compound is valid (a parallel fuse that gives an invalid
-/// one is done again on one thread). Throws
-/// nimbo_exception naming the pairs and their common volumes when parts overlap and
-/// `assignOverlaps` is off, and when the fuse fails, a check fails or `progress` is stopped.
+/// one is done again on one thread). An automatic glue whose result fails a check, or holds common
+/// regions, is given up for the general fuse before anything is refused. Throws nimbo_exception naming the pairs and
+/// their common volumes when parts overlap and `assignOverlaps` is off, and when the fuse fails, a check fails or
+/// `progress` is stopped.
 Imprint imprintAssembly(const std::vector<Part> &parts, const ImprintOptions &options = {},
                         const Message_ProgressRange &progress = Message_ProgressRange());
 

@@ -17,6 +17,7 @@
 #include <cmath>
 #include <filesystem>
 #include <set>
+#include <string>
 #include <vector>
 
 using nimbo::imprintAssembly;
@@ -47,6 +48,7 @@ TEST(ImprintAssembly, TouchingCubesShareOneFaceAndKeepTheirParts) {
   EXPECT_EQ(imprint.interfaces[0].second, 1u);
   ASSERT_EQ(imprint.interfaces[0].faces.size(), 1u);
   EXPECT_NEAR(imprint.interfaces[0].area, 100, 1e-9);
+  EXPECT_EQ(imprint.glue, nimbo::Glue::full);
   for (const nimbo::ImprintedPart &p : imprint.parts) {
     EXPECT_EQ(p.solids.size(), 1u);
     EXPECT_EQ(p.boundary.size(), 5u);
@@ -69,6 +71,19 @@ TEST(ImprintAssembly, GridOfTouchingCubesGivesEveryInnerFaceOnce) {
   for (const nimbo::ImprintedPart &p : imprint.parts) boundary += p.boundary.size();
   EXPECT_EQ(boundary, 54u);  // 6 sides of 9 faces
   EXPECT_EQ(countOf(imprint.compound, TopAbs_FACE), 108);
+  EXPECT_EQ(imprint.glue, nimbo::Glue::full);  // blocks meet by whole faces, edges and corners only
+}
+
+// A block resting partly on a bigger one, overhanging it: their faces coincide in part.
+TEST(ImprintAssembly, BlockOverhangingAnotherIsGluedByShift) {
+  const nimbo::Imprint imprint =
+      imprintAssembly({part("base", box({0, 0, 0}, {20, 20, 10})), part("top", cube(15, 5, 10))});
+  nimbo::test::expectConformal(imprint);
+  EXPECT_EQ(imprint.glue, nimbo::Glue::shift);
+  ASSERT_EQ(imprint.interfaces.size(), 1u);
+  EXPECT_NEAR(imprint.interfaces[0].area, 5 * 10, 1e-9);
+  EXPECT_NEAR(imprint.parts[0].volume, 4000, 1e-9);
+  EXPECT_NEAR(imprint.parts[1].volume, 1000, 1e-9);
 }
 
 TEST(ImprintAssembly, BoltThroughPlateWithNut) {
@@ -84,26 +99,42 @@ TEST(ImprintAssembly, BoltThroughPlateWithNut) {
   EXPECT_NEAR(imprint.interfaces[1].area, M_PI * (64 - 16), 1e-6);
   EXPECT_NEAR(imprint.interfaces[2].area, 2 * M_PI * 4 * 5, 1e-6);
   EXPECT_NEAR(imprint.parts[1].volume, M_PI * 16 * 25, 1e-6);
+  EXPECT_EQ(imprint.glue, nimbo::Glue::shift);  // the bolt runs on past the bore and the nut's
 }
 
+// Crossing blocks, and a block inside another, whose faces never meet: a glue looks safe there, and
+// the glued fuse's common region sends the imprint back to the general fuse. Both are refused, or
+// their common region given to the earlier part, by the general fuse.
 TEST(ImprintAssembly, OverlapsAreRefusedByNameOrGivenToTheEarlierPart) {
-  const std::vector<Part> parts = {part("left", cube(0, 0, 0)), part("right", cube(5, 0, 0))};
-  nimbo::test::expectRefusal([&] { imprintAssembly(parts); },
-                             "Parts overlap, and one conformal compound cannot hold both sides of an overlap: left "
-                             "and right share 500 mm^3. Correct the model, or assign each common region to the "
-                             "earlier part");
-  nimbo::ImprintOptions assign;
-  assign.assignOverlaps = true;
-  const nimbo::Imprint imprint = imprintAssembly(parts, assign);
-  nimbo::test::expectConformal(imprint);
-  ASSERT_EQ(imprint.assigned.size(), 1u);
-  EXPECT_EQ(imprint.assigned[0].kept, 0u);
-  EXPECT_EQ(imprint.assigned[0].lost, 1u);
-  EXPECT_NEAR(imprint.assigned[0].volume, 500, 1e-9);
-  EXPECT_NEAR(imprint.parts[0].volume, 1000, 1e-9);
-  EXPECT_NEAR(imprint.parts[1].volume, 500, 1e-9);
-  ASSERT_EQ(imprint.interfaces.size(), 1u);
-  EXPECT_NEAR(imprint.interfaces[0].area, 100, 1e-9);
+  struct Case {
+    std::vector<Part> parts;
+    double common, first, second, interface;
+  };
+  const std::vector<Case> cases = {
+      {{part("left", cube(0, 0, 0)), part("right", cube(5, 0, 0))}, 500, 1000, 500, 100},
+      {{part("inner", cube(10, 10, 10)), part("outer", box({0, 0, 0}, {30, 30, 30}))}, 1000, 1000, 26000, 600},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.parts[0].path);
+    nimbo::test::expectRefusal(
+        [&] { imprintAssembly(c.parts); },
+        "Parts overlap, and one conformal compound cannot hold both sides of an overlap: " + c.parts[0].path + " and " +
+            c.parts[1].path + " share " + std::to_string(static_cast<int>(c.common)) +
+            " mm^3. Correct the model, or assign each common region to the earlier part");
+    nimbo::ImprintOptions assign;
+    assign.assignOverlaps = true;
+    const nimbo::Imprint imprint = imprintAssembly(c.parts, assign);
+    nimbo::test::expectConformal(imprint);
+    EXPECT_EQ(imprint.glue, nimbo::Glue::off);
+    ASSERT_EQ(imprint.assigned.size(), 1u);
+    EXPECT_EQ(imprint.assigned[0].kept, 0u);
+    EXPECT_EQ(imprint.assigned[0].lost, 1u);
+    EXPECT_NEAR(imprint.assigned[0].volume, c.common, 1e-9);
+    EXPECT_NEAR(imprint.parts[0].volume, c.first, 1e-9);
+    EXPECT_NEAR(imprint.parts[1].volume, c.second, 1e-9);
+    ASSERT_EQ(imprint.interfaces.size(), 1u);
+    EXPECT_NEAR(imprint.interfaces[0].area, c.interface, 1e-9);
+  }
 }
 
 TEST(ImprintAssembly, PartThatTouchesNothingComesOutUnchanged) {

@@ -52,7 +52,7 @@ struct Options {
   std::vector<std::string> files;
   std::string output;
   ImprintChoices imprint;
-  std::string glue = "off";
+  std::string glue = "auto";
 };
 
 void printImprint(const json &report, std::ostream &out) {
@@ -80,10 +80,10 @@ void printImprint(const json &report, std::ostream &out) {
   out << '\n';
   if (report.contains("healing")) out << healingLine(report["healing"]) << '\n';
   char summary[256];
-  std::snprintf(summary, sizeof summary,
-                "wrote %s: %zu solids of %zu parts, %zu shared faces in %zu interfaces, %.2f s",
-                report["output"].get<std::string>().c_str(), solids, report["parts"].size(), faces,
-                report["interfaces"].size(), report["seconds"].get<double>());
+  std::snprintf(
+      summary, sizeof summary, "wrote %s: %zu solids of %zu parts, %zu shared faces in %zu interfaces, glue %s, %.2f s",
+      report["output"].get<std::string>().c_str(), solids, report["parts"].size(), faces, report["interfaces"].size(),
+      report["glue"].get<std::string>().c_str(), report["seconds"].get<double>());
   out << summary << '\n';
 }
 
@@ -111,8 +111,11 @@ std::function<Plan()> defineImprint(CLI::App &command, const CommonOptions &) {
       ->check(CLI::PositiveNumber);
   command.add_option("--fuzzy", options->imprint.imprint.fuzzy, "Close gaps and overlaps narrower than this, in mm")
       ->check(CLI::NonNegativeNumber);
-  command.add_option("--glue", options->glue, "off, shift (faces coincide in part) or full (coincide whole)")
-      ->check(CLI::IsMember({"off", "shift", "full"}));
+  command
+      .add_option("--glue", options->glue,
+                  "auto (chosen from how the parts' faces meet), off, shift (faces coincide in part) or full "
+                  "(coincide whole)")
+      ->check(CLI::IsMember({"auto", "off", "shift", "full"}));
   return [options] {
     return Plan{
         workSubject(options->files, "imprint"), [options] { return imprintFiles(*options); }, {options->output}};
