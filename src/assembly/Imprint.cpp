@@ -188,6 +188,13 @@ Imprint imprintWith(const std::vector<Part> &parts, const std::vector<std::size_
   // alone is its input, whose volume needs no second look.
   std::vector<double> expected(result.parts.size());
   std::vector<double> slack(result.parts.size());
+  // Read before the threads start: looking up a part that lost nothing would insert it, and the
+  // threads would then write the map at once.
+  std::vector<double> taken(result.parts.size());
+  for (std::size_t k = 0; k < result.parts.size(); ++k) {
+    const auto found = lost.find(result.parts[k].part);
+    if (found != lost.end()) taken[k] = found->second;
+  }
   detail::inParallel(result.parts.size(), 0, [&](std::size_t k) {
     if (scope.UserBreak()) return;
     ImprintedPart &part = result.parts[k];
@@ -198,7 +205,7 @@ Imprint imprintWith(const std::vector<Part> &parts, const std::vector<std::size_
       return;
     }
     slack[k] = volumeSlack(now, part.volume);
-    expected[k] = volumeOf(parts[part.part].shape) - lost[part.part];
+    expected[k] = volumeOf(parts[part.part].shape) - taken[k];
   });
   checkStop(scope);
   for (std::size_t k = 0; k < result.parts.size(); ++k) {
