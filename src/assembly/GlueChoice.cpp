@@ -4,6 +4,7 @@
 // lying on one surface, or meeting along one face's boundary only. What cannot be shown cheaply
 // keeps the general fuse.
 #include "Fusing.h"
+#include "Sweep.h"
 
 #include <BRepAdaptor_Curve.hxx>
 #include <BRepAdaptor_Surface.hxx>
@@ -28,7 +29,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numeric>
 #include <optional>
 
 namespace nimbo::detail {
@@ -494,22 +494,15 @@ Glue chosenGlue(const std::vector<TopoDS_Shape> &arguments, double fuzzy) {
       if (faces.back().box.IsVoid()) return Glue::off;  // a face with no geometry to place
     }
   }
-  // Sweep along x: only faces whose boxes meet can meet.
-  std::vector<std::size_t> order(faces.size());
-  std::iota(order.begin(), order.end(), 0);
-  const auto lowX = [&](std::size_t k) { return faces[k].box.CornerMin().X(); };
-  std::sort(order.begin(), order.end(), [&](std::size_t i, std::size_t j) { return lowX(i) < lowX(j); });
+  // Only faces whose boxes meet can meet.
+  std::vector<Interval3> boxes;
+  for (const Face &face : faces) boxes.push_back(intervalOf(face.box));
   Meeting worst = Meeting::apart;
   Budget budget;
-  for (std::size_t i = 0; i < order.size(); ++i) {
-    const Face &a = faces[order[i]];
-    const double highX = a.box.CornerMax().X();
-    for (std::size_t j = i + 1; j < order.size() && lowX(order[j]) <= highX; ++j) {
-      const Face &b = faces[order[j]];
-      if (a.part == b.part || a.box.IsOut(b.box)) continue;
-      worst = std::max(worst, meetingOf(a, b, fuzzy, budget));
-      if (worst == Meeting::undecided) return Glue::off;
-    }
+  for (const auto &[i, j] : pairsThatMeet(boxes)) {
+    if (faces[i].part == faces[j].part) continue;
+    worst = std::max(worst, meetingOf(faces[i], faces[j], fuzzy, budget));
+    if (worst == Meeting::undecided) return Glue::off;
   }
   return worst == Meeting::partial ? Glue::shift : Glue::full;
 }

@@ -110,11 +110,10 @@ std::string overlapRefusal(const std::vector<Part> &parts,
 // `trial` is an automatic glue's, whose result must not even hold common regions: its fuse was
 // judged free of crossing faces, so any is the glue's mistake.
 Imprint imprintWith(const std::vector<Part> &parts, const std::vector<std::size_t> &solids,
-                    const ImprintOptions &options, Glue glue, bool trial, Message_ProgressScope &scope) {
+                    const std::vector<TopoDS_Shape> &arguments, const ImprintOptions &options, Glue glue, bool trial,
+                    Message_ProgressScope &scope) {
   Imprint result;
   result.glue = glue;
-  std::vector<TopoDS_Shape> arguments;
-  for (const std::size_t i : solids) arguments.push_back(parts[i].shape);
   // The kernel's parallel fuse has been seen to give, now and then, a compound that is not valid
   // where one thread gives a valid one: such a result is made again on one thread.
   detail::FusedSolids fused = fuseParts(arguments, options, glue, true, scope.Next(7));
@@ -188,13 +187,6 @@ Imprint imprintWith(const std::vector<Part> &parts, const std::vector<std::size_
   // alone is its input, whose volume needs no second look.
   std::vector<double> expected(result.parts.size());
   std::vector<double> slack(result.parts.size());
-  // Read before the threads start: looking up a part that lost nothing would insert it, and the
-  // threads would then write the map at once.
-  std::vector<double> taken(result.parts.size());
-  for (std::size_t k = 0; k < result.parts.size(); ++k) {
-    const auto found = lost.find(result.parts[k].part);
-    if (found != lost.end()) taken[k] = found->second;
-  }
   detail::inParallel(result.parts.size(), 0, [&](std::size_t k) {
     if (scope.UserBreak()) return;
     ImprintedPart &part = result.parts[k];
@@ -205,7 +197,9 @@ Imprint imprintWith(const std::vector<Part> &parts, const std::vector<std::size_
       return;
     }
     slack[k] = volumeSlack(now, part.volume);
-    expected[k] = volumeOf(parts[part.part].shape) - taken[k];
+    // Only read here: operator[] would insert a part that lost nothing while other threads read.
+    const auto taken = lost.find(part.part);
+    expected[k] = volumeOf(parts[part.part].shape) - (taken == lost.end() ? 0.0 : taken->second);
   });
   checkStop(scope);
   for (std::size_t k = 0; k < result.parts.size(); ++k) {
@@ -250,14 +244,11 @@ Imprint imprintAssembly(const std::vector<Part> &parts, const ImprintOptions &op
   const std::vector<std::size_t> solids = detail::solidPartsOf(parts, skipped);
   if (solids.empty()) throw nimbo_exception("Nothing to imprint: no part holds a solid");
   Message_ProgressScope scope(progress, "Imprinting", 10);
-  Glue glue = options.glue;
-  if (glue == Glue::automatic) {
-    std::vector<TopoDS_Shape> arguments;
-    for (const std::size_t i : solids) arguments.push_back(parts[i].shape);
-    glue = detail::chosenGlue(arguments, options.fuzzy);
-  }
+  std::vector<TopoDS_Shape> arguments;
+  for (const std::size_t i : solids) arguments.push_back(parts[i].shape);
+  const Glue glue = options.glue == Glue::automatic ? detail::chosenGlue(arguments, options.fuzzy) : options.glue;
   const auto imprint = [&](Glue with, bool trial) {
-    Imprint result = imprintWith(parts, solids, options, with, trial, scope);
+    Imprint result = imprintWith(parts, solids, arguments, options, with, trial, scope);
     result.skipped = skipped;
     return result;
   };

@@ -4,6 +4,7 @@
 #include "Fusing.h"
 #include "Measures.h"
 #include "Parallel.h"
+#include "Sweep.h"
 #include "Tolerances.h"
 
 #include <nimbo/assembly/Assembly.h>
@@ -36,51 +37,14 @@ namespace {
 
 using detail::compoundOf;
 using detail::inParallel;
+using detail::Interval3;
+using detail::Pair;
+using detail::pairsThatMeet;
 using detail::volumeOf;
 
-struct Interval3 {
-  double min[3];
-  double max[3];
-};
-
 Interval3 reachOf(const TopoDS_Shape &shape) {
-  const Bnd_Box box = getShapeReach(shape);
-  if (box.IsVoid()) {
-    // Nothing to bound it by: it meets everything, and the exact tests decide.
-    const double inf = std::numeric_limits<double>::infinity();
-    return {{-inf, -inf, -inf}, {inf, inf, inf}};
-  }
-  Interval3 reach;
-  box.Get(reach.min[0], reach.min[1], reach.min[2], reach.max[0], reach.max[1], reach.max[2]);
-  return reach;
-}
-
-using Pair = std::pair<std::size_t, std::size_t>;
-
-// Sort and sweep along x: a box leaves the active list once the sweep has passed its end, so each
-// box is tested only against those it overlaps in x. Pairs come out ordered.
-std::vector<Pair> pairsThatMeet(const std::vector<Interval3> &reaches) {
-  std::vector<std::size_t> order(reaches.size());
-  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-  std::sort(order.begin(), order.end(),
-            [&](std::size_t a, std::size_t b) { return reaches[a].min[0] < reaches[b].min[0]; });
-  std::vector<Pair> pairs;
-  std::vector<std::size_t> active;
-  for (const std::size_t i : order) {
-    const Interval3 &box = reaches[i];
-    active.erase(
-        std::remove_if(active.begin(), active.end(), [&](std::size_t a) { return reaches[a].max[0] < box.min[0]; }),
-        active.end());
-    for (const std::size_t a : active) {
-      const Interval3 &other = reaches[a];
-      const bool meet = box.min[1] <= other.max[1] && other.min[1] <= box.max[1] && box.min[2] <= other.max[2] &&
-                        other.min[2] <= box.max[2];
-      if (meet) pairs.emplace_back(std::min(a, i), std::max(a, i));
-    }
-    active.push_back(i);
-  }
-  std::sort(pairs.begin(), pairs.end());
-  return pairs;
+  // Nothing to bound it by: it meets everything, and the exact tests decide.
+  return detail::intervalOf(getShapeReach(shape));
 }
 
 std::vector<Pair> allPairs(std::size_t count) {

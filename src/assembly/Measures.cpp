@@ -24,6 +24,21 @@
 namespace nimbo::detail {
 namespace {
 
+// Whether a face or an edge of this orientation bounds anything: internal and external ones do not.
+bool bounds(TopAbs_Orientation orientation) { return orientation == TopAbs_FORWARD || orientation == TopAbs_REVERSED; }
+
+// Calls visit(curve, backwards) for each edge that bounds the face, as the face runs it; stops and
+// gives false as soon as `visit` does.
+template <typename Visit>
+bool eachBoundaryEdge(const TopoDS_Shape &face, const Visit &visit) {
+  for (TopExp_Explorer it(face, TopAbs_EDGE); it.More(); it.Next()) {
+    const TopoDS_Edge &edge = TopoDS::Edge(it.Current());
+    if (!bounds(edge.Orientation()) || BRep_Tool::Degenerated(edge)) continue;
+    if (!visit(BRepAdaptor_Curve(edge), edge.Orientation() == TopAbs_REVERSED)) return false;
+  }
+  return true;
+}
+
 // A planar face bounded by lines and circular arcs, in closed form: a point of its plane, and the
 // loop integral of x cross dx around its boundary as the face turns, which is twice its area along
 // its outer normal. None for any other face. The adaptive rule takes a millisecond on such a face
@@ -37,12 +52,7 @@ std::optional<PlanarLoop> planarLoop(const TopoDS_Face &face) {
   const BRepAdaptor_Surface surface(face, false);
   if (surface.GetType() != GeomAbs_Plane) return std::nullopt;
   gp_XYZ loop(0.0, 0.0, 0.0);
-  for (TopExp_Explorer it(face, TopAbs_EDGE); it.More(); it.Next()) {
-    const TopoDS_Edge &edge = TopoDS::Edge(it.Current());
-    const TopAbs_Orientation orientation = edge.Orientation();
-    if (orientation != TopAbs_FORWARD && orientation != TopAbs_REVERSED) continue;
-    if (BRep_Tool::Degenerated(edge)) continue;
-    const BRepAdaptor_Curve curve(edge);
+  const bool closedForm = eachBoundaryEdge(face, [&](const BRepAdaptor_Curve &curve, bool backwards) {
     const double first = curve.FirstParameter();
     const double last = curve.LastParameter();
     const gp_XYZ from = curve.Value(first).XYZ();
@@ -60,10 +70,12 @@ std::optional<PlanarLoop> planarLoop(const TopoDS_Face &face) {
         break;
       }
       default:
-        return std::nullopt;
+        return false;
     }
-    loop += orientation == TopAbs_REVERSED ? term.Reversed() : term;
-  }
+    loop += backwards ? term.Reversed() : term;
+    return true;
+  });
+  if (!closedForm) return std::nullopt;
   return PlanarLoop{surface.Plane().Location().XYZ(), loop};
 }
 
@@ -103,20 +115,14 @@ std::optional<GProp_GProps> polyhedronProperties(const TopoDS_Shape &shape) {
   };
   bool any = false;
   for (TopExp_Explorer face(shape, TopAbs_FACE); face.More(); face.Next()) {
-    const TopAbs_Orientation side = face.Current().Orientation();
-    if (side != TopAbs_FORWARD && side != TopAbs_REVERSED) continue;
+    if (!bounds(face.Current().Orientation())) continue;
     if (BRepAdaptor_Surface(TopoDS::Face(face.Current()), false).GetType() != GeomAbs_Plane) return std::nullopt;
     std::optional<gp_XYZ> apex;
-    for (TopExp_Explorer it(face.Current(), TopAbs_EDGE); it.More(); it.Next()) {
-      const TopoDS_Edge &edge = TopoDS::Edge(it.Current());
-      const TopAbs_Orientation orientation = edge.Orientation();
-      if (orientation != TopAbs_FORWARD && orientation != TopAbs_REVERSED) continue;
-      if (BRep_Tool::Degenerated(edge)) continue;
-      const BRepAdaptor_Curve curve(edge);
-      if (curve.GetType() != GeomAbs_Line) return std::nullopt;
+    const bool straight = eachBoundaryEdge(face.Current(), [&](const BRepAdaptor_Curve &curve, bool backwards) {
+      if (curve.GetType() != GeomAbs_Line) return false;
       gp_XYZ a = curve.Value(curve.FirstParameter()).XYZ() - about;
       gp_XYZ b = curve.Value(curve.LastParameter()).XYZ() - about;
-      if (orientation == TopAbs_REVERSED) std::swap(a, b);
+      if (backwards) std::swap(a, b);
       if (!apex) apex = a;
       const gp_XYZ &p = *apex;
       // The tetrahedron (0, p, a, b): its volume, and its first and second moments.
@@ -126,7 +132,9 @@ std::optional<GProp_GProps> polyhedronProperties(const TopoDS_Shape &shape) {
       moment += sum * (volume / 4.0);
       second += (outer(p, p) + outer(a, a) + outer(b, b) + outer(sum, sum)) * (volume / 20.0);
       any = true;
-    }
+      return true;
+    });
+    if (!straight) return std::nullopt;
   }
   if (!any) return std::nullopt;
   const double trace = second.Value(1, 1) + second.Value(2, 2) + second.Value(3, 3);
@@ -164,8 +172,7 @@ double volumeOf(const TopoDS_Shape &shape) {
   BRepGProp_Domain domain;
   for (TopExp_Explorer it(shape, TopAbs_FACE); it.More(); it.Next()) {
     const TopoDS_Face &face = TopoDS::Face(it.Current());
-    const TopAbs_Orientation orientation = face.Orientation();
-    if (orientation != TopAbs_FORWARD && orientation != TopAbs_REVERSED) continue;
+    if (!bounds(face.Orientation())) continue;
     // The flux of (x - centre)/3 through the face: (p - centre).n A / 3.
     if (const std::optional<PlanarLoop> planar = planarLoop(face)) {
       volume += (planar->point - centre.XYZ()).Dot(planar->loop) / 6.0;
