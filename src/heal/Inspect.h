@@ -1,8 +1,10 @@
-// What the check and the healing share: a part's findings against H. Private to the module.
+// What the check, the sewing and the healing share: a part's findings against H, and its faces sewn.
+// Private to the module.
 #pragma once
 
 #include <nimbo/heal/Heal.h>
 
+#include <TopTools_IndexedMapOfShape.hxx>
 #include <TopoDS_Shape.hxx>
 
 #include <cstddef>
@@ -23,6 +25,10 @@ bool isValid(const TopoDS_Shape &shape);
 
 /// How many sub-shapes of that type the shape holds, each once.
 std::size_t countOf(const TopoDS_Shape &shape, TopAbs_ShapeEnum type);
+
+/// The positions in `edges` of the edges that bound a single face of the shape: neither degenerate
+/// nor the seam of a closed face.
+std::vector<int> freeEdges(const TopoDS_Shape &shape, const TopTools_IndexedMapOfShape &edges);
 
 /// The shells of the shape sewn at `tolerance`, and solids made of those that close: the solids
 /// alone when every shell closed, else the sewn shape as it is. Null when sewing failed.
