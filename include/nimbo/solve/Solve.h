@@ -169,16 +169,19 @@ struct SolveResult {
   double setupSeconds = 0.0;  ///< reading, imprint, face selection
   double meshSeconds = 0.0;
   double solveSeconds = 0.0;  ///< writing the problem, GetDP, reading its results
-  double getdpSeconds = 0.0;  ///< GetDP's own run, of solveSeconds
+  double getdpSeconds = 0.0;  ///< the solver's own run, of solveSeconds
+  /// What meshing took more than one try for, and how (MeshSummary::retries, with the healing of
+  /// the route's last resort).
+  std::vector<std::string> retries;
   std::string meshFile;       ///< in the result folder: the mesh GetDP read (.msh 2.2, metres)
   std::string problemFile;    ///< the GetDP problem (.pro), to edit and run again by hand
   std::string fieldFile;      ///< the field as a Gmsh view (.pos)
   std::string nodesFile;      ///< the field at each node of the mesh: a count, then "node value" lines
 };
 
-/// Sets up the study on its geometry, meshes it, writes the GetDP problem and solves it in a
-/// scratch folder, then moves the mesh, the problem and the field into `folder` (created when
-/// missing) and reads the results. GetDP runs with the solver's environment and is ended when
+/// Sets up the study on its geometry, meshes it by the route (meshParts, healed first when the
+/// study asks), writes the solver's problem and solves it in a scratch folder, then moves the mesh,
+/// the problem and the field into `folder` (created when missing) and reads the results. GetDP runs with the solver's environment and is ended when
 /// `progress` is stopped or its time runs out. Throws nimbo_exception with one line naming the
 /// study and the entry before meshing for a solid part that no material covers, a boundary that
 /// selects no face, a face that two boundaries select, two boundaries of fixed value that touch,

@@ -1,8 +1,9 @@
 // check: what in each part keeps it from meshing at the element size asked, and a verdict per part.
-#include "heal_files.h"
 #include "shape_files.h"
 #include "subcommand.h"
 #include "terminal_progress.h"
+
+#include <nimbo/heal/Heal.h>
 
 #include <cstdio>
 #include <map>
@@ -68,7 +69,7 @@ void printCheck(const json &report, std::ostream &out) {
 }
 
 Outcome checkFiles(const Options &options) {
-  const nimbo::Assembly read = readParts(options.files);
+  const nimbo::Assembly read = readParts(options.files, OnTerminal(readingLabel(options.files)));
   const nimbo::Checks checks = about(subjectOf(options.files), [&] {
     const Handle(TerminalProgress) progress = TerminalProgress::forStandardError("Checking");
     return nimbo::checkParts(read.parts, options.heal, Message_ProgressIndicator::Start(progress));

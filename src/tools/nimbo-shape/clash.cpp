@@ -84,7 +84,7 @@ Outcome clashOf(const Options &options) {
     about("--html", [&] { nimbo::checkPageCanBeWritten(options.html); });
   }
   const auto started = std::chrono::steady_clock::now();
-  const nimbo::Assembly read = readParts(options.files);
+  const nimbo::Assembly read = readParts(options.files, OnTerminal(readingLabel(options.files)));
   const nimbo::Interferences found = about(subjectOf(options.files), [&] {
     const Handle(TerminalProgress) progress = TerminalProgress::forStandardError("Checking pairs");
     return nimbo::findInterferences(read.parts, options.interference, Message_ProgressIndicator::Start(progress));

@@ -1,6 +1,7 @@
 // compare: whether two files describe the same geometry, with the comparison's own figures.
 #include "shape_files.h"
 #include "subcommand.h"
+#include "terminal_progress.h"
 
 #include <nimbo/render/Render.h>
 
@@ -119,8 +120,8 @@ void printCompare(const json &report, std::ostream &out) {
 
 Outcome compareFiles(const Options &options) {
   if (!options.svg.empty()) checkExtension(options.svg, ".svg", "drawings are written as SVG (.svg)");
-  const TopoDS_Shape first = readShapeFile(options.first);
-  const TopoDS_Shape second = readShapeFile(options.second);
+  const TopoDS_Shape first = readShapeFile(options.first, false, OnTerminal(readingLabel({options.first})));
+  const TopoDS_Shape second = readShapeFile(options.second, false, OnTerminal(readingLabel({options.second})));
   json report = about(options.subject(), [&] {
     // The verdicts come first: comparing meshes the shapes, and the boxes shown are then the ones
     // the comparison saw.

@@ -1,6 +1,7 @@
 // convert: a shape file read, scaled about the origin if asked, and written in another format.
 #include "shape_files.h"
 #include "subcommand.h"
+#include "terminal_progress.h"
 
 #include <cmath>
 #include <sstream>
@@ -23,7 +24,7 @@ void printConvert(const json &report, std::ostream &out) {
 // The output's format is checked before the input is read.
 Outcome convertFile(const Options &options) {
   checkWritablePath(options.output);
-  TopoDS_Shape shape = readShapeFile(options.input);
+  TopoDS_Shape shape = readShapeFile(options.input, false, OnTerminal(readingLabel({options.input})));
   if (options.scale != 1.0) shape = about(options.input, [&] { return scaleShape(shape, options.scale); });
   writeShapeFile(shape, options.output);
   return {{{"input", options.input},

@@ -57,8 +57,8 @@ Outcome diffFiles(const Options &options) {
   }
   const auto started = std::chrono::steady_clock::now();
   // Each revision alone: its paths are its own, without a file name in front.
-  const nimbo::Assembly old = readParts({options.before});
-  const nimbo::Assembly now = readParts({options.after});
+  const nimbo::Assembly old = readParts({options.before}, OnTerminal(readingLabel({options.before})));
+  const nimbo::Assembly now = readParts({options.after}, OnTerminal(readingLabel({options.after})));
   const nimbo::AssemblyDiff diff = about(options.before + " and " + options.after, [&] {
     const Handle(TerminalProgress) progress = TerminalProgress::forStandardError("Comparing");
     return nimbo::diffAssemblies(old.parts, now.parts, Message_ProgressIndicator::Start(progress));

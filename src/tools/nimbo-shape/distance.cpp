@@ -1,16 +1,17 @@
 // distance: the minimum distance between two files' shapes, and its vector.
 #include "shape_files.h"
 #include "subcommand.h"
+#include "terminal_progress.h"
 
 namespace {
 
 Outcome distanceOf(const FilePair &options) {
   const std::string pair = options.subject();
-  const TopoDS_Shape first = readShapeFile(options.first);
-  const TopoDS_Shape second = readShapeFile(options.second);
+  const TopoDS_Shape first = readShapeFile(options.first, false, OnTerminal(readingLabel({options.first})));
+  const TopoDS_Shape second = readShapeFile(options.second, false, OnTerminal(readingLabel({options.second})));
   gp_Vec vector;
   const std::optional<double> distance = about(pair, [&] { return nimbo::getDistance(first, second, vector); });
-  if (!distance) throw tool_error(pair, "the minimum distance could not be computed");
+  if (!distance) throw file_error(pair, "the minimum distance could not be computed");
   return {{{"first", options.first}, {"second", options.second}, {"distance", *distance}, {"vector", array(vector)}},
           printFields};
 }

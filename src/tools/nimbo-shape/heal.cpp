@@ -1,20 +1,15 @@
 // heal: the parts of the files repaired so that they mesh, written as one STEP assembly that keeps
 // their paths, names and colours (or as a BREP compound), with what was done to each part.
-#include "heal_files.h"
 #include "shape_files.h"
 #include "subcommand.h"
 #include "terminal_progress.h"
 
+#include <nimbo/heal/Heal.h>
+
 #include <chrono>
 #include <cstdio>
 
-nimbo::Healing healingOf(const std::vector<std::string> &files, const std::vector<nimbo::Part> &parts,
-                         const nimbo::HealOptions &options) {
-  return about(subjectOf(files), [&] {
-    const Handle(TerminalProgress) progress = TerminalProgress::forStandardError("Healing");
-    return nimbo::healParts(parts, options, Message_ProgressIndicator::Start(progress));
-  });
-}
+namespace {
 
 void addHealOptions(CLI::App &command, nimbo::HealOptions &options) {
   command
@@ -24,8 +19,6 @@ void addHealOptions(CLI::App &command, nimbo::HealOptions &options) {
   command.add_flag("--defeature", options.defeature,
                    "Also remove holes, bosses and fillets narrower than H (changes the volume by what they held)");
 }
-
-namespace {
 
 struct Options {
   std::vector<std::string> files;
@@ -73,8 +66,9 @@ void printHeal(const json &report, std::ostream &out) {
 Outcome healFiles(const Options &options) {
   const auto started = std::chrono::steady_clock::now();
   checkWritablePath(options.output);
-  const nimbo::Assembly read = readParts(options.files);
-  const nimbo::Healing healing = healingOf(options.files, read.parts, options.heal);
+  const nimbo::Assembly read = readParts(options.files, OnTerminal(readingLabel(options.files)));
+  const nimbo::Healing healing =
+      about(subjectOf(options.files), [&] { return nimbo::healParts(read.parts, options.heal, OnTerminal("Healing")); });
   about(options.output, [&] { nimbo::writeAssembly({"millimetre", healing.parts}, options.output); });
   bool ok = true;
   for (const nimbo::PartHealing &part : healing.report) ok = ok && part.verdict == nimbo::Verdict::ok;

@@ -1,6 +1,5 @@
 // imprint: the solid parts of the files fused into one conformal compound, written as BREP.
-#include "heal_files.h"
-#include "imprint_files.h"
+#include "route_options.h"
 #include "shape_files.h"
 #include "subcommand.h"
 #include "terminal_progress.h"
@@ -8,35 +7,10 @@
 #include <chrono>
 #include <cstdio>
 
-Imprinted imprintOf(const std::vector<std::string> &files, const nimbo::Assembly &read, const ImprintChoices &choices) {
-  Imprinted result{{}, read.parts, nullptr};
-  if (choices.heal) {
-    nimbo::HealOptions options;
-    options.size = choices.size;
-    options.smallFraction *= choices.widen;
-    options.gapFraction *= choices.widen;
-    const nimbo::Healing healing = healingOf(files, read.parts, options);
-    result.healing = healingJson(healing, read.parts);
-    result.parts = healing.parts;
-    std::size_t solids = 0;
-    for (const nimbo::PartHealing &part : healing.report) solids += part.solidsAfter;
-    if (solids == 0) {
-      throw tool_error(subjectOf(files),
-                       "Nothing to imprint: no part holds a solid, and healing made none (the faces do not close; "
-                       "check names the free edges)");
-    }
-  }
-  result.imprint = about(subjectOf(files), [&] {
-    const Handle(TerminalProgress) progress = TerminalProgress::forStandardError("Imprinting");
-    return nimbo::imprintAssembly(result.parts, choices.imprint, Message_ProgressIndicator::Start(progress));
-  });
-  return result;
-}
-
-void addImprintOptions(CLI::App &command, ImprintChoices &choices) {
-  command.add_flag("--assign-overlaps", choices.imprint.assignOverlaps,
+void addRouteOptions(CLI::App &command, nimbo::RouteOptions &options) {
+  command.add_flag("--assign-overlaps", options.imprint.assignOverlaps,
                    "Give each common region of overlapping parts to the earlier part instead of refusing");
-  command.add_flag("--heal", choices.heal, "Heal the parts for the element size first, as heal does");
+  command.add_flag("--heal", options.heal, "Heal the parts for the element size first, as heal does");
 }
 
 std::string healingLine(const json &healing) {
@@ -51,7 +25,7 @@ namespace {
 struct Options {
   std::vector<std::string> files;
   std::string output;
-  ImprintChoices imprint;
+  nimbo::RouteOptions route;
   std::string glue = "auto";
 };
 
@@ -92,24 +66,24 @@ Outcome imprintFiles(const Options &options) {
   checkExtension(options.output, ".brep",
                  "imprint writes BREP (.brep), which keeps the shared faces and their numbering");
   checkWritablePath(options.output);
-  const nimbo::Assembly read = readParts(options.files);
-  ImprintChoices chosen = options.imprint;
-  chosen.imprint.glue = *nimbo::glueNamed(options.glue);
-  const Imprinted imprinted = imprintOf(options.files, read, chosen);
-  writeShapeFile(imprinted.imprint.compound, options.output);
-  return {imprintReport(options.files, options.output, imprinted.parts, imprinted.imprint, imprinted.healing,
-                        secondsSince(started)),
-          printImprint, textOnlyKeys::imprint};
+  const nimbo::Assembly read = readParts(options.files, OnTerminal(readingLabel(options.files)));
+  nimbo::RouteOptions route = options.route;
+  route.imprint.glue = *nimbo::glueNamed(options.glue);
+  const nimbo::Prepared prepared =
+      about(subjectOf(options.files), [&] { return nimbo::prepareParts(read.parts, route, OnTerminal("Imprinting")); });
+  writeShapeFile(prepared.imprint.compound, options.output);
+  return {imprintReport(options.files, options.output, prepared, read.parts, secondsSince(started)), printImprint,
+          textOnlyKeys::imprint};
 }
 
 std::function<Plan()> defineImprint(CLI::App &command, const CommonOptions &) {
   auto options = std::make_shared<Options>();
   command.add_option("FILE", options->files, "Shape files, imprinted together")->required();
   command.add_option("-o,--output", options->output, "The compound to write (.brep)")->required();
-  addImprintOptions(command, options->imprint);
-  command.add_option("--size", options->imprint.size, "With --heal: the element size to heal for, in mm")
+  addRouteOptions(command, options->route);
+  command.add_option("--size", options->route.mesh.size, "With --heal: the element size to heal for, in mm")
       ->check(CLI::PositiveNumber);
-  command.add_option("--fuzzy", options->imprint.imprint.fuzzy, "Close gaps and overlaps narrower than this, in mm")
+  command.add_option("--fuzzy", options->route.imprint.fuzzy, "Close gaps and overlaps narrower than this, in mm")
       ->check(CLI::NonNegativeNumber);
   command
       .add_option("--glue", options->glue,

@@ -156,13 +156,13 @@ std::string worker_out_of_memory;  // the whole message, made beforehand: memory
     result.status = work.run(out);
     result.output = out.str();
     result.ending = Ending::ok;
-  } catch (const tool_error &error) {
+  } catch (const file_error &error) {
     result.subject = error.subject();
     result.problem = error.what();
     result.dump = error.dump();
   } catch (const nimbo_exception &error) {
     // One that no `about` turned into the tool's error still names its dump.
-    const tool_error named(work.subject, error.what(), error.dump_path());
+    const file_error named(work.subject, error.what(), error.dump_path());
     result.problem = named.what();
     result.dump = named.dump();
   } catch (const std::bad_alloc &) {
@@ -191,11 +191,11 @@ struct Worker {
 Worker start(const std::vector<Work> &work, std::size_t index, const WorkLimits &limits) {
   int result_pipe[2];
   int capture_pipe[2];
-  if (pipe2(result_pipe, O_CLOEXEC) != 0) throw tool_error(work[index].subject, std::strerror(errno));
+  if (pipe2(result_pipe, O_CLOEXEC) != 0) throw file_error(work[index].subject, std::strerror(errno));
   if (pipe2(capture_pipe, O_CLOEXEC) != 0) {
     close(result_pipe[0]);
     close(result_pipe[1]);
-    throw tool_error(work[index].subject, std::strerror(errno));
+    throw file_error(work[index].subject, std::strerror(errno));
   }
   const pid_t pid = fork();
   if (pid == 0) {
@@ -213,7 +213,7 @@ Worker start(const std::vector<Work> &work, std::size_t index, const WorkLimits 
   if (pid < 0) {
     close(result_pipe[0]);
     close(capture_pipe[0]);
-    throw tool_error(work[index].subject, std::string("cannot start a worker: ") + std::strerror(errno));
+    throw file_error(work[index].subject, std::string("cannot start a worker: ") + std::strerror(errno));
   }
   const auto limit = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(limits.seconds));
   Worker worker{index, pid, result_pipe[0], capture_pipe[0], Clock::now() + limit, {}, {}};

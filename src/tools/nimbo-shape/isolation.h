@@ -35,7 +35,7 @@ struct WorkResult {
 };
 
 /// One piece of work: `run` writes its report to the stream and returns the exit status (0 or 1),
-/// or throws (tool_error for the failures the tool detects). `subject` names it in problems that
+/// or throws (file_error for the failures the tool detects). `subject` names it in problems that
 /// `run` cannot report itself: a crash, a time or memory limit.
 struct Work {
   std::string subject;

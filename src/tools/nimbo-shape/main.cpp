@@ -7,7 +7,7 @@
 // file, a hang or a runaway allocation ends that job with a one-line error, never the tool. This
 // file only reads the options every subcommand shares, finds the subcommand in the list, and runs
 // its work in workers; each subcommand is a file of its own.
-#include "console.h"
+#include "frontend/Console.h"
 #include "isolation.h"
 #include "shape_files.h"
 #include "subcommand.h"
@@ -49,7 +49,7 @@ int fail(const std::string &subject, const std::string &problem) {
 
 // A report that never reached its reader (a full disk, a closed pipe) is no success.
 void flushReport(std::ostream &out) {
-  if (!out.flush()) throw tool_error("standard output", "the report could not be written");
+  if (!out.flush()) throw file_error("standard output", "the report could not be written");
 }
 
 WorkLimits limitsOf(const CommonOptions &common) {
@@ -164,7 +164,7 @@ int runBatch(const std::vector<BatchInput> &inputs, const EachFile &reportOf, in
     work.push_back(workOf(
         file,
         [file, problem, reportOf] {
-          if (!problem.empty()) throw tool_error(file, problem);
+          if (!problem.empty()) throw file_error(file, problem);
           return reportOf(file);
         },
         common.json, true));
@@ -294,10 +294,10 @@ int main(int argc, char **argv) {
     if (isatty(STDERR_FILENO) != 0) std::cerr << "\r\033[K";
     std::cerr << "nimbo-shape: interrupted" << std::endl;
     return 128 + stop.signal();
-  } catch (const tool_error &error) {
+  } catch (const file_error &error) {
     return fail(error.subject(), error.what());
   } catch (const nimbo_exception &error) {
-    return fail(subject, tool_error(subject, error.what(), error.dump_path()).what());
+    return fail(subject, file_error(subject, error.what(), error.dump_path()).what());
   } catch (const std::exception &error) {
     // Anything the tool did not foresee: still one line, still no abort.
     return fail(subject, error.what());

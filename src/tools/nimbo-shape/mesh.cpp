@@ -1,23 +1,18 @@
 // mesh: the solid parts of the files imprinted and meshed with Gmsh.
-#include "heal_files.h"
-#include "imprint_files.h"
+#include "route_options.h"
 #include "shape_files.h"
 #include "subcommand.h"
 #include "terminal_progress.h"
 
-#include <nimbo/mesh/Mesh.h>
-
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 
 namespace {
 
 struct Options {
   std::vector<std::string> files;
   std::string output;
-  ImprintChoices imprint;
-  nimbo::MeshOptions mesh;
+  nimbo::RouteOptions route;
 };
 
 void printMesh(const json &report, std::ostream &out) {
@@ -46,46 +41,13 @@ void printMesh(const json &report, std::ostream &out) {
 Outcome meshFiles(const Options &options) {
   const auto started = std::chrono::steady_clock::now();
   checkExtension(options.output, ".msh", "mesh writes Gmsh's format (.msh)");
-  const std::filesystem::path folder = std::filesystem::path(options.output).parent_path();
-  if (!std::filesystem::is_directory(folder.empty() ? std::filesystem::path(".") : folder)) {
-    throw tool_error(options.output, "the folder to write it in does not exist");
-  }
-  const nimbo::Assembly read = readParts(options.files);
-  ImprintChoices choices = options.imprint;
-  choices.size = options.mesh.size;
-  Imprinted imprint = imprintOf(options.files, read, choices);
-  const double imprint_seconds = secondsSince(started);
-  const auto meshing = std::chrono::steady_clock::now();
-  const auto meshOf = [&](const Imprinted &imprinted) {
-    return about(subjectOf(options.files), [&] {
-      const Handle(TerminalProgress) progress = TerminalProgress::forStandardError("Meshing");
-      return nimbo::meshAssembly(imprinted.imprint, options.output, options.mesh,
-                                 Message_ProgressIndicator::Start(progress));
-    });
-  };
-  nimbo::MeshSummary summary;
-  try {
-    summary = meshOf(imprint);
-  } catch (const tool_error &failure) {
-    // What Gmsh cannot mesh with any of its algorithms may mesh once the parts are healed with ten
-    // times the tolerances: edges up to a hundredth of the size merged, gaps up to a tenth closed.
-    ImprintChoices wider = choices;
-    wider.heal = true;
-    wider.widen = 10;
-    Imprinted healed;
-    try {
-      healed = imprintOf(options.files, read, wider);
-      summary = meshOf(healed);
-    } catch (const tool_error &) {
-      throw failure;
-    }
-    summary.retries.push_back("healed with tolerances of " + textOf(0.01 * healed.healing["size"].get<double>()) +
-                              " mm after: " + failure.what());
-    imprint = healed;
-  }
-  const double mesh_seconds = secondsSince(meshing);
-  return {meshReport(options.files, options.output, options.mesh.format, imprint.imprint, summary, imprint.healing,
-                     imprint_seconds, mesh_seconds),
+  checkOutputFolder(options.output);
+  const nimbo::Assembly read = readParts(options.files, OnTerminal(readingLabel(options.files)));
+  const nimbo::Routed routed = about(subjectOf(options.files), [&] {
+    return nimbo::meshParts(read.parts, options.output, options.route, nullptr, OnTerminal("Meshing"));
+  });
+  return {meshReport(options.files, options.output, options.route.mesh.format, routed, read.parts,
+                     secondsSince(started) - routed.meshSeconds),
           printMesh, textOnlyKeys::mesh};
 }
 
@@ -94,17 +56,17 @@ std::function<Plan()> defineMesh(CLI::App &command, const CommonOptions &common)
   command.add_option("FILE", options->files, "Shape files, meshed together")->required();
   command.add_option("-o,--output", options->output, "The mesh to write (.msh)")->required();
   command
-      .add_option("--size", options->mesh.size, "Largest element size in mm (default: Gmsh's, from the model's size)")
+      .add_option("--size", options->route.mesh.size, "Largest element size in mm (default: Gmsh's, from the model's size)")
       ->check(CLI::PositiveNumber);
-  command.add_option("--order", options->mesh.order, "1 for linear elements, 2 for quadratic")->check(CLI::Range(1, 2));
+  command.add_option("--order", options->route.mesh.order, "1 for linear elements, 2 for quadratic")->check(CLI::Range(1, 2));
   command
       .add_option_function<std::string>(
-          "--format", [options](const std::string &name) { options->mesh.format = *nimbo::meshFormatNamed(name); },
+          "--format", [options](const std::string &name) { options->route.mesh.format = *nimbo::meshFormatNamed(name); },
           "msh4 (Gmsh's current .msh 4.1, the default) or msh2 (.msh 2.2, which GetDP reads)")
       ->check(CLI::IsMember({"msh4", "msh2"}));
-  addImprintOptions(command, options->imprint);
+  addRouteOptions(command, options->route);
   return [options, &common] {
-    options->mesh.verbose = common.verbose;
+    options->route.mesh.verbose = common.verbose;
     return Plan{workSubject(options->files, "mesh"), [options] { return meshFiles(*options); }, {options->output}};
   };
 }

@@ -1,6 +1,7 @@
 // overlap: whether two files' shapes have a common part.
 #include "shape_files.h"
 #include "subcommand.h"
+#include "terminal_progress.h"
 
 namespace {
 
@@ -10,8 +11,8 @@ void printOverlap(const json &report, std::ostream &out) {
 }
 
 Outcome overlapOf(const FilePair &options) {
-  const TopoDS_Shape first = readShapeFile(options.first);
-  const TopoDS_Shape second = readShapeFile(options.second);
+  const TopoDS_Shape first = readShapeFile(options.first, false, OnTerminal(readingLabel({options.first})));
+  const TopoDS_Shape second = readShapeFile(options.second, false, OnTerminal(readingLabel({options.second})));
   const bool overlap = about(options.subject(), [&] { return doShapesOverlap(first, second); });
   return {
       {{"first", options.first}, {"second", options.second}, {"overlap", overlap}}, printOverlap, {}, overlap ? 0 : 1};

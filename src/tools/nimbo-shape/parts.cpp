@@ -1,6 +1,7 @@
 // parts: the parts of the assembly in each file, with their measures and boxes.
 #include "shape_files.h"
 #include "subcommand.h"
+#include "terminal_progress.h"
 
 #include <algorithm>
 
@@ -31,7 +32,7 @@ void printParts(const json &report, std::ostream &out) {
 }
 
 Outcome partsOf(const std::string &file) {
-  const nimbo::Assembly assembly = readParts({file});
+  const nimbo::Assembly assembly = readParts({file}, OnTerminal(readingLabel({file})));
   return about(file, [&] { return Outcome{partsReport(file, assembly), printParts, textOnlyKeys::parts}; });
 }
 

@@ -1,6 +1,7 @@
 // render: the parts of the files drawn as an SVG line drawing.
 #include "shape_files.h"
 #include "subcommand.h"
+#include "terminal_progress.h"
 
 #include <nimbo/render/Render.h>
 
@@ -30,7 +31,7 @@ Outcome renderFiles(const Options &options, bool exact) {
   const auto started = std::chrono::steady_clock::now();
   checkExtension(options.output, ".svg", "render writes SVG (.svg)");
   const nimbo::View seen = about(options.view, [&] { return nimbo::viewNamed(options.view); });
-  const nimbo::Assembly read = readParts(options.files);
+  const nimbo::Assembly read = readParts(options.files, OnTerminal(readingLabel(options.files)));
   const std::vector<nimbo::RenderItem> items = drawnParts(read.parts);
   nimbo::RenderOptions drawing = options.drawing;
   drawing.exact = exact;
@@ -59,7 +60,7 @@ std::function<Plan()> defineRender(CLI::App &command, const CommonOptions &) {
     if (std::sscanf(options->page.c_str(), "%d%c%d%c", &drawing.width, &times, &drawing.height, &rest) != 3 ||
         (times != 'x' && times != 'X') || drawing.width < 16 || drawing.height < 16 || drawing.width > 20000 ||
         drawing.height > 20000) {
-      throw tool_error("--size", "not a page size WxH in pixels, 16 to 20000 each: " + options->page);
+      throw file_error("--size", "not a page size WxH in pixels, 16 to 20000 each: " + options->page);
     }
     Plan plan{
         workSubject(options->files, "render"), [options] { return renderFiles(*options, false); }, {options->output}};

@@ -2,7 +2,7 @@
 // read it. The JSON is the declaration; the text is made from it.
 #pragma once
 
-#include "reports/Reports.h"
+#include "frontend/Reports.h"
 
 #include <gp_Pnt.hxx>
 

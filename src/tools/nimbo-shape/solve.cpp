@@ -120,9 +120,9 @@ auto aboutStudy(const std::string &study, Work work) -> decltype(work()) {
   } catch (const nimbo_exception &error) {
     std::string problem = error.what();
     if (problem.rfind(study + ": ", 0) == 0) problem.erase(0, study.size() + 2);
-    throw tool_error(study, problem, error.dump_path());
+    throw file_error(study, problem, error.dump_path());
   } catch (const Standard_Failure &failure) {
-    throw tool_error(study, nimbo::kernelFailureText(failure));
+    throw file_error(study, nimbo::kernelFailureText(failure));
   }
 }
 
@@ -142,15 +142,13 @@ Outcome solveFile(const Options &options) {
   for (const std::string &file : study.geometry) {
     try {
       checkReadableShapeFile(file);
-    } catch (const tool_error &error) {
-      throw tool_error(options.study, "geometry: " + error.subject() + ": " + error.what());
+    } catch (const file_error &error) {
+      throw file_error(options.study, "geometry: " + error.subject() + ": " + error.what());
     }
   }
   const std::string folder = resultFolder(options);
-  const nimbo::SolveResult result = aboutStudy(options.study, [&] {
-    const Handle(TerminalProgress) progress = TerminalProgress::forStandardError("Solving");
-    return nimbo::solveStudy(study, folder, options.solve, Message_ProgressIndicator::Start(progress));
-  });
+  const nimbo::SolveResult result = aboutStudy(
+      options.study, [&] { return nimbo::solveStudy(study, folder, options.solve, OnTerminal("Solving")); });
 
   if (!options.svg.empty()) {
     writeTextFile(

@@ -1,5 +1,7 @@
 #include "terminal_progress.h"
 
+#include <nimbo/environment.h>
+
 #include <unistd.h>
 #include <cstdio>
 #include <utility>
@@ -36,4 +38,8 @@ void TerminalProgress::Show(const Message_ProgressScope &, const Standard_Boolea
 void TerminalProgress::Reset() {
   start_ = std::chrono::steady_clock::now();
   shown_percent_ = -1;
+}
+
+std::string readingLabel(const std::vector<std::string> &files) {
+  return files.size() == 1 ? "Reading " + file_name_of(files.front()) : "Reading";
 }

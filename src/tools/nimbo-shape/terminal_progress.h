@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstddef>
 #include <string>
+#include <vector>
 
 /// One line "<label>  42%" on standard error, redrawn in place. Quick work draws nothing: the line
 /// appears once the work has taken half a second. The line is wiped when the indicator goes away,
@@ -35,3 +36,18 @@ class TerminalProgress : public Message_ProgressIndicator {
   int shown_percent_ = -1;
   std::size_t drawn_width_ = 0;
 };
+
+/// The progress of one library call, drawn under `label` by a TerminalProgress of its own. Give it
+/// as the call's argument: it lives to the end of the full expression, so its line is wiped before
+/// the tool prints anything else.
+class OnTerminal {
+ public:
+  explicit OnTerminal(const std::string &label) : indicator_(TerminalProgress::forStandardError(label)) {}
+  operator Message_ProgressRange() const { return Message_ProgressIndicator::Start(indicator_); }
+
+ private:
+  Handle(TerminalProgress) indicator_;
+};
+
+/// "Reading <file name>" for one file, "Reading" for several.
+std::string readingLabel(const std::vector<std::string> &files);

@@ -1,6 +1,7 @@
 // view: the parts of the files as a self-contained 3D page for a browser.
 #include "shape_files.h"
 #include "subcommand.h"
+#include "terminal_progress.h"
 
 #include <nimbo/html/Html.h>
 
@@ -26,7 +27,7 @@ void printView(const json &report, std::ostream &out) {
 Outcome viewFiles(const Options &options) {
   const auto started = std::chrono::steady_clock::now();
   checkExtension(options.output, ".html", "view writes a web page (.html)");
-  const nimbo::Assembly read = readParts(options.files);
+  const nimbo::Assembly read = readParts(options.files, OnTerminal(readingLabel(options.files)));
   nimbo::Page page = nimbo::partsPage(read.parts, subjectOf(options.files));
   page.deflection = options.deflection;
   about(subjectOf(options.files), [&] { nimbo::writePage(page, options.output); });

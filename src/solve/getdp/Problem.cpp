@@ -232,24 +232,4 @@ std::string problemText(const Study &study, const std::vector<ProblemPart> &part
   return pro.str();
 }
 
-std::map<std::string, double> readFigures(const std::string &path) {
-  std::ifstream in(path);
-  if (!in) throw nimbo_exception("GetDP wrote no figures (" + path + " is missing)");
-  std::map<std::string, double> figures;
-  std::string label, line;
-  while (std::getline(in, line)) {
-    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
-    if (line.empty()) continue;
-    double time = 0, value = 0;
-    char extra = 0;
-    if (!label.empty() && std::sscanf(line.c_str(), "%lf %lf %c", &time, &value, &extra) == 2) {
-      figures[label] = value;
-      label.clear();
-    } else {
-      label = line;
-    }
-  }
-  return figures;
-}
-
 }  // namespace nimbo::detail

@@ -1,4 +1,4 @@
-#include "reports/Reports.h"
+#include "frontend/Reports.h"
 
 #include <nimbo/topology/ShapeAlgorithms.h>
 
@@ -170,9 +170,14 @@ json clashReport(const std::vector<std::string> &files, const std::vector<nimbo:
           {"skipped", skipped},   {"seconds", seconds}};
 }
 
-json imprintReport(const std::vector<std::string> &files, const std::string &output,
-                   const std::vector<nimbo::Part> &parts, const nimbo::Imprint &imprint, const json &healing,
-                   double seconds) {
+json healingJson(const std::optional<nimbo::Healing> &healing, const std::vector<nimbo::Part> &given) {
+  return healing ? healingJson(*healing, given) : json(nullptr);
+}
+
+json imprintReport(const std::vector<std::string> &files, const std::string &output, const nimbo::Prepared &prepared,
+                   const std::vector<nimbo::Part> &given, double seconds) {
+  const std::vector<nimbo::Part> &parts = prepared.parts;
+  const nimbo::Imprint &imprint = prepared.imprint;
   const auto path = [&](std::size_t part) { return parts[part].path; };
   json imprinted = json::array();
   std::size_t solids = 0;
@@ -207,7 +212,7 @@ json imprintReport(const std::vector<std::string> &files, const std::string &out
     }
     report["assigned"] = assigned;
   }
-  if (!healing.is_null()) report["healing"] = healing;
+  if (prepared.healing) report["healing"] = healingJson(*prepared.healing, given);
   report["seconds"] = seconds;
   return report;
 }

@@ -6,6 +6,7 @@
 
 #include <nimbo/assembly/Assembly.h>
 #include <nimbo/heal/Heal.h>
+#include <nimbo/pipeline/Pipeline.h>
 #include <nimbo/render/Render.h>
 
 #ifdef NIMBO_HAVE_MESH
@@ -88,11 +89,13 @@ json healReport(const std::vector<std::string> &files, const std::string &output
 json clashReport(const std::vector<std::string> &files, const std::vector<nimbo::Part> &parts,
                  const nimbo::Interferences &found, double seconds);
 
-/// imprint: the imprint of `parts` (read from `files`, healed when `healing` is not null) written to
+/// healingJson of the healing when there was one, else null.
+json healingJson(const std::optional<nimbo::Healing> &healing, const std::vector<nimbo::Part> &given);
+
+/// imprint: the imprint of the parts `given` (read from `files`, and healed when they were) written to
 /// `output`. "assigned" only when regions were assigned, "healing" only when healed.
-json imprintReport(const std::vector<std::string> &files, const std::string &output,
-                   const std::vector<nimbo::Part> &parts, const nimbo::Imprint &imprint, const json &healing,
-                   double seconds);
+json imprintReport(const std::vector<std::string> &files, const std::string &output, const nimbo::Prepared &prepared,
+                   const std::vector<nimbo::Part> &given, double seconds);
 
 /// diff: what became of the parts of revision `before` in revision `after`.
 /// The parts as render draws them: each in its file's colour, else one of the palette, labelled in
@@ -109,11 +112,10 @@ json diffReport(const std::string &before, const std::string &after, const std::
                 const std::vector<nimbo::Part> &now, const nimbo::AssemblyDiff &diff, double seconds);
 
 #ifdef NIMBO_HAVE_MESH
-/// mesh: the mesh of `imprint` (of the parts of `files`) written to `output`. "healing" only when
-/// healed (`healing` not null).
+/// mesh: the mesh of the parts `given` (read from `files`) written to `output` by the route.
+/// "healing" only when healed.
 json meshReport(const std::vector<std::string> &files, const std::string &output, nimbo::MeshFormat format,
-                const nimbo::Imprint &imprint, const nimbo::MeshSummary &summary, const json &healing,
-                double imprintSeconds, double meshSeconds);
+                const nimbo::Routed &routed, const std::vector<nimbo::Part> &given, double imprintSeconds);
 
 /// solve: the solution of the study file `study`, per part and per boundary; `drawing` is the SVG
 /// written of it, or empty.

@@ -1,4 +1,4 @@
-#include "console.h"
+#include "frontend/Console.h"
 
 #include <nimbo/environment_variables.h>
 

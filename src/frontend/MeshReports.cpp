@@ -1,9 +1,10 @@
 // The reports of what needs Gmsh: built only with it.
-#include "reports/Reports.h"
+#include "frontend/Reports.h"
 
 json meshReport(const std::vector<std::string> &files, const std::string &output, nimbo::MeshFormat format,
-                const nimbo::Imprint &imprint, const nimbo::MeshSummary &summary, const json &healing,
-                double imprintSeconds, double meshSeconds) {
+                const nimbo::Routed &routed, const std::vector<nimbo::Part> &given, double imprintSeconds) {
+  const nimbo::Imprint &imprint = routed.prepared.imprint;
+  const nimbo::MeshSummary &summary = routed.summary;
   std::size_t solids = 0;
   for (const nimbo::ImprintedPart &part : imprint.parts) solids += part.solids.size();
   json parts = json::array();
@@ -17,9 +18,9 @@ json meshReport(const std::vector<std::string> &files, const std::string &output
   json report = {{"files", files},   {"output", output},         {"format", nimbo::toString(format)},
                  {"solids", solids}, {"nodes", summary.nodes},   {"elements", summary.elements},
                  {"parts", parts},   {"interfaces", interfaces}, {"retries", summary.retries}};
-  if (!healing.is_null()) report["healing"] = healing;
+  if (routed.prepared.healing) report["healing"] = healingJson(*routed.prepared.healing, given);
   report["imprint_seconds"] = imprintSeconds;
-  report["mesh_seconds"] = meshSeconds;
+  report["mesh_seconds"] = routed.meshSeconds;
   return report;
 }
 
@@ -35,6 +36,9 @@ json solveReport(const std::string &study, const nimbo::SolveResult &result, con
     boundaries.push_back(
         {{"name", boundary.name}, {"faces", boundary.faces}, {"area", boundary.area}, {"flow", boundary.flow}});
   }
+  json mesh = {{"nodes", result.nodes}, {"elements", result.elements}};
+  // Only when meshing took more than one try, which the report says how.
+  if (!result.retries.empty()) mesh["retries"] = result.retries;
   json files = {{"mesh", result.meshFile}, {"problem", result.problemFile}, {"field", result.fieldFile}};
   if (!drawing.empty()) files["drawing"] = drawing;
   if (!page.empty()) files["page"] = page;
@@ -45,7 +49,7 @@ json solveReport(const std::string &study, const nimbo::SolveResult &result, con
           {"boundaries", boundaries},
           {"sources", result.sources},
           {"balance", result.balance},
-          {"mesh", {{"nodes", result.nodes}, {"elements", result.elements}}},
+          {"mesh", mesh},
           {"times",
            {{"setup", result.setupSeconds},
             {"mesh", result.meshSeconds},

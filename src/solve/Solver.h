@@ -1,0 +1,77 @@
+// What every solver is handed and what it gives back. A study is set up, refused and meshed the same
+// way whatever solves it; a solver is a folder of its own beside this file (getdp/), and solverFor is
+// the one place where physics names map to solvers.
+#pragma once
+
+#include <nimbo/mesh/Mesh.h>
+#include <nimbo/solve/Solve.h>
+
+#include <Message_ProgressRange.hxx>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace nimbo::detail {
+
+/// A solid part as a solver sees it.
+struct SolvePart {
+  int physical;  ///< its physical volume in the mesh
+  std::string path;
+  const Material *material;
+  double power;   ///< of the sources it holds, in W
+  double volume;  ///< as meshed, in mm^3
+};
+
+/// A boundary as a solver sees it.
+struct SolveBoundary {
+  int physical;  ///< its physical surface in the mesh
+  const Boundary *boundary;
+};
+
+/// The study on its mesh, in the scratch folder where the solver works.
+struct SetUp {
+  const Study &study;
+  std::vector<SolvePart> parts;  ///< in assembly order
+  std::vector<SolveBoundary> boundaries;  ///< in the study's order
+  std::filesystem::path scratch;
+  std::string meshName;  ///< the mesh's file name in `scratch`
+  std::string stem;      ///< what the problem's own files are named by
+};
+
+/// What a solver answers, in SI units.
+struct Solution {
+  struct Field {
+    double min;
+    double max;
+    double mean;  ///< over the part's volume
+  };
+  std::vector<Field> parts;    ///< in the order of SetUp::parts
+  std::vector<double> flows;   ///< into the model, in the order of SetUp::boundaries
+  std::optional<double> power;  ///< the sources' power the solver applied, when there are sources
+  double solverSeconds = 0.0;   ///< the solver's own run
+  /// What it wrote in the scratch folder, by file name: moved into the results when all went well.
+  std::string problemFile;
+  std::string fieldFile;
+  std::string nodesFile;  ///< the field at the nodes, which solvedPartSurfaces reads
+  std::vector<std::string> otherFiles;
+};
+
+/// A solver, as the shared run of a study needs it.
+struct Solver {
+  MeshFormat format;  ///< the mesh it reads
+  double scale;       ///< its coordinates are the model's millimetres times this
+  /// The program to run, found before any meshing (which may take minutes). Throws nimbo_exception
+  /// saying how to install it when there is none.
+  std::string (*find)(const SolveOptions &options);
+  /// Writes the problem into the scratch folder, solves it there and reads the answer back. Throws
+  /// nimbo_exception with the solver's own message, or when its answer cannot be trusted.
+  Solution (*solve)(const SetUp &setUp, const std::string &program, const SolveOptions &options,
+                    const Message_ProgressRange &progress);
+};
+
+/// The solver of the physics.
+const Solver &solverFor(Physics physics);
+
+}  // namespace nimbo::detail

@@ -1,0 +1,17 @@
+// What imprint and mesh share: the route's options on the command line, and the line that says
+// what healing did.
+#pragma once
+
+#include "report.h"
+
+#include <nimbo/pipeline/Pipeline.h>
+
+#include <CLI/CLI.hpp>
+
+#include <string>
+
+/// Adds --assign-overlaps and --heal, which imprint and mesh both take.
+void addRouteOptions(CLI::App &command, nimbo::RouteOptions &options);
+
+/// A line for people about what healing did: "healed 2 of 11 parts for an element size of 5 mm".
+std::string healingLine(const json &healing);
