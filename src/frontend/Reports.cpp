@@ -170,10 +170,6 @@ json clashReport(const std::vector<std::string> &files, const std::vector<nimbo:
           {"skipped", skipped},   {"seconds", seconds}};
 }
 
-json healingJson(const std::optional<nimbo::Healing> &healing, const std::vector<nimbo::Part> &given) {
-  return healing ? healingJson(*healing, given) : json(nullptr);
-}
-
 json imprintReport(const std::vector<std::string> &files, const std::string &output, const nimbo::Prepared &prepared,
                    const std::vector<nimbo::Part> &given, double seconds) {
   const std::vector<nimbo::Part> &parts = prepared.parts;

@@ -89,9 +89,6 @@ json healReport(const std::vector<std::string> &files, const std::string &output
 json clashReport(const std::vector<std::string> &files, const std::vector<nimbo::Part> &parts,
                  const nimbo::Interferences &found, double seconds);
 
-/// healingJson of the healing when there was one, else null.
-json healingJson(const std::optional<nimbo::Healing> &healing, const std::vector<nimbo::Part> &given);
-
 /// imprint: the imprint of the parts `given` (read from `files`, and healed when they were) written to
 /// `output`. "assigned" only when regions were assigned, "healing" only when healed.
 json imprintReport(const std::vector<std::string> &files, const std::string &output, const nimbo::Prepared &prepared,

@@ -48,6 +48,10 @@ std::string figure(double value) {
 
 Routed meshParts(const std::vector<Part> &parts, const std::string &output, const RouteOptions &options,
                  const SurfacesOf &surfacesOf, const Message_ProgressRange &progress) {
+  // Face numbers hold for one imprint only, and the last resort makes another.
+  if (!surfacesOf && !options.mesh.surfaces.empty()) {
+    throw nimbo_exception("meshParts: give surface groups through surfacesOf, which is asked on every imprint");
+  }
   Message_ProgressScope scope(progress, "Meshing", 10);
   Routed result;
   auto started = Clock::now();

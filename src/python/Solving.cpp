@@ -52,6 +52,7 @@ PyMesh meshDataOf(const std::string &path) {
 
 py::dict meshOf(const FileAssembly &assembly, const std::string &output, double size, int order,
                 const std::string &format, bool assignOverlaps, const py::object &progress, bool heal) {
+  if (order != 1 && order != 2) throw module_error("order: must be 1 or 2, not " + std::to_string(order));
   RouteOptions options;
   options.heal = heal;
   options.imprint.assignOverlaps = assignOverlaps;

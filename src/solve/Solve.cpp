@@ -231,12 +231,7 @@ SolveResult solveStudy(const Study &study, const std::string &folder, const Solv
   for (std::size_t b = 0; b < study.boundaries.size(); ++b) {
     handed.boundaries.push_back({meshed.surfaces[b].physical, &study.boundaries[b]});
   }
-  detail::Solution solution;
-  try {
-    solution = solver.solve(handed, program, options, scope.Next(40));
-  } catch (const nimbo_exception &error) {
-    throw nimbo_exception(std::string(error.what()) + " (the problem is kept in " + scratch.string() + ")");
-  }
+  const detail::Solution solution = solver.solve(handed, program, options, scope.Next(40));
   result.getdpSeconds = solution.solverSeconds;
 
   for (std::size_t k = 0; k < handed.parts.size(); ++k) {

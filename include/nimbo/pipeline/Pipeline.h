@@ -52,8 +52,9 @@ using SurfacesOf = std::function<std::vector<SurfaceGroup>(const Prepared &)>;
 /// Prepares the parts and meshes the imprint into `output`, with meshAssembly's own retries. When
 /// those fail, heals the parts as given with ten times the tolerances (edges up to a hundredth of the
 /// size merged, gaps up to a tenth closed), imprints and meshes again, and says so in the retries;
-/// when that fails too, throws the first failure. `surfacesOf`, when given, names the surface groups
-/// of each imprint (options.mesh.surfaces is then ignored). Built with Gmsh only, as meshAssembly is.
+/// when that fails too, throws the first failure. Surface groups come from `surfacesOf` alone, which
+/// names them on each imprint: options.mesh.surfaces must be empty. Built with Gmsh only, as
+/// meshAssembly is.
 Routed meshParts(const std::vector<Part> &parts, const std::string &output, const RouteOptions &options,
                  const SurfacesOf &surfacesOf = nullptr,
                  const Message_ProgressRange &progress = Message_ProgressRange());

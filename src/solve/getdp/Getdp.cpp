@@ -41,15 +41,21 @@ Solution solve(const SetUp &setUp, const std::string &getdp, const SolveOptions 
     out << problemText(setUp.study, parts, boundaries, setUp.meshName);
     if (!out.flush()) throw nimbo_exception("Cannot write " + problem.string());
   }
+  // What went wrong from here on is looked into in the scratch folder, which is kept.
+  const std::string kept = " (the problem is kept in " + setUp.scratch.string() + ")";
   const auto running = Clock::now();
-  runGetdp(getdp, {solution.problemFile, "-solve", "Solve", "-pos", "Post", "-v", options.verbose ? "4" : "2"},
-           setUp.scratch.string(), options, progress);
+  try {
+    runGetdp(getdp, {solution.problemFile, "-solve", "Solve", "-pos", "Post", "-v", options.verbose ? "4" : "2"},
+             setUp.scratch.string(), options, progress);
+  } catch (const nimbo_exception &error) {
+    throw nimbo_exception(error.what() + kept);
+  }
   solution.solverSeconds = std::chrono::duration<double>(Clock::now() - running).count();
 
   const std::map<std::string, double> figures = readFigures((setUp.scratch / figuresName).string());
   const auto figure = [&](const std::string &key) {
     const auto found = figures.find(key);
-    if (found == figures.end()) throw nimbo_exception("GetDP did not print \"" + key + "\"");
+    if (found == figures.end()) throw nimbo_exception("GetDP did not print \"" + key + "\"" + kept);
     return found->second;
   };
   for (std::size_t k = 0; k < parts.size(); ++k) {
@@ -61,7 +67,7 @@ Solution solve(const SetUp &setUp, const std::string &getdp, const SolveOptions 
     if (std::abs(volume - meshed) > 1e-6 * meshed) {
       throw nimbo_exception("GetDP measured " + parts[k].path + " as " + std::to_string(volume) +
                             " mm^3 where its mesh holds " + std::to_string(meshed) +
-                            " mm^3, so its results would be wrong; a model this small may be in metres");
+                            " mm^3, so its results would be wrong; a model this small may be in metres" + kept);
     }
     solution.parts.push_back({figure(key + " min"), figure(key + " max"), figure(key + " integral") / figure(key + " volume")});
   }
@@ -74,7 +80,7 @@ Solution solve(const SetUp &setUp, const std::string &getdp, const SolveOptions 
     for (const SolvePart &part : setUp.parts) asked += part.power;
     if (std::abs(*solution.power - asked) > 1e-6 * std::abs(asked)) {
       throw nimbo_exception("GetDP applied " + std::to_string(*solution.power) + " W of the " + std::to_string(asked) +
-                            " W of sources asked");
+                            " W of sources asked" + kept);
     }
   }
   solution.fieldFile = fieldName;

@@ -1,6 +1,6 @@
 // GetDP as a child process: started in its own folder with the solver's environment, its messages
 // collected (and passed on when asked), ended when the caller stops or its time runs out.
-#include "Getdp.h"
+#include "Process.h"
 
 #include <nimbo/environment.h>
 #include <nimbo/environment_variables.h>

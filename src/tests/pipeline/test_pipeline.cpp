@@ -57,7 +57,7 @@ TEST(Route, HealsLooseFacesIntoASolidAndMeshesTheSurfacesAskedOfItsImprint) {
 
 // An open surface stays open: said as such, not as an imprint of nothing. A refusal of the caller's
 // comes before meshing and is not worked around by healing harder.
-TEST(Route, RefusalsStopItBeforeAnythingIsWritten) {
+TEST(Route, RefusalsAreNotWorkedAround) {
   TempDir dir;
   const std::string output = (dir.path() / "cube.msh").string();
   nimbo::RouteOptions options;
@@ -76,5 +76,37 @@ TEST(Route, RefusalsStopItBeforeAnythingIsWritten) {
                                 }),
                nimbo_exception);
   EXPECT_EQ(asked, 1);
-  EXPECT_FALSE(std::filesystem::exists(output));
+}
+
+// What Gmsh refuses is tried once more on parts healed with ten times the tolerances, healing or not
+// asked; when that fails too, the first failure is the one reported.
+TEST(Route, RetriesOnWidelyHealedPartsAndReportsTheFirstFailure) {
+  TempDir dir;
+  const std::string output = (dir.path() / "block.msh").string();
+  nimbo::RouteOptions options;
+  options.mesh.size = 4;
+  const nimbo::Part block{"block", "block", box(gp_Pnt(0, 0, 0), gp_Pnt(10, 10, 10)), std::nullopt};
+  int asked = 0;
+  // A face the compound lacks makes Gmsh's stage refuse the first imprint.
+  const nimbo::Routed routed = nimbo::meshParts({block}, output, options, [&](const nimbo::Prepared &prepared) {
+    return std::vector<nimbo::SurfaceGroup>{{"top", {++asked == 1 ? 99 : prepared.imprint.parts[0].boundaryNumbers[0]}}};
+  });
+  EXPECT_EQ(asked, 2);
+  ASSERT_TRUE(routed.prepared.healing);
+  ASSERT_EQ(routed.summary.retries.size(), 1u);
+  EXPECT_EQ(routed.summary.retries[0].rfind("healed with tolerances of 0.04 mm after: The surface group \"top\"", 0),
+            0u)
+      << routed.summary.retries[0];
+  EXPECT_GT(routed.summary.elements, 0u);
+
+  asked = 0;
+  try {
+    nimbo::meshParts({block}, output, options, [&](const nimbo::Prepared &) {
+      return std::vector<nimbo::SurfaceGroup>{{++asked == 1 ? "first" : "second", {99}}};
+    });
+    FAIL() << "a face the compound lacks was meshed";
+  } catch (const nimbo_exception &error) {
+    EXPECT_NE(std::string(error.what()).find("\"first\""), std::string::npos) << error.what();
+  }
+  EXPECT_EQ(asked, 2);
 }

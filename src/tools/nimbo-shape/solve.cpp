@@ -93,6 +93,7 @@ void printSolve(const json &report, std::ostream &out) {
   }
   printRows(rows, out);
   out << '\n';
+  for (const json &retry : report["mesh"].value("retries", json::array())) out << "retried " << textOf(retry) << '\n';
   const json &times = report["times"];
   char line[512];
   std::snprintf(line, sizeof line,

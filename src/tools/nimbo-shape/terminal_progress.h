@@ -38,8 +38,8 @@ class TerminalProgress : public Message_ProgressIndicator {
 };
 
 /// The progress of one library call, drawn under `label` by a TerminalProgress of its own. Give it
-/// as the call's argument: it lives to the end of the full expression, so its line is wiped before
-/// the tool prints anything else.
+/// only as the call's argument: it lives to the end of the full expression, so its line is wiped
+/// before the tool prints anything else (a range kept in a variable would outlive its indicator).
 class OnTerminal {
  public:
   explicit OnTerminal(const std::string &label) : indicator_(TerminalProgress::forStandardError(label)) {}
