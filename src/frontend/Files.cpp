@@ -51,6 +51,15 @@ std::string lowerCase(std::string text) {
   return text;
 }
 
+// Throws unless the folder that `path` is to be written in exists.
+void checkOutputFolder(const std::string &path) {
+  const fs::path folder = fs::path(path).parent_path();
+  std::error_code error;
+  if (!fs::is_directory(folder.empty() ? fs::path(".") : folder, error)) {
+    throw file_error(path, "the folder to write it in does not exist");
+  }
+}
+
 }  // namespace
 
 void checkReadableShapeFile(const std::string &path) {
@@ -93,12 +102,14 @@ void checkWritablePath(const std::string &path) {
   throw file_error(path, "the folder " + folder.string() + " does not exist");
 }
 
-void checkOutputFolder(const std::string &path) {
-  const fs::path folder = fs::path(path).parent_path();
-  std::error_code error;
-  if (!fs::is_directory(folder.empty() ? fs::path(".") : folder, error)) {
-    throw file_error(path, "the folder to write it in does not exist");
-  }
+void checkMeshOutput(const std::string &path) {
+  checkExtension(path, ".msh", "mesh writes Gmsh's format (.msh)");
+  checkOutputFolder(path);
+}
+
+void checkImprintOutput(const std::string &path) {
+  checkExtension(path, ".brep", "imprint writes BREP (.brep), which keeps the shared faces and their numbering");
+  checkWritablePath(path);
 }
 
 void checkExtension(const std::string &path, const std::string &extension, const std::string &why) {

@@ -75,8 +75,12 @@ std::string subjectOf(const std::vector<std::string> &files);
 /// existing folder, so that a conversion fails before its input is read.
 void checkWritablePath(const std::string &path);
 
-/// Throws file_error unless the folder `path` is to be written in exists.
-void checkOutputFolder(const std::string &path);
+/// Throws file_error unless `path` is a mesh the route can write: a .msh in an existing folder.
+void checkMeshOutput(const std::string &path);
+
+/// Throws file_error unless `path` is where an imprint can be written: BREP, which keeps its
+/// numbering, in an existing folder.
+void checkImprintOutput(const std::string &path);
 
 /// Throws file_error with `why` unless the path ends in `extension` (in any case).
 void checkExtension(const std::string &path, const std::string &extension, const std::string &why);

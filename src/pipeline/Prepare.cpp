@@ -12,9 +12,10 @@ namespace detail {
 
 Prepared prepare(const std::vector<Part> &parts, const RouteOptions &options, double widen,
                  const Message_ProgressRange &progress) {
-  Message_ProgressScope scope(progress, "Imprinting", options.heal || widen != 1.0 ? 2 : 1);
+  const bool healing = options.heal || widen != 1.0;
+  Message_ProgressScope scope(progress, "Imprinting", healing ? 2 : 1);
   Prepared result{parts, std::nullopt, {}};
-  if (options.heal || widen != 1.0) {
+  if (healing) {
     HealOptions heal;
     heal.size = options.mesh.size;
     heal.smallFraction *= widen;

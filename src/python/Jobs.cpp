@@ -127,8 +127,7 @@ void defineJobs(py::module_ &m) {
           "write",
           [](PyImprint &i, const std::string &path) {
             released(path, py::none(), [&](const Message_ProgressRange &) {
-              checkExtension(path, ".brep",
-                             "imprint writes BREP (.brep), which keeps the shared faces and their numbering");
+              checkImprintOutput(path);
               writeShapeFile(i.prepared.imprint.compound, path);
               return true;
             });

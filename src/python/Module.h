@@ -54,12 +54,7 @@ auto released(const std::string &subject, const py::object &progress, Work work)
   {
     py::gil_scoped_release unlocked;
     try {
-      result = work(Message_ProgressIndicator::Start(indicator));
-    } catch (const nimbo_exception &error) {
-      failure = error.what();
-      if (!error.dump_path().empty()) failure += "; dump " + error.dump_path();
-    } catch (const Standard_Failure &error) {
-      failure = kernelFailureText(error);
+      result = about(subject, [&] { return work(Message_ProgressIndicator::Start(indicator)); });
     } catch (const file_error &error) {
       failure = std::string(error.what());
       if (error.subject() != subject) failure = error.subject() + ": " + failure;

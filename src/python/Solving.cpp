@@ -61,10 +61,7 @@ py::dict meshOf(const FileAssembly &assembly, const std::string &output, double 
   const std::optional<MeshFormat> named = meshFormatNamed(format);
   if (!named) throw module_error("format: \"" + format + "\" is neither msh4 nor msh2");
   options.mesh.format = *named;
-  checked([&] {
-    checkExtension(output, ".msh", "mesh writes Gmsh's format (.msh)");
-    checkOutputFolder(output);
-  });
+  checked([&] { checkMeshOutput(output); });
   const Routed routed = released(subjectOf(assembly.files), progress, [&](const Message_ProgressRange &range) {
     const std::lock_guard<std::mutex> turn(gmshTurn);
     return meshParts(assembly.assembly.parts, output, options, nullptr, range);

@@ -116,12 +116,7 @@ void checkBoundaries(const Study &study, const std::vector<std::vector<int>> &se
 
 // The study on one imprint: each solid part's material and power, and the faces of each boundary.
 struct SetUpParts {
-  struct PartSetUp {
-    std::string path;
-    const Material *material;
-    double power;
-  };
-  std::vector<PartSetUp> parts;
+  std::vector<detail::SolvePart> parts;  ///< their regions and volumes once meshed
   std::vector<std::vector<int>> selected;
 };
 
@@ -137,11 +132,11 @@ SetUpParts setUpParts(const Study &study, const Imprint &imprinted) {
       }
     }
     if (!material) refuse(study, "part " + quoted(part.path) + " has no material: no glob under materials matches it");
-    setUp.parts.push_back({part.path, material, 0.0});
+    setUp.parts.push_back({0, part.path, material, 0.0, 0.0});
   }
   for (std::size_t s = 0; s < study.sources.size(); ++s) {
     bool any = false;
-    for (SetUpParts::PartSetUp &part : setUp.parts) {
+    for (detail::SolvePart &part : setUp.parts) {
       if (!matches(study.sources[s].parts, part.path)) continue;
       part.power += study.sources[s].power;
       any = true;
@@ -223,10 +218,10 @@ SolveResult solveStudy(const Study &study, const std::string &folder, const Solv
   result.retries = meshed.retries;
 
   const auto solving = Clock::now();
-  detail::SetUp handed{study, {}, {}, scratch, meshFile.filename().string(), stem};
-  for (std::size_t k = 0; k < setUp.parts.size(); ++k) {
-    handed.parts.push_back({meshed.parts[k].physical, setUp.parts[k].path, setUp.parts[k].material,
-                            setUp.parts[k].power, meshed.parts[k].volume});
+  detail::SetUp handed{study, std::move(setUp.parts), {}, scratch, meshFile.filename().string(), stem};
+  for (std::size_t k = 0; k < handed.parts.size(); ++k) {
+    handed.parts[k].physical = meshed.parts[k].physical;
+    handed.parts[k].volume = meshed.parts[k].volume;
   }
   for (std::size_t b = 0; b < study.boundaries.size(); ++b) {
     handed.boundaries.push_back({meshed.surfaces[b].physical, &study.boundaries[b]});
@@ -236,9 +231,8 @@ SolveResult solveStudy(const Study &study, const std::string &folder, const Solv
 
   for (std::size_t k = 0; k < handed.parts.size(); ++k) {
     const detail::SolvePart &part = handed.parts[k];
-    const Material &material = *part.material;
-    result.parts.push_back({part.path, material.name.empty() ? material.parts : material.name,
-                            solution.parts[k].min, solution.parts[k].max, solution.parts[k].mean});
+    result.parts.push_back({part.path, detail::nameOf(*part.material), solution.parts[k].min, solution.parts[k].max,
+                            solution.parts[k].mean});
   }
   const CompoundFaces faces = compoundFacesOf(routed.prepared.imprint);
   double sum = 0, inflow = 0;

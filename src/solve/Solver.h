@@ -15,6 +15,9 @@
 
 namespace nimbo::detail {
 
+/// A material as reports and problems name it: its name, else its glob.
+inline std::string nameOf(const Material &material) { return material.name.empty() ? material.parts : material.name; }
+
 /// A solid part as a solver sees it.
 struct SolvePart {
   int physical;  ///< its physical volume in the mesh

@@ -23,22 +23,12 @@ std::string find(const SolveOptions &options) { return findGetdp(options.getdp);
 
 Solution solve(const SetUp &setUp, const std::string &getdp, const SolveOptions &options,
                const Message_ProgressRange &progress) {
-  std::vector<ProblemPart> parts;
-  for (const SolvePart &part : setUp.parts) {
-    const Material &material = *part.material;
-    // Spread over the volume as meshed (in m^3), so that exactly the power asked for goes in.
-    const double density = part.power != 0 ? part.power / (part.volume * 1e-9) : 0.0;
-    parts.push_back(
-        {part.physical, part.path, material.name.empty() ? material.parts : material.name, material.value, density});
-  }
-  std::vector<ProblemBoundary> boundaries;
-  for (const SolveBoundary &boundary : setUp.boundaries) boundaries.push_back({boundary.physical, boundary.boundary});
   Solution solution;
   solution.problemFile = setUp.stem + ".pro";
   {
     const std::filesystem::path problem = setUp.scratch / solution.problemFile;
     std::ofstream out(problem);
-    out << problemText(setUp.study, parts, boundaries, setUp.meshName);
+    out << problemText(setUp);
     if (!out.flush()) throw nimbo_exception("Cannot write " + problem.string());
   }
   // What went wrong from here on is looked into in the scratch folder, which is kept.
@@ -58,20 +48,20 @@ Solution solve(const SetUp &setUp, const std::string &getdp, const SolveOptions 
     if (found == figures.end()) throw nimbo_exception("GetDP did not print \"" + key + "\"" + kept);
     return found->second;
   };
-  for (std::size_t k = 0; k < parts.size(); ++k) {
+  for (std::size_t k = 0; k < setUp.parts.size(); ++k) {
     const std::string key = "part " + std::to_string(k + 1);
     // GetDP integrates wrongly on elements far below a millimetre, without a word: its volume of
     // each part must be the mesh's, or every integral (flows, sources, means) is wrong too.
     const double volume = figure(key + " volume") * 1e9;
     const double meshed = setUp.parts[k].volume;
     if (std::abs(volume - meshed) > 1e-6 * meshed) {
-      throw nimbo_exception("GetDP measured " + parts[k].path + " as " + std::to_string(volume) +
+      throw nimbo_exception("GetDP measured " + setUp.parts[k].path + " as " + std::to_string(volume) +
                             " mm^3 where its mesh holds " + std::to_string(meshed) +
                             " mm^3, so its results would be wrong; a model this small may be in metres" + kept);
     }
     solution.parts.push_back({figure(key + " min"), figure(key + " max"), figure(key + " integral") / figure(key + " volume")});
   }
-  for (std::size_t b = 0; b < boundaries.size(); ++b) {
+  for (std::size_t b = 0; b < setUp.boundaries.size(); ++b) {
     solution.flows.push_back(figure("boundary " + std::to_string(b + 1) + " flow"));
   }
   if (figures.count("power")) {

@@ -50,10 +50,17 @@ const char *conditionText(Physics physics, const Boundary &boundary) {
   return "";
 }
 
+// Heat spread over the part's volume as meshed (in m^3), so that exactly the power asked for goes in;
+// 0 for none.
+double densityOf(const SolvePart &part) { return part.power != 0 ? part.power / (part.volume * 1e-9) : 0.0; }
+
 }  // namespace
 
-std::string problemText(const Study &study, const std::vector<ProblemPart> &parts,
-                        const std::vector<ProblemBoundary> &boundaries, const std::string &meshName) {
+std::string problemText(const SetUp &setUp) {
+  const Study &study = setUp.study;
+  const std::vector<SolvePart> &parts = setUp.parts;
+  const std::vector<SolveBoundary> &boundaries = setUp.boundaries;
+  const std::string &meshName = setUp.meshName;
   const Physics physics = study.physics;
   const char *field = physics == Physics::heat ? "temperature (degC)" : "electric potential (V)";
   std::ostringstream pro;
@@ -67,9 +74,9 @@ std::string problemText(const Study &study, const std::vector<ProblemPart> &part
   pro << "Group {\n";
   for (std::size_t k = 0; k < parts.size(); ++k) {
     pro << "  " << partRegion(k) << " = Region[" << parts[k].physical << "];  // " << plain(parts[k].path) << ": "
-        << plain(parts[k].material) << "\n";
+        << plain(nameOf(*parts[k].material)) << "\n";
     domain.push_back(partRegion(k));
-    if (parts[k].density != 0) heated.push_back(partRegion(k));
+    if (densityOf(parts[k]) != 0) heated.push_back(partRegion(k));
   }
   for (std::size_t k = 0; k < boundaries.size(); ++k) {
     const Boundary &boundary = *boundaries[k].boundary;
@@ -93,11 +100,11 @@ std::string problemText(const Study &study, const std::vector<ProblemPart> &part
   for (std::size_t k = 0; k < parts.size(); ++k) {
     pro << "  k[" << partRegion(k) << "] = ";
     if (physics == Physics::electrostatic) {
-      pro << "eps0 * " << number(parts[k].value) << ";  // relative permittivity " << number(parts[k].value) << "\n";
+      pro << "eps0 * " << number(parts[k].material->value) << ";  // relative permittivity " << number(parts[k].material->value) << "\n";
     } else {
-      pro << number(parts[k].value) << ";  // " << (physics == Physics::heat ? "W/(m K)" : "S/m") << "\n";
+      pro << number(parts[k].material->value) << ";  // " << (physics == Physics::heat ? "W/(m K)" : "S/m") << "\n";
     }
-    if (parts[k].density != 0) pro << "  q[" << partRegion(k) << "] = " << number(parts[k].density) << ";  // W/m^3\n";
+    if (densityOf(parts[k]) != 0) pro << "  q[" << partRegion(k) << "] = " << number(densityOf(parts[k])) << ";  // W/m^3\n";
   }
   for (std::size_t k = 0; k < boundaries.size(); ++k) {
     const Boundary &boundary = *boundaries[k].boundary;

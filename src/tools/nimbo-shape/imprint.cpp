@@ -63,9 +63,7 @@ void printImprint(const json &report, std::ostream &out) {
 
 Outcome imprintFiles(const Options &options) {
   const auto started = std::chrono::steady_clock::now();
-  checkExtension(options.output, ".brep",
-                 "imprint writes BREP (.brep), which keeps the shared faces and their numbering");
-  checkWritablePath(options.output);
+  checkImprintOutput(options.output);
   const nimbo::Assembly read = readParts(options.files, OnTerminal(readingLabel(options.files)));
   nimbo::RouteOptions route = options.route;
   route.imprint.glue = *nimbo::glueNamed(options.glue);

@@ -40,8 +40,7 @@ void printMesh(const json &report, std::ostream &out) {
 
 Outcome meshFiles(const Options &options) {
   const auto started = std::chrono::steady_clock::now();
-  checkExtension(options.output, ".msh", "mesh writes Gmsh's format (.msh)");
-  checkOutputFolder(options.output);
+  checkMeshOutput(options.output);
   const nimbo::Assembly read = readParts(options.files, OnTerminal(readingLabel(options.files)));
   const nimbo::Routed routed = about(subjectOf(options.files), [&] {
     return nimbo::meshParts(read.parts, options.output, options.route, nullptr, OnTerminal("Meshing"));
