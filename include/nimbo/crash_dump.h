@@ -54,7 +54,10 @@ void prune_dumps(const std::string &keep = "");
 /// Writes a dump of a fatal signal (arguments as a SA_SIGINFO handler receives them), prints
 /// "Crash dump written to: <path>" or "Cannot write dump" on standard output and returns 1: the
 /// process should end now. With dumps off it writes and prints nothing. It leaves the pruning to the
-/// next dump written outside a crash, or to whoever reads its report.
+/// next dump written outside a crash, or to whoever reads its report. It neither allocates nor takes
+/// a lock, so a crash inside the allocator or the time zone functions still gets its dump: its stack
+/// shows each frame's module and offset but no name, and its time uses the offset from UTC that
+/// install_crash_dump_filter found (called before that, it looks the offset up, which takes a lock).
 int crash_dump_filter(int signal, siginfo_t *info, void *context);
 
 /// Registers crash_dump_filter for SIGSEGV, SIGBUS, SIGFPE, SIGILL and SIGABRT. After the dump the

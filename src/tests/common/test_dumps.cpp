@@ -19,6 +19,7 @@
 #include <fstream>
 #include <iostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -43,6 +44,15 @@ void print_counters_of_eleven_dumps(const fs::path &temp) {
   std::cerr << "counters " << counters << std::endl;
   fs::remove_all(temp);  // the child's own folder: exit skips its destructor
   std::exit(0);
+}
+
+// glibc checks a freed block against its neighbours with its arena's lock held, and aborts from
+// there when the block was free already. It takes that lock once the process has had a second thread.
+void free_twice_inside_the_allocator() {
+  std::thread([] {}).join();
+  void *volatile block = std::malloc(64 << 10);  // beyond the thread's cache and the fast bins
+  std::free(block);
+  std::free(block);
 }
 
 }  // namespace
@@ -189,16 +199,35 @@ TEST(CrashDumpFilter, ReportsTheDumpThenTheProcessDiesOfItsSignal) {
       {"abort", SIGABRT, [] { std::abort(); }, "Signal: 6 (SIGABRT: Aborted), code -6, sent by process "},
       {"raised", SIGFPE, [] { std::raise(SIGFPE); }, "Signal: 8 (SIGFPE: Floating point exception)"},
   };
+  // A zone half an hour off the hour: the filter works the local time out without the zone's functions.
+  struct ZoneReset {
+    ~ZoneReset() { tzset(); }
+  } zone_reset;
+  ScopedEnv zone("TZ", "<+0530>-05:30");
+  tzset();
+  const auto stamp_now = [] {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    return dump_time_stamp(local, 0).substr(0, 17);
+  };
+  const std::string in_executable = " in " + fs::read_symlink("/proc/self/exe").string() + "+0x";
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
     TempDirAsTemp temp;
+    const std::string before = stamp_now();
     EXPECT_EXIT(crash_under_filter(c.crash), testing::KilledBySignal(c.signal),
                 "^Crash dump written to: .*/nimbo/[-0-9]+\\.dmp\n$");
+    const std::string after = stamp_now();
     const std::vector<fs::path> dumps = dumps_in(temp.path());
     ASSERT_EQ(dumps.size(), 1u);
+    const std::string stamp = dumps[0].filename().string().substr(0, 17);
+    EXPECT_TRUE(before <= stamp && stamp <= after) << before << " " << stamp << " " << after;
     const std::string dump = readText(dumps[0]);
     EXPECT_NE(dump.find(c.in_dump), std::string::npos) << dump.substr(0, 400);
+    EXPECT_NE(dump.find(" +0530\n"), std::string::npos);
     EXPECT_NE(dump.find("Registers: pc 0x"), std::string::npos);
+    EXPECT_NE(dump.find(in_executable), std::string::npos);
   }
 }
 
@@ -206,6 +235,20 @@ TEST(CrashDumpFilter, UnwritableDumpFolderIsReportedAndTheProcessStillDies) {
   TempDir dir;
   ScopedEnv temp("TEMP", plain_file_in(dir).string());
   EXPECT_EXIT(crash_under_filter(write_null), testing::KilledBySignal(SIGSEGV), "^Cannot write dump\n$");
+}
+
+// The allocator's lock stays held by the crashed thread: a filter that allocated would wait on it
+// until its time limit (30 s) ended the process, and a batch would report the worker only then.
+TEST(CrashDumpFilter, CrashInsideTheAllocatorIsDumpedAndEndsAtOnce) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer reports the double free itself";
+#endif
+  TempDirAsTemp temp;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EXIT(crash_under_filter(free_twice_inside_the_allocator), testing::KilledBySignal(SIGABRT),
+              "Crash dump written to: .*/nimbo/[-0-9]+\\.dmp\n$");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  EXPECT_EQ(dumps_in(temp.path()).size(), 1u);
 }
 
 TEST(Utf8, ConvertsBothWaysAndReplacesWhatIsNotUtf8) {
