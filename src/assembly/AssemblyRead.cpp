@@ -100,7 +100,10 @@ Assembly readStepAssembly(const std::string &path, const Message_ProgressRange &
   reader.SetGDTMode(false);
   reader.SetMatMode(false);
   reader.SetViewMode(false);
-  if (reader.ReadFile(path.c_str()) != IFSelect_RetDone)
+  // The reader looks for the files this one refers to beside the path it was given, and loses its
+  // way on a relative path that leaves the working folder ("../"): it gets the whole path.
+  const std::string whole = std::filesystem::absolute(path).lexically_normal().string();
+  if (reader.ReadFile(whole.c_str()) != IFSelect_RetDone)
     throw nimbo_exception("STEP file " + fileName + " could not be read");
   Assembly assembly;
   TColStd_SequenceOfAsciiString lengths, angles, solidAngles;
@@ -111,6 +114,9 @@ Assembly readStepAssembly(const std::string &path, const Message_ProgressRange &
   checkReferences(reader, path);
   if (const std::optional<std::string> problem = stepReadProblem(reader.ChangeReader())) {
     throw nimbo_exception("STEP file " + fileName + " " + *problem);
+  }
+  if (const std::optional<std::string> left_out = stepReadWarning(reader.ChangeReader())) {
+    assembly.warnings.push_back("STEP file " + fileName + ": " + *left_out);
   }
   if (transferred) {
     assembly.parts =
@@ -192,6 +198,7 @@ Assembly readAssemblies(const std::vector<std::string> &paths, const Message_Pro
       part.path = prefix + part.path;
       together.parts.push_back(std::move(part));
     }
+    together.warnings.insert(together.warnings.end(), assembly.warnings.begin(), assembly.warnings.end());
   }
   return together;
 }

@@ -6,11 +6,13 @@
 #include <TopExp_Explorer.hxx>
 #include <TopoDS_Compound.hxx>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
 #include <system_error>
+#include <utility>
 
 namespace fs = std::filesystem;
 
@@ -21,10 +23,25 @@ nimbo::ShapeFormat formatOf(const std::string &path) {
   throw file_error(path, *nimbo::shapeFileProblem(path));
 }
 
+// Per thread: the Python module reads on its callers' threads.
+std::vector<std::string> &readWarnings() {
+  thread_local std::vector<std::string> warnings;
+  return warnings;
+}
+
+void noteReadWarning(const std::string &warning) {
+  std::vector<std::string> &warnings = readWarnings();
+  if (std::find(warnings.begin(), warnings.end(), warning) == warnings.end()) warnings.push_back(warning);
+}
+
 TopoDS_Shape readAs(nimbo::ShapeFormat format, const std::string &path, const Message_ProgressRange &progress) {
   switch (format) {
-    case nimbo::ShapeFormat::step:
-      return readStep(path, progress);
+    case nimbo::ShapeFormat::step: {
+      std::optional<std::string> warning;
+      TopoDS_Shape shape = readStep(path, progress, warning);
+      if (warning) noteReadWarning(*warning);
+      return shape;
+    }
     case nimbo::ShapeFormat::iges:
       return readIges(path, progress);
     case nimbo::ShapeFormat::brep: {
@@ -84,8 +101,12 @@ TopoDS_Shape readShapeFile(const std::string &path, bool wholeAssembly, const Me
 
 nimbo::Assembly readParts(const std::vector<std::string> &files, const Message_ProgressRange &progress) {
   for (const std::string &file : files) checkReadableShapeFile(file);
-  return about(subjectOf(files), [&] { return nimbo::readAssemblies(files, progress); });
+  nimbo::Assembly assembly = about(subjectOf(files), [&] { return nimbo::readAssemblies(files, progress); });
+  for (const std::string &warning : assembly.warnings) noteReadWarning(warning);
+  return assembly;
 }
+
+std::vector<std::string> takeReadWarnings() { return std::exchange(readWarnings(), {}); }
 
 std::string subjectOf(const std::vector<std::string> &files) {
   return files.size() == 1 ? files.front() : "the parts of " + std::to_string(files.size()) + " files";

@@ -68,6 +68,10 @@ TopoDS_Shape readShapeFile(const std::string &path, bool wholeAssembly = false,
 nimbo::Assembly readParts(const std::vector<std::string> &files,
                           const Message_ProgressRange &progress = Message_ProgressRange());
 
+/// What the reads of this thread left out that no shape needs (nimbo::stepReadWarning), one line
+/// per file in the order read, each once; taking them forgets them.
+std::vector<std::string> takeReadWarnings();
+
 /// What failures about the parts of `files` are about: the one file, or "the parts of N files".
 std::string subjectOf(const std::vector<std::string> &files);
 

@@ -83,7 +83,7 @@ py::dict healOf(const FileAssembly &assembly, const std::string &output, double 
   const auto started = Clock::now();
   const Healing healing = released(subjectOf(assembly.files), progress, [&](const Message_ProgressRange &range) {
     Healing healed = healParts(assembly.assembly.parts, options, range);
-    writeAssembly({"millimetre", healed.parts}, output);
+    writeAssembly({"millimetre", healed.parts, {}}, output);
     return healed;
   });
   return dictOf(healReport(assembly.files, output, healing, assembly.assembly.parts, secondsSince(started)),

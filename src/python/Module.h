@@ -60,11 +60,16 @@ auto released(const std::string &subject, const py::object &progress, Work work)
       if (error.subject() != subject) failure = error.subject() + ": " + failure;
     }
   }
+  const std::vector<std::string> warnings = takeReadWarnings();
   indicator->rethrow();
   if (indicator->stopped()) throw module_error("stopped");
   // A message that names its subject first (as a study's do) is not named twice.
   if (failure.rfind(subject + ": ", 0) == 0) failure.erase(0, subject.size() + 2);
   if (!failure.empty()) throw module_error(subject + ": " + failure);
+  // What a read left out reaches Python's warnings, where a caller may also make it an error.
+  for (const std::string &warning : warnings) {
+    if (PyErr_WarnEx(PyExc_UserWarning, warning.c_str(), 1) < 0) throw py::error_already_set();
+  }
   return std::move(*result);
 }
 

@@ -79,6 +79,17 @@ inline std::string readText(const std::filesystem::path &path) {
   return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
+/// A STEP file's text with what real files hold besides their shapes and the parser rejects: an
+/// item of a type it does not know among the first B-Rep representation's items, and a text
+/// entity without its parameter. `item` replaces the text of the new item, so that a test can put
+/// an entity the shapes need where no item may be.
+inline std::string withRejectedAnnotations(const std::string &step, const std::string &item = "#90002") {
+  const std::string list = "BREP_SHAPE_REPRESENTATION('',(";
+  std::string text = step;
+  text.insert(text.find(list) + list.size(), item + ",");
+  return text.insert(text.rfind("ENDSEC;"), "#90001 = COMPOSITE_TEXT('note');\n#90002 = LEADER_DIRECTED_CALLOUT('',());\n");
+}
+
 /// Sets (or, with no value, unsets) an environment variable for the scope and restores it afterwards.
 class ScopedEnv {
  public:

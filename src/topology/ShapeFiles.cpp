@@ -1,4 +1,4 @@
-// What a shape file is before the kernel reads it, and whether a STEP read can be trusted: the
+// What a shape file is before the kernel reads it, and whether an IGES read can be trusted: the
 // kernel parses "NAN" as a number and then hangs or builds geometry from it, and it drops a solid
 // whose entities are missing without a word.
 #include <nimbo/environment.h>
@@ -7,11 +7,6 @@
 #include <IGESControl_Reader.hxx>
 #include <IGESData_IGESEntity.hxx>
 #include <IGESData_IGESModel.hxx>
-#include <Interface_Check.hxx>
-#include <Interface_CheckIterator.hxx>
-#include <STEPControl_Reader.hxx>
-#include <StepData_StepModel.hxx>
-#include <StepShape_ManifoldSolidBrep.hxx>
 #include <TopoDS_Shape.hxx>
 #include <TransferBRep.hxx>
 #include <Transfer_TransientProcess.hxx>
@@ -192,28 +187,6 @@ std::optional<std::string> shapeFileProblem(const std::string &path) {
                                                 : *format == ShapeFormat::iges ? nonFiniteInIges(text)
                                                                                : nonFiniteInBrep(text);
   if (non_finite) return "holds a number that is not finite (" + *non_finite + ")";
-  return std::nullopt;
-}
-
-std::optional<std::string> stepReadProblem(const STEPControl_Reader &reader) {
-  const Handle(StepData_StepModel) model = Handle(StepData_StepModel)::DownCast(reader.Model());
-  if (model.IsNull()) return std::nullopt;
-  Interface_CheckIterator checks = reader.WS()->ModelCheckList(true);
-  for (checks.Start(); checks.More(); checks.Next()) {
-    const Handle(Interface_Check) &check = checks.Value();
-    if (check->NbFails() > 0) return "is damaged: " + std::string(check->CFail(1));
-  }
-  const Handle(Transfer_TransientProcess) process = reader.WS()->TransferReader()->TransientProcess();
-  if (process.IsNull()) return std::nullopt;
-  for (int i = 1; i <= model->NbEntities(); ++i) {
-    if (Handle(StepShape_ManifoldSolidBrep)::DownCast(model->Value(i)).IsNull()) continue;
-    const TopoDS_Shape shape = TransferBRep::ShapeResult(process, model->Value(i));
-    if (shape.IsNull()) continue;  // not asked for: no root reaches it
-    if (shape.ShapeType() != TopAbs_SOLID && shape.ShapeType() != TopAbs_COMPOUND) {
-      return "is damaged: solid entity #" + std::to_string(model->IdentLabel(model->Value(i))) + " became a " +
-             shapeTypeName(shape.ShapeType());
-    }
-  }
   return std::nullopt;
 }
 

@@ -38,6 +38,13 @@ bool holdsBrepEntities(const IGESData_IGESModel &model) {
 TopoDS_Shape readStep(std::string path) { return readStep(std::move(path), Message_ProgressRange()); }
 
 TopoDS_Shape readStep(std::string path, const Message_ProgressRange &progress) {
+  std::optional<std::string> warning;
+  return readStep(path, progress, warning);
+}
+
+TopoDS_Shape readStep(const std::string &path, const Message_ProgressRange &progress,
+                      std::optional<std::string> &warning) {
+  warning.reset();
   TopoDS_Shape shape;
   STEPControl_Reader reader;
   reader.ReadFile(path.c_str());
@@ -48,6 +55,9 @@ TopoDS_Shape readStep(std::string path, const Message_ProgressRange &progress) {
   reader.TransferRoots(progress);
   if (const std::optional<std::string> problem = nimbo::stepReadProblem(reader)) {
     throw nimbo_exception("STEP file " + file_name_of(path) + " " + *problem);
+  }
+  if (const std::optional<std::string> left_out = nimbo::stepReadWarning(reader)) {
+    warning = "STEP file " + file_name_of(path) + ": " + *left_out;
   }
   shape = reader.OneShape();
   return shape;

@@ -44,6 +44,9 @@ struct Assembly {
   /// none (BREP).
   std::string lengthUnit;
   std::vector<Part> parts;  ///< in file order
+  /// What the read left out that no shape needs, one line per file that lost something ("STEP
+  /// file a.stp: the parser rejected parameters of ..."; nimbo::stepReadWarning).
+  std::vector<std::string> warnings;
 };
 
 /// Reads a STEP (.step, .stp), IGES (.iges, .igs) or BREP (.brep) file, chosen by extension in any

@@ -205,6 +205,11 @@ TopoDS_Shape readStep(std::string path);
 /// Reads a STEP file as readStep(path) does, reporting the transfer's progress to `progress`.
 TopoDS_Shape readStep(std::string path, const Message_ProgressRange &progress);
 
+/// Reads a STEP file as readStep(path, progress) does, and sets `warning` to what the read left out
+/// ("STEP file a.stp: " and nimbo::stepReadWarning), or to none.
+TopoDS_Shape readStep(const std::string &path, const Message_ProgressRange &progress,
+                      std::optional<std::string> &warning);
+
 /// Reads an IGES file holding B-Rep solids into one shape. Throws nimbo_exception naming the file
 /// (without its directory) when it holds no B-Rep entity, the read does not succeed, or a root
 /// entity gave no shape (nimbo::igesReadProblem).
@@ -251,10 +256,20 @@ std::optional<std::string> shapeFileProblem(const std::string &path);
 
 /// Why the STEP model `reader` has read and transferred cannot be trusted, in words that follow
 /// the file's name ("is damaged: Unresolved Reference ... (Id.#443)"): the first failure its parser
-/// found (an entity referred to but not defined, a parameter of the wrong type), or a solid entity
-/// that transferred as something less; none when neither. The kernel would drop or degrade such a
-/// solid without a word.
+/// found that may have cost a shape, or a solid entity that transferred as something less; none
+/// when neither. The kernel would drop or degrade such a solid without a word. A failure may cost
+/// a shape when it is a reference to an entity the file does not hold, or a failing parameter
+/// (other than a name, description or id) of an entity that shapes need: geometry, topology,
+/// placements, shape representations, their units, the product structure; where such an entity
+/// only lost entries of a list that may not hold them, when an entry it lost is one of those.
 std::optional<std::string> stepReadProblem(const STEPControl_Reader &reader);
+
+/// The parser failures of the STEP model `reader` has read that cost no shape (presentation text,
+/// fonts, descriptions), as one warning that follows the file's name: "the parser rejected
+/// parameters of 9 entities that no shape needs (COMPOSITE_TEXT, 3 PRESENTATION_STYLE_ASSIGNMENT,
+/// ...); read without them"; none when there are none, or when one may have cost a shape
+/// (stepReadProblem).
+std::optional<std::string> stepReadWarning(const STEPControl_Reader &reader);
 
 /// The same for an IGES model `reader` has transferred: a root solid (entity type 186) that gave no
 /// shape ("is damaged: its root entity of type 186 (directory entry 1) gave no shape"); none when

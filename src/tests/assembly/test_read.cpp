@@ -144,10 +144,12 @@ TEST(ReadAssembly, ExternalReferencesAreFollowedAndAMissingOneIsNamed) {
   }
   ASSERT_FALSE(referenced.empty());
 
-  // Read from elsewhere: references are found beside the main file, not in the working directory.
+  // Read from elsewhere by a relative path: references are found beside the main file, not in the
+  // working directory.
   const fs::path cwd = fs::current_path();
-  fs::current_path(fs::temp_directory_path());
-  const nimbo::Assembly assembly = readAssembly(main_file.string());
+  fs::create_directory(dir.path() / "elsewhere");
+  fs::current_path(dir.path() / "elsewhere");
+  const nimbo::Assembly assembly = readAssembly("../joint.step");
   fs::current_path(cwd);
   EXPECT_EQ(pathsOf(assembly), joint_paths);
   EXPECT_NEAR(*nimbo::measurePart(partAt(assembly, "joint/base")).volume, 40000.0, 1e-6 * 40000.0);
@@ -319,6 +321,42 @@ TEST(ReadAssembly, UnreadableFilesAreRefusedByName) {
   // The shape library's own reader refuses the same damage.
   expectRefusal([&] { readStep((d / "dangling.step").string()); },
                 "STEP file dangling.step is damaged: Unresolved Reference, Ent.Id.#-3 Param.n0 1 (Id.#99999)");
+}
+
+// What real files hold besides their shapes (text, fonts) may draw the parser's complaints: the
+// file reads, and says what it read without. The same complaint about an entity the shapes need
+// is damage.
+TEST(ReadAssembly, AnnotationsTheParserRejectsAreLeftOutWithAWarning) {
+  nimbo::test::TempDirAsTemp dir;
+  XdeAssembly document;
+  document.product("cube", box({0, 0, 0}, {1, 1, 1}));
+  document.writeStep(dir.path() / "cube.step");
+  const std::string step = nimbo::test::readText(dir.path() / "cube.step");
+  const fs::path annotated = dir.path() / "annotated.step";
+  nimbo::test::writeText(annotated, nimbo::test::withRejectedAnnotations(step));
+  const std::string warning =
+      "STEP file annotated.step: the parser rejected parameters of 2 entities that no shape needs "
+      "(ADVANCED_BREP_SHAPE_REPRESENTATION, COMPOSITE_TEXT); read without them";
+  const nimbo::Assembly assembly = readAssembly(annotated.string());
+  ASSERT_EQ(assembly.parts.size(), 1u);
+  EXPECT_NEAR(*nimbo::measurePart(assembly.parts[0]).volume, 1.0, 1e-9);
+  EXPECT_EQ(assembly.warnings, std::vector<std::string>{warning});
+  std::optional<std::string> left_out;
+  EXPECT_FALSE(readStep(annotated.string(), Message_ProgressRange(), left_out).IsNull());
+  EXPECT_EQ(left_out, warning);
+
+  // The product where an item was: what the list lost may have been a solid.
+  const auto labelOf = [&](const std::string &record) {  // "#7" of "#7 = PRODUCT('..."
+    const std::size_t at = step.find(record);
+    return step.substr(step.rfind('#', at), step.rfind(' ', at) - step.rfind('#', at));
+  };
+  const std::string label = labelOf("= PRODUCT('");
+  const std::string damaged = "STEP file misplaced.step is damaged: Parameter n0.1 (representation_item) : Entity has "
+                              "illegal type (entity " +
+                              labelOf("= ADVANCED_BREP_SHAPE_REPRESENTATION") + ", ADVANCED_BREP_SHAPE_REPRESENTATION)";
+  nimbo::test::writeText(dir.path() / "misplaced.step", nimbo::test::withRejectedAnnotations(step, label));
+  expectRefusal([&] { readAssembly((dir.path() / "misplaced.step").string()); }, damaged);
+  expectRefusal([&] { readStep((dir.path() / "misplaced.step").string()); }, damaged);
 }
 
 // Files written by other CAD programs: every solid of the flattened read is a part, once.

@@ -103,6 +103,7 @@ TEST(NimboShapeStats, TextIsAlignedAndShowsUnwrittenFieldsAsAbsent) {
 }
 
 // A STEP assembly whose parts are files beside it has no shape of its own: stats measures the whole.
+// Read from another folder by a relative path: the files are found beside the main one.
 TEST(NimboShapeStats, AssemblyOfExternalFilesIsMeasuredWhole) {
   TempDir dir;
   XdeAssembly document;
@@ -110,13 +111,31 @@ TEST(NimboShapeStats, AssemblyOfExternalFilesIsMeasuredWhole) {
   const TDF_Label cube = document.product("cube", box({0, 0, 0}, {10, 10, 10}));
   document.place(root, cube);
   document.place(root, cube, translation(20, 0, 0));
-  document.writeStep(dir.path() / "pair.step", "MM", true);
-  const ToolRun run = runTool({"stats", "--json", "pair.step"}, dir.path());
+  std::filesystem::create_directories(dir.path() / "model");
+  std::filesystem::create_directories(dir.path() / "work");
+  document.writeStep(dir.path() / "model" / "pair.step", "MM", true);
+  const ToolRun run = runTool({"stats", "--json", "../model/pair.step"}, dir.path() / "work");
   ASSERT_EQ(run.status, 0) << run.err;
   const json report = json::parse(run.out);
   EXPECT_EQ(report["counts"]["solids"], 2);
   EXPECT_NEAR(report["statistics"]["volume"].get<double>(), 2000, 1e-6);
   EXPECT_NEAR(report["statistics"]["xmax"].get<double>(), 30, 1e-6);
+}
+
+// What a read left out is said once on standard error, and in the JSON under "warnings".
+TEST(NimboShapeParts, AnnotationsTheParserRejectsAreAWarning) {
+  TempDir dir;
+  writeText(dir.path() / "annotated.step", withRejectedAnnotations(readText(step_part)));
+  const std::string warning =
+      "STEP file annotated.step: the parser rejected parameters of 2 entities that no shape needs "
+      "(ADVANCED_BREP_SHAPE_REPRESENTATION, COMPOSITE_TEXT); read without them";
+  for (const char *command : {"parts", "stats"}) {
+    SCOPED_TRACE(command);
+    const ToolRun run = runTool({command, "--json", "annotated.step"}, dir.path());
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "nimbo-shape: " + warning + "\n");
+    EXPECT_EQ(json::parse(run.out)["warnings"], json::array({warning}));
+  }
 }
 
 TEST(NimboShapeParts, JsonIsTheLibrarysPartsAndFigures) {

@@ -69,7 +69,7 @@ Outcome healFiles(const Options &options) {
   const nimbo::Assembly read = readParts(options.files, OnTerminal(readingLabel(options.files)));
   const nimbo::Healing healing =
       about(subjectOf(options.files), [&] { return nimbo::healParts(read.parts, options.heal, OnTerminal("Healing")); });
-  about(options.output, [&] { nimbo::writeAssembly({"millimetre", healing.parts}, options.output); });
+  about(options.output, [&] { nimbo::writeAssembly({"millimetre", healing.parts, {}}, options.output); });
   bool ok = true;
   for (const nimbo::PartHealing &part : healing.report) ok = ok && part.verdict == nimbo::Verdict::ok;
   return {healReport(options.files, options.output, healing, read.parts, secondsSince(started)), printHeal,

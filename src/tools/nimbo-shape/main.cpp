@@ -62,10 +62,14 @@ WorkLimits limitsOf(const CommonOptions &common) {
 // The work as a worker runs it: the report, as JSON (one line each in JSON Lines) or as text.
 Work workOf(const std::string &subject, const std::function<Outcome()> &run, bool json, bool oneLine) {
   return {subject, [subject, run, json, oneLine](std::ostream &out) {
-            const Outcome outcome = run();
+            Outcome outcome = run();
             if (!outcome.warning.empty())
               std::cerr << "nimbo-shape: " << subject << ": " << outcome.warning << std::endl;
+            // Each warning names its file.
+            const std::vector<std::string> warnings = takeReadWarnings();
+            for (const std::string &warning : warnings) std::cerr << "nimbo-shape: " << warning << std::endl;
             if (json) {
+              if (!warnings.empty() && outcome.report.is_object()) outcome.report["warnings"] = warnings;
               out << jsonOf(outcome, oneLine) << '\n';
             } else {
               outcome.text(outcome.report, out);
