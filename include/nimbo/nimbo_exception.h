@@ -28,9 +28,27 @@ class nimbo_exception : public std::domain_error {
   /// and its path, or "Cannot write exception dump"; with dumps off it does nothing.
   static void write_dump();
 
+ protected:
+  /// For refusals that are no failure of the program: neither logs nor dumps.
+  struct quiet_t {};
+  nimbo_exception(const std::string &message, quiet_t) : std::domain_error(message) {}
+
  private:
   static std::string write_dump(const dump_cause &cause);
 
   // Shared, so that copying the exception cannot throw.
   std::shared_ptr<const std::string> dump_path_;
 };
+
+namespace nimbo {
+
+/// A refusal of what the user gave, by the layers above the shape library: a study's typo, a zero
+/// normal, parts that overlap, nothing to work on. It is a nimbo_exception, so that callers catch it
+/// as they catch the others, but it neither logs nor dumps: a dump tells a user nothing about their
+/// own typo, and would crowd out those of the failures the program did not expect.
+class input_error : public nimbo_exception {
+ public:
+  explicit input_error(const std::string &message) : nimbo_exception(message, quiet_t{}) {}
+};
+
+}  // namespace nimbo

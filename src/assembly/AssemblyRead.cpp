@@ -85,7 +85,7 @@ void checkReferences(const STEPCAFControl_Reader &reader, const std::string &pat
     const std::string name = file->GetName().IsNull() ? files.Key().ToCString() : file->GetName()->ToCString();
     std::error_code error;
     const bool exists = std::filesystem::exists(folder / name, error);
-    throw nimbo_exception("STEP file " + file_name_of(path) + " refers to " + name + ", which " +
+    throw input_error("STEP file " + file_name_of(path) + " refers to " + name + ", which " +
                           (exists ? "could not be read" : "is missing"));
   }
 }
@@ -104,7 +104,7 @@ Assembly readStepAssembly(const std::string &path, const Message_ProgressRange &
   // way on a relative path that leaves the working folder ("../"): it gets the whole path.
   const std::string whole = std::filesystem::absolute(path).lexically_normal().string();
   if (reader.ReadFile(whole.c_str()) != IFSelect_RetDone)
-    throw nimbo_exception("STEP file " + fileName + " could not be read");
+    throw input_error("STEP file " + fileName + " could not be read");
   Assembly assembly;
   TColStd_SequenceOfAsciiString lengths, angles, solidAngles;
   reader.ChangeReader().FileUnits(lengths, angles, solidAngles);
@@ -113,7 +113,7 @@ Assembly readStepAssembly(const std::string &path, const Message_ProgressRange &
   const bool transferred = reader.Transfer(document, progress);
   checkReferences(reader, path);
   if (const std::optional<std::string> problem = stepReadProblem(reader.ChangeReader())) {
-    throw nimbo_exception("STEP file " + fileName + " " + *problem);
+    throw input_error("STEP file " + fileName + " " + *problem);
   }
   if (const std::optional<std::string> left_out = stepReadWarning(reader.ChangeReader())) {
     assembly.warnings.push_back("STEP file " + fileName + ": " + *left_out);
@@ -122,7 +122,7 @@ Assembly readStepAssembly(const std::string &path, const Message_ProgressRange &
     assembly.parts =
         detail::partsOfDocument(document, stemOf(path), occurrenceIdsWithoutName(reader.ChangeReader().StepModel()));
   }
-  if (assembly.parts.empty()) throw nimbo_exception("STEP file " + fileName + " holds no shape");
+  if (assembly.parts.empty()) throw input_error("STEP file " + fileName + " holds no shape");
   return assembly;
 }
 
@@ -133,26 +133,26 @@ Assembly readIgesAssembly(const std::string &path, const Message_ProgressRange &
   reader.SetColorMode(true);
   reader.SetLayerMode(false);
   if (reader.ReadFile(path.c_str()) != IFSelect_RetDone || reader.IGESModel().IsNull()) {
-    throw nimbo_exception("IGES file " + fileName + " could not be read");
+    throw input_error("IGES file " + fileName + " could not be read");
   }
   // The parser takes any text for an IGES file and finds nothing in it.
-  if (reader.IGESModel()->NbEntities() == 0) throw nimbo_exception("IGES file " + fileName + " holds no IGES entity");
+  if (reader.IGESModel()->NbEntities() == 0) throw input_error("IGES file " + fileName + " holds no IGES entity");
   Assembly assembly;
   const Handle(TCollection_HAsciiString) unit = reader.IGESModel()->GlobalSection().UnitName();
   if (!unit.IsNull()) assembly.lengthUnit = unit->ToCString();
   Handle(TDocStd_Document) document = newDocument();
   const bool transferred = reader.Transfer(document, progress);
   if (const std::optional<std::string> problem = igesReadProblem(reader)) {
-    throw nimbo_exception("IGES file " + fileName + " " + *problem);
+    throw input_error("IGES file " + fileName + " " + *problem);
   }
   if (transferred) assembly.parts = detail::partsOfDocument(document, stemOf(path));
-  if (assembly.parts.empty()) throw nimbo_exception("IGES file " + fileName + " holds no shape");
+  if (assembly.parts.empty()) throw input_error("IGES file " + fileName + " holds no shape");
   return assembly;
 }
 
 Assembly readBrepAssembly(const std::string &path, const Message_ProgressRange &progress) {
   const TopoDS_Shape shape = readBrep(path, progress);
-  if (shape.IsNull()) throw nimbo_exception("BREP file " + file_name_of(path) + " could not be read");
+  if (shape.IsNull()) throw input_error("BREP file " + file_name_of(path) + " could not be read");
   Assembly assembly;
   const std::string name = stemOf(path);
   std::map<TopAbs_ShapeEnum, int> counts;
@@ -161,7 +161,7 @@ Assembly readBrepAssembly(const std::string &path, const Message_ProgressRange &
         shapeTypeName(piece.ShapeType()) + std::string("_") + std::to_string(++counts[piece.ShapeType()]);
     assembly.parts.push_back({path_segment, name, piece, std::nullopt});
   }
-  if (assembly.parts.empty()) throw nimbo_exception("BREP file " + file_name_of(path) + " holds no shape");
+  if (assembly.parts.empty()) throw input_error("BREP file " + file_name_of(path) + " holds no shape");
   return assembly;
 }
 
@@ -170,7 +170,7 @@ Assembly readBrepAssembly(const std::string &path, const Message_ProgressRange &
 Assembly readAssembly(const std::string &path, const Message_ProgressRange &progress) {
   const std::optional<ShapeFormat> format = shapeFormatOf(path);
   if (const std::optional<std::string> problem = shapeFileProblem(path)) {
-    throw nimbo_exception(file_name_of(path) + ": " + *problem);
+    throw input_error(file_name_of(path) + ": " + *problem);
   }
   switch (*format) {
     case ShapeFormat::step:

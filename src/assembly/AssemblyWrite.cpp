@@ -66,7 +66,7 @@ Node treeOf(const std::vector<Part> &parts, const std::string &fileName) {
   std::set<std::string> paths;
   for (const Part &part : parts) {
     if (!paths.insert(part.path).second) {
-      throw nimbo_exception("Cannot write " + fileName + ": two parts have the path " + part.path);
+      throw input_error("Cannot write " + fileName + ": two parts have the path " + part.path);
     }
     const std::vector<std::string> segments = segmentsOf(part.path);
     Node *node = &top;
@@ -310,13 +310,13 @@ void writeBrepAssembly(const Assembly &assembly, const std::string &path, const 
 void writeAssembly(const Assembly &assembly, const std::string &path, const Message_ProgressRange &progress) {
   const std::optional<ShapeFormat> format = shapeFormatOf(path);
   if (!format || *format == ShapeFormat::iges) {
-    throw nimbo_exception(file_name_of(path) + ": cannot write \"" + file_extension(path) +
+    throw input_error(file_name_of(path) + ": cannot write \"" + file_extension(path) +
                           "\"; expected .step, .stp or .brep");
   }
-  if (assembly.parts.empty()) throw nimbo_exception("Cannot write " + file_name_of(path) + ": no parts");
+  if (assembly.parts.empty()) throw input_error("Cannot write " + file_name_of(path) + ": no parts");
   for (const Part &part : assembly.parts) {
     if (part.shape.IsNull()) {
-      throw nimbo_exception("Cannot write " + file_name_of(path) + ": part " + part.path + " has no shape");
+      throw input_error("Cannot write " + file_name_of(path) + ": part " + part.path + " has no shape");
     }
   }
   if (*format == ShapeFormat::step) {

@@ -256,7 +256,7 @@ double healSize(const std::vector<Part> &parts, const HealOptions &options) {
   Bnd_Box box;
   for (const Part &part : parts) BRepBndLib::AddOptimal(part.shape, box, false, false);
   const double diagonal = box.IsVoid() ? 0.0 : std::sqrt(box.SquareExtent());
-  if (!(diagonal > 0)) throw nimbo_exception("No element size to check against: the parts hold no geometry");
+  if (!(diagonal > 0)) throw input_error("No element size to check against: the parts hold no geometry");
   return diagonal;
 }
 

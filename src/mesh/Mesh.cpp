@@ -233,17 +233,18 @@ std::optional<MeshFormat> meshFormatNamed(const std::string &name) {
 MeshSummary meshAssembly(const Imprint &imprinted, const std::string &output, const MeshOptions &options,
                          const Message_ProgressRange &progress) {
   if (options.order != 1 && options.order != 2) {
-    throw nimbo_exception("Element order must be 1 or 2, not " + std::to_string(options.order));
+    throw input_error("Element order must be 1 or 2, not " + std::to_string(options.order));
   }
-  if (imprinted.compound.IsNull() || imprinted.parts.empty()) throw nimbo_exception("Nothing to mesh: no solid part");
+  if (imprinted.compound.IsNull() || imprinted.parts.empty()) throw input_error("Nothing to mesh: no solid part");
   if (!(options.scale > 0) || !std::isfinite(options.scale)) {
-    throw nimbo_exception("The mesh's scale must be a positive number, not " + std::to_string(options.scale));
+    throw input_error("The mesh's scale must be a positive number, not " + std::to_string(options.scale));
   }
   TopTools_IndexedMapOfShape faces;
   TopExp::MapShapes(imprinted.compound, TopAbs_FACE, faces);
   for (const SurfaceGroup &group : options.surfaces) {
-    if (group.faces.empty()) throw nimbo_exception("The surface group \"" + group.name + "\" holds no face");
+    if (group.faces.empty()) throw input_error("The surface group \"" + group.name + "\" holds no face");
     for (const int face : group.faces) {
+      // Numbers come from an imprint, so one out of range is the caller's slip, not a typo.
       if (face < 1 || face > faces.Extent()) {
         throw nimbo_exception("The surface group \"" + group.name + "\" names face " + std::to_string(face) +
                               ", which the imprinted compound does not have (it has " + std::to_string(faces.Extent()) +
@@ -256,7 +257,7 @@ MeshSummary meshAssembly(const Imprint &imprinted, const std::string &output, co
 }
 
 MeshData readMesh(const std::string &path) {
-  if (!std::filesystem::is_regular_file(path)) throw nimbo_exception("Cannot read the mesh " + path + ": no such file");
+  if (!std::filesystem::is_regular_file(path)) throw input_error("Cannot read the mesh " + path + ": no such file");
   GmshSession session(false);
   return inGmsh(session, "Cannot read the mesh " + path, [&] {
     try {

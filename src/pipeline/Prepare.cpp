@@ -25,7 +25,7 @@ Prepared prepare(const std::vector<Part> &parts, const RouteOptions &options, do
     std::size_t solids = 0;
     for (const PartHealing &part : result.healing->report) solids += part.solidsAfter;
     if (solids == 0) {
-      throw nimbo_exception(
+      throw input_error(
           "Nothing to imprint: no part holds a solid, and healing made none (the faces do not close; check names the "
           "free edges)");
     }

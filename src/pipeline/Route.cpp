@@ -63,6 +63,8 @@ Routed meshParts(const std::vector<Part> &parts, const std::string &output, cons
   std::exception_ptr first;
   try {
     result.summary = meshAssembly(result.prepared.imprint, output, mesh, scope.Next(4));
+  } catch (const input_error &) {
+    throw;  // what was asked for, which healing cannot change
   } catch (const nimbo_exception &) {
     first = std::current_exception();
   } catch (const Standard_Failure &) {

@@ -139,7 +139,7 @@ std::string renderFieldSvg(const FieldSurface &surface, const std::string &title
   const double barHeight = barBottom - barTop;
   const double room = barLeft - margin;  // for the drawing, its margins included
   if (room - 2 * margin < 16 || options.height - 2 * margin < 16) {
-    throw nimbo_exception("The page is too small to draw on");
+    throw input_error("The page is too small to draw on");
   }
   const double w = std::max(xmax - xmin, 1e-12), h = std::max(ymax - ymin, 1e-12);
   const double scale = std::min((room - 2 * margin) / w, (options.height - 2 * margin) / h);

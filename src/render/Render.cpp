@@ -192,7 +192,7 @@ gp_Dir parsedDirection(const std::string &name) {
   double x = 0, y = 0, z = 0;
   char rest = 0;
   if (std::sscanf(name.c_str(), "%lf,%lf,%lf%c", &x, &y, &z, &rest) != 3 || std::hypot(x, y, z) < 1e-12) {
-    throw nimbo_exception("Unknown view \"" + name +
+    throw input_error("Unknown view \"" + name +
                           "\": use iso, front, back, top, bottom, left, right or a direction X,Y,Z");
   }
   return gp_Dir(x, y, z);
@@ -223,12 +223,12 @@ Color paletteColor(std::size_t i) {
 }
 
 std::string renderSvg(const std::vector<RenderItem> &items, const View &view, const RenderOptions &options) {
-  if (options.width < 16 || options.height < 16) throw nimbo_exception("The page is too small to draw on");
+  if (options.width < 16 || options.height < 16) throw input_error("The page is too small to draw on");
   Bnd_Box box;
   for (const RenderItem &item : items) BRepBndLib::Add(item.shape, box);
   if (box.IsVoid() ||
       std::none_of(items.begin(), items.end(), [](const RenderItem &item) { return holdsFacesOrEdges(item.shape); })) {
-    throw nimbo_exception("Nothing to draw: the shapes hold no edges or faces");
+    throw input_error("Nothing to draw: the shapes hold no edges or faces");
   }
   const double size = std::sqrt(box.SquareExtent());
   for (const RenderItem &item : items) BRepMesh_IncrementalMesh(item.shape, meshShare * size, false, 0.35, true);

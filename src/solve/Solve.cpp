@@ -41,7 +41,7 @@ double secondsSince(Clock::time_point start) { return std::chrono::duration<doub
 bool matches(const std::string &glob, const std::string &path) { return fnmatch(glob.c_str(), path.c_str(), 0) == 0; }
 
 [[noreturn]] void refuse(const Study &study, const std::string &what) {
-  throw nimbo_exception((study.file.empty() ? std::string("the study") : study.file) + ": " + what);
+  throw input_error((study.file.empty() ? std::string("the study") : study.file) + ": " + what);
 }
 
 std::string quoted(const std::string &name) { return "\"" + name + "\""; }

@@ -21,7 +21,7 @@ class Entry {
   Entry operator/(const std::string &key) const { return {file_, where_.empty() ? key : where_ + ": " + key}; }
 
   [[noreturn]] void fail(const std::string &what) const {
-    throw nimbo_exception(file_ + ": " + (where_.empty() ? "" : where_ + ": ") + what);
+    throw input_error(file_ + ": " + (where_.empty() ? "" : where_ + ": ") + what);
   }
 
  private:
@@ -283,7 +283,7 @@ Study readStudy(const std::string &path) {
   try {
     node = read_yaml_file(path);
   } catch (const YAML::Exception &error) {
-    throw nimbo_exception(path + ": line " + std::to_string(error.mark.line + 1) + ", column " +
+    throw input_error(path + ": line " + std::to_string(error.mark.line + 1) + ", column " +
                           std::to_string(error.mark.column + 1) + ": " + error.msg);
   }
   return studyFrom(node, path, std::filesystem::path(path).parent_path().string());

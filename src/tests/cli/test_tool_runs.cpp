@@ -54,7 +54,7 @@ TEST(NimboShapeErrors, EachFailureIsOneLineNamingTheFile) {
       {{"stats", "garbage.step"}, "garbage.step: no shape could be read from the file"},
       {{"stats", "garbage.brep"}, "garbage.brep: not a readable BREP file"},
       {{"parts", "missing.step"}, "missing.step: No such file or directory"},
-      {{"parts", "garbage.step"}, "garbage.step: STEP file garbage.step could not be read", true},
+      {{"parts", "garbage.step"}, "garbage.step: STEP file garbage.step could not be read"},
       {{"compare", step_part, "missing.brep"}, "missing.brep: No such file or directory"},
       {{"convert", step_part, "part.igs"}, "part.igs: IGES cannot be written; write .step, .stp or .brep"},
       {{"convert", step_part, "no/part.step"}, "no/part.step: the folder no does not exist"},
@@ -79,7 +79,7 @@ TEST(NimboShapeErrors, EachFailureIsOneLineNamingTheFile) {
     EXPECT_EQ(run.err, line + "\n");
   }
   // A batch names the folder of its dumps in its summary.
-  const ToolRun batch = runTool({"parts", "--jobs", "1", "garbage.step"}, d);
+  const ToolRun batch = runTool({"stats", "--jobs", "1", "surfaces.igs"}, d);
   const std::string summary_end = "; dumps in " + (d / "nimbo").string() + "\n";
   EXPECT_EQ(batch.err.substr(batch.err.size() - std::min(batch.err.size(), summary_end.size())), summary_end)
       << batch.err;
@@ -88,6 +88,31 @@ TEST(NimboShapeErrors, EachFailureIsOneLineNamingTheFile) {
   for (const fs::directory_entry &entry : fs::directory_iterator(d)) {
     EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
   }
+}
+
+// A typo or parts that overlap are the user's to mend: the line says what, and no dump is left
+// to crowd out those of real failures.
+TEST(NimboShapeErrors, RefusalsOfWhatTheUserGaveLeaveNoDump) {
+  TempDir dir;
+  const fs::path d = dir.path();
+  writeBrepFile(box({0, 0, 0}, {10, 10, 10}), d / "a.brep");
+  writeBrepFile(box({5, 0, 0}, {15, 10, 10}), d / "b.brep");
+  writeText(d / "typo.yaml", "geometry: a.brep\nphysics: heat\nmaterials: [{parts: \"*\", conductivity: fifty}]\n");
+  const struct {
+    std::vector<std::string> args;
+    std::string line;
+  } cases[] = {
+      {{"solve", "typo.yaml"}, "typo.yaml: material 1: conductivity: expected a number in W/(m K), not \"fifty\""},
+      {{"imprint", "a.brep", "b.brep", "-o", "out.brep"}, "the parts of 2 files: Parts overlap, "},
+  };
+  for (const auto &refusal : cases) {
+    SCOPED_TRACE(refusal.args[0]);
+    const ToolRun run = runTool(refusal.args, d);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err.rfind("nimbo-shape: " + refusal.line, 0), 0u) << run.err;
+    EXPECT_EQ(run.err.find("dump"), std::string::npos) << run.err;
+  }
+  EXPECT_FALSE(fs::exists(d / "nimbo")) << "a dump folder was made";
 }
 
 TEST(NimboShapeErrors, ReportThatCannotBeWrittenIsAFailure) {
