@@ -1,4 +1,5 @@
 #include <nimbo/crash_dump.h>
+#include <nimbo/environment_variables.h>
 
 #include "utf8.h"
 
@@ -43,16 +44,9 @@ int next_dump_counter() {
 }
 
 // temp_directory() + "/nimbo/" put in `folder` without allocating, so that a crash can use it too
-// (getenv neither allocates nor locks); empty when it does not fit.
+// (reading the environment neither allocates nor locks); empty when it does not fit.
 void dump_folder_path(char (&folder)[dump_path_size]) {
-  const char *temp = "/tmp";
-  for (const char *name : {"TEMP", "TMPDIR"}) {
-    const char *value = std::getenv(name);
-    if (value != nullptr && *value != '\0') {
-      temp = value;
-      break;
-    }
-  }
+  const char *temp = temp_directory_in_place();
   folder[0] = '\0';
   if (std::strlen(temp) + sizeof "/nimbo/" <= dump_path_size) std::strcat(std::strcpy(folder, temp), "/nimbo/");
 }

@@ -9,11 +9,14 @@ std::optional<std::string> environment_variable(const char *name) {
   return std::string(value);
 }
 
-std::string temp_directory() {
+const char *temp_directory_in_place() {
   for (const char *name : {"TEMP", "TMPDIR"}) {
-    if (auto value = environment_variable(name); value && !value->empty()) return *value;
+    const char *value = std::getenv(name);
+    if (value != nullptr && *value != '\0') return value;
   }
   return "/tmp";
 }
+
+std::string temp_directory() { return temp_directory_in_place(); }
 
 int set_environment_variable(const char *name, const char *value) { return setenv(name, value, 1) == 0 ? 0 : errno; }
