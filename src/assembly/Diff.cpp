@@ -1,10 +1,10 @@
 // Revision diff: the parts of two revisions matched by geometry first, through an index on their
 // measure and centre, then by path and name.
 #include "Fusing.h"
-#include "Measures.h"
 #include "Motion.h"
 #include "Parallel.h"
 #include "Tolerances.h"
+#include "topology/ShapeMeasures.h"
 
 #include <nimbo/assembly/Assembly.h>
 #include <nimbo/nimbo_exception.h>

@@ -1,9 +1,9 @@
 // Imprint: one general fuse of all solid parts, mapped back onto the parts through the fuse's
 // history, then checked.
 #include "Fusing.h"
-#include "Measures.h"
 #include "Parallel.h"
 #include "Tolerances.h"
+#include "topology/ShapeMeasures.h"
 
 #include <nimbo/assembly/Assembly.h>
 #include <nimbo/nimbo_exception.h>
@@ -50,7 +50,7 @@ double volumeSlack(const TopoDS_Shape &shape, double volume) {
   for (const TopAbs_ShapeEnum type : {TopAbs_VERTEX, TopAbs_EDGE, TopAbs_FACE}) {
     tolerance = std::max(tolerance, BRep_Tool::MaxTolerance(shape, type));
   }
-  return std::max(detail::relativeVolumeSlack * volume, tolerance * getArea(shape));
+  return std::max(detail::relativeVolumeSlack * volume, tolerance * detail::areaOf(shape));
 }
 
 // 1-based numbers of `shapes` in `map`.

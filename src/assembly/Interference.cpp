@@ -2,10 +2,10 @@
 // meet; those are measured exactly, in parallel, the cheap distance first and the general fuse only
 // for pairs at contact distance.
 #include "Fusing.h"
-#include "Measures.h"
 #include "Parallel.h"
 #include "Sweep.h"
 #include "Tolerances.h"
+#include "topology/ShapeMeasures.h"
 
 #include <nimbo/assembly/Assembly.h>
 #include <nimbo/nimbo_exception.h>

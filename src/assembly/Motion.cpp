@@ -1,7 +1,6 @@
 // The motion search of the revision diff: the turns worth trying between two parts, the least
 // first, each confirmed by the directions of their faces and then by the shape comparison.
 #include "Motion.h"
-#include "Measures.h"
 
 #include "Tolerances.h"
 
@@ -257,7 +256,7 @@ std::pair<gp_Vec, double> axisAndAngle(const gp_Quaternion &turn) {
 Figures figuresOf(const TopoDS_Shape &shape) {
   Figures f{getDominantShapeType(shape), 0.0, gp_Pnt(), 0.0, gp_Mat(), {}, {}, {}, 0.0};
   f.directions = directionsOf(shape, f.directedArea);
-  const std::optional<GProp_GProps> properties = measureOf(shape);
+  const std::optional<GProp_GProps> properties = getDominantMeasure(shape);
   if (!properties) {
     f.center = getCenterOfMass(shape);
     return f;

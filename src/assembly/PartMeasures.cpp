@@ -4,7 +4,6 @@
 #include <nimbo/topology/ShapeAlgorithms.h>
 
 #include "Fusing.h"
-#include "Measures.h"
 
 #include <BRepBndLib.hxx>
 #include <Bnd_Box.hxx>
@@ -20,7 +19,7 @@ PartFigures measurePart(const Part &part) {
   // A compound is measured by the highest type it holds, so wrapping the part lets a shell or a
   // compsolid count by its faces or solids.
   const TopoDS_Shape whole = detail::compoundOf({part.shape});
-  const std::optional<GProp_GProps> measure = detail::measureOf(whole);
+  const std::optional<GProp_GProps> measure = getDominantMeasure(whole);
   if (!measure) {
     // A part of vertices only: its first vertex, and the box of its points.
     const double unset = std::numeric_limits<double>::quiet_NaN();

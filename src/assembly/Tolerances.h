@@ -26,12 +26,6 @@ constexpr double equalMoments = 1e-6;
 /// A turn of less than this (radians), or about an axis shorter, is rounding noise of no turn.
 constexpr double noTurn = 1e-12;
 
-/// Every volume and area of the assembly layer is integrated adaptively to this relative error: the
-/// kernel's fixed rule is off by 0.9 % on a B-spline cylinder, and its adaptive rule meets about a
-/// thousandth of what it is asked (asked this, a B-spline cylinder and sphere come within 1e-9 of
-/// their closed forms), at a few milliseconds a part.
-constexpr double measurePrecision = 1e-12;
-
 /// The imprint may move a part's volume by this share before the part's own tolerances count:
 /// splitting a trimmed B-spline face changes how it is integrated, and a rocket body's volume moves
 /// by 5e-7 between two requested precisions.

@@ -1,6 +1,7 @@
 // Geometric equality of shapes: measure, centre of mass and bounding box within tolerances that
 // scale with the first shape.
 #include <nimbo/topology/ShapeAlgorithms.h>
+#include "ShapeMeasures.h"
 #include "ShapeProperties.h"
 
 #include <BRepMesh_IncrementalMesh.hxx>

@@ -2,17 +2,11 @@
 #pragma once
 
 #include <Bnd_Box.hxx>
-#include <GProp_GProps.hxx>
-#include <TopAbs_ShapeEnum.hxx>
 #include <TopTools_ListOfShape.hxx>
 #include <TopoDS_Shape.hxx>
 #include <gp_Pnt.hxx>
 
 namespace nimbo::detail {
-
-/// The mass properties that measure a shape of the given dominant type: volume for TopAbs_SOLID,
-/// area for TopAbs_FACE, length for anything else. Every optional flag is off.
-GProp_GProps measureProperties(const TopoDS_Shape &shape, TopAbs_ShapeEnum dominantType);
 
 /// The bounding box of the shape, with triangulation used where present and no gap.
 Bnd_Box boundingBox(const TopoDS_Shape &shape);

@@ -8,12 +8,14 @@
 #include <gtest/gtest.h>
 #include <BRepBuilderAPI_MakeEdge.hxx>
 #include <BRepBuilderAPI_MakeFace.hxx>
+#include <BRepBuilderAPI_NurbsConvert.hxx>
 #include <BRepPrimAPI_MakeCylinder.hxx>
 #include <BRepTools.hxx>
 #include <BRep_Builder.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopoDS_Solid.hxx>
 #include <gp_Ax3.hxx>
+#include <gp_Parab.hxx>
 #include <gp_Pln.hxx>
 
 #include <cmath>
@@ -92,6 +94,20 @@ TEST(ShapeStatistics, EdgeWritesLengthCentreAndBox) {
   EXPECT_EQ(s.area, untouched);
   EXPECT_EQ(s.volume, untouched);
   EXPECT_EQ(s.axialVolume, untouched);
+}
+
+// The kernel's fixed rule misses this cylinder's volume by 0.9 % and this parabola's length by 0.8 %.
+TEST(ShapeStatistics, CurvedShapesMeasureTheirClosedForms) {
+  const double r = 4, h = 10;
+  const TopoDS_Shape cylinder =
+      BRepBuilderAPI_NurbsConvert(BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(5, 5, 10), gp::DZ()), r, h).Shape()).Shape();
+  const double volume = pi * r * r * h, area = 2 * pi * r * (r + h);
+  EXPECT_NEAR(statisticsOf(cylinder).volume, volume, 1e-8 * volume);
+  EXPECT_NEAR(statisticsOf(compoundOf({TopExp_Explorer(cylinder, TopAbs_SHELL).Current()})).area, area, 1e-8 * area);
+  // y^2 = 4x for |y| <= 10
+  const TopoDS_Shape arc = BRepBuilderAPI_MakeEdge(gp_Parab(gp::XOY(), 1.0), -10, 10).Edge();
+  const double length = 2 * (5 * std::sqrt(26.0) + std::asinh(5.0));
+  EXPECT_NEAR(statisticsOf(arc).length, length, 1e-8 * length);
 }
 
 TEST(ShapeStatistics, ShapesWithoutMeasureWriteTheFirstVertexOnly) {
