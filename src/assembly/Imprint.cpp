@@ -148,7 +148,7 @@ Imprint imprintWith(const std::vector<Part> &parts, const std::vector<std::size_
                                                                                   volumeOf(parts[pair.second].shape)));
     if (volume > minimum) overlaps[pair] = volume;
   }
-  if (!overlaps.empty() && !options.assignOverlaps) throw nimbo_exception(overlapRefusal(parts, overlaps));
+  if (!overlaps.empty() && !options.assignOverlaps) throw input_error(overlapRefusal(parts, overlaps));
   for (const auto &[pair, volume] : shared) result.assigned.push_back({pair.first, pair.second, volume});
 
   // Each solid goes to the earliest part it came from; a face of solids of two parts is their
@@ -242,7 +242,7 @@ Imprint imprintAssembly(const std::vector<Part> &parts, const ImprintOptions &op
                         const Message_ProgressRange &progress) {
   std::vector<std::size_t> skipped;
   const std::vector<std::size_t> solids = detail::solidPartsOf(parts, skipped);
-  if (solids.empty()) throw nimbo_exception("Nothing to imprint: no part holds a solid");
+  if (solids.empty()) throw input_error("Nothing to imprint: no part holds a solid");
   Message_ProgressScope scope(progress, "Imprinting", 10);
   std::vector<TopoDS_Shape> arguments;
   for (const std::size_t i : solids) arguments.push_back(parts[i].shape);
