@@ -15,6 +15,7 @@
 #include <BRep_Tool.hxx>
 #include <GProp_GProps.hxx>
 #include <Message_ProgressScope.hxx>
+#include <Precision.hxx>
 #include <TopExp.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopTools_IndexedDataMapOfShapeListOfShape.hxx>
@@ -23,6 +24,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <map>
 #include <sstream>
 #include <utility>
@@ -61,9 +63,11 @@ std::vector<int> numbersIn(const TopTools_IndexedMapOfShape &map, const std::vec
 }
 
 // A check the fuse's result failed, in user words. Not yet a nimbo_exception, which would log and
-// dump: an automatic glue answers it by fusing again without one.
+// dump: an automatic glue answers it by fusing again without one, and a compound that is not valid
+// by fusing again with a fuzzy value.
 struct CheckFailure {
   std::string message;
+  bool invalid = false;  ///< the compound is not valid
 };
 
 // The solids of the general fuse of the parts' shapes, on the kernel's threads or on one.
@@ -114,6 +118,7 @@ Imprint imprintWith(const std::vector<Part> &parts, const std::vector<std::size_
                     Message_ProgressScope &scope) {
   Imprint result;
   result.glue = glue;
+  result.fuzzy = options.fuzzy;
   // The kernel's parallel fuse has been seen to give, now and then, a compound that is not valid
   // where one thread gives a valid one: such a result is made again on one thread.
   detail::FusedSolids fused = fuseParts(arguments, options, glue, true, scope.Next(7));
@@ -124,7 +129,8 @@ Imprint imprintWith(const std::vector<Part> &parts, const std::vector<std::size_
     if (!isValid(fused)) {
       throw CheckFailure{glue == Glue::off
                              ? "Imprint gave a compound that is not valid; try a fuzzy value"
-                             : "Imprint gave a compound that is not valid; try a fuzzy value or glue off"};
+                             : "Imprint gave a compound that is not valid; try a fuzzy value or glue off",
+                         true};
     }
   }
   const auto partOf = [&](std::size_t argument) { return solids[argument]; };
@@ -252,6 +258,7 @@ Imprint imprintAssembly(const std::vector<Part> &parts, const ImprintOptions &op
     result.skipped = skipped;
     return result;
   };
+  const Glue general = options.glue == Glue::automatic ? Glue::off : glue;
   try {
     if (options.glue == Glue::automatic && glue != Glue::off) {
       try {
@@ -260,9 +267,34 @@ Imprint imprintAssembly(const std::vector<Part> &parts, const ImprintOptions &op
         // The faces looked safe to glue and were not: the general fuse decides.
       }
     }
-    return imprint(options.glue == Glue::automatic ? Glue::off : glue, false);
+    return imprint(general, false);
   } catch (const CheckFailure &failure) {
-    throw nimbo_exception(failure.message);
+    if (!failure.invalid || options.fuzzy > 0.0 || scope.UserBreak()) throw nimbo_exception(failure.message);
+    // Faces nearer than the parts' tolerances join, yet the fuse made a compound that is not valid: nearly
+    // coincident faces a little further apart are what a fuzzy value joins. From the largest tolerance
+    // up, a decade at a time; far beyond that it would close real gaps.
+    double largest = Precision::Confusion();
+    for (const TopoDS_Shape &argument : arguments) {
+      for (const TopAbs_ShapeEnum type : {TopAbs_VERTEX, TopAbs_EDGE, TopAbs_FACE}) {
+        largest = std::max(largest, BRep_Tool::MaxTolerance(argument, type));
+      }
+    }
+    std::string tried;
+    for (double fuzzy = largest; fuzzy <= 100.5 * largest; fuzzy *= 10.0) {
+      ImprintOptions with = options;
+      with.fuzzy = fuzzy;
+      try {
+        Imprint result = imprintWith(parts, solids, arguments, with, general, false, scope);
+        result.skipped = skipped;
+        return result;
+      } catch (const CheckFailure &) {
+        if (scope.UserBreak()) break;
+      }
+      char value[32];
+      std::snprintf(value, sizeof value, "%.3g", fuzzy);
+      tried += (tried.empty() ? "" : ", ") + std::string(value);
+    }
+    throw nimbo_exception(failure.message + (tried.empty() ? "" : " (fuzzy values of " + tried + " mm tried)"));
   }
 }
 

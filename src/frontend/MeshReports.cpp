@@ -18,6 +18,7 @@ json meshReport(const std::vector<std::string> &files, const std::string &output
   json report = {{"files", files},   {"output", output},         {"format", nimbo::toString(format)},
                  {"solids", solids}, {"nodes", summary.nodes},   {"elements", summary.elements},
                  {"parts", parts},   {"interfaces", interfaces}, {"retries", summary.retries}};
+  if (imprint.fuzzy > 0.0) report["fuzzy"] = imprint.fuzzy;
   if (routed.prepared.healing) report["healing"] = healingJson(*routed.prepared.healing, given);
   report["imprint_seconds"] = imprintSeconds;
   report["mesh_seconds"] = routed.meshSeconds;

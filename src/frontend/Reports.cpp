@@ -200,6 +200,7 @@ json imprintReport(const std::vector<std::string> &files, const std::string &out
                  {"parts", imprinted},
                  {"interfaces", interfaces},
                  {"glue", nimbo::toString(imprint.glue)}};
+  if (imprint.fuzzy > 0.0) report["fuzzy"] = imprint.fuzzy;
   // Only when regions were assigned, which only the imprint option to assign overlaps allows.
   if (!imprint.assigned.empty()) {
     json assigned = json::array();

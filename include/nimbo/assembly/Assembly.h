@@ -246,6 +246,9 @@ struct Imprint {
   std::vector<AssignedRegion> assigned;  ///< only with assignOverlaps
   std::vector<std::size_t> skipped;      ///< parts that hold something besides solids, or nothing
   Glue glue = Glue::off;                 ///< the glue the fuse used: off, shift or full
+  /// The fuzzy value the fuse used, in mm: the one asked for, or where none was and the parts' own
+  /// tolerances gave a compound that is not valid, the one that mended it; 0 for none.
+  double fuzzy = 0.0;
 };
 
 /// Fuses the solid parts (the general fuse, in parallel, leaving the parts' own shapes alone) and
@@ -253,7 +256,9 @@ struct Imprint {
 /// volume (less the regions assigned away) within 1e-6 of it, or within its area times its largest
 /// tolerance where that is more, and the compound is valid (a parallel fuse that gives an invalid
 /// one is done again on one thread). An automatic glue whose result fails a check, or holds common
-/// regions, is given up for the general fuse before anything is refused. Throws nimbo_exception naming the pairs and
+/// regions, is given up for the general fuse before anything is refused. Without a fuzzy value, a
+/// compound that is not valid is fused again with the parts' largest tolerance as one, then ten and
+/// a hundred times that, before it is refused. Throws nimbo_exception naming the pairs and
 /// their common volumes when parts overlap and `assignOverlaps` is off, and when the fuse fails, a check fails or
 /// `progress` is stopped.
 Imprint imprintAssembly(const std::vector<Part> &parts, const ImprintOptions &options = {},

@@ -13,11 +13,15 @@ void addRouteOptions(CLI::App &command, nimbo::RouteOptions &options) {
   command.add_flag("--heal", options.heal, "Heal the parts for the element size first, as heal does");
 }
 
-std::string healingLine(const json &healing) {
-  std::size_t changed = 0;
-  for (const json &part : healing["parts"]) changed += !part["steps"].empty();
-  return "healed " + std::to_string(changed) + " of " + std::to_string(healing["parts"].size()) +
-         " parts for an element size of " + textOf(healing["size"]) + " mm";
+void printRouteLines(const json &report, std::ostream &out) {
+  if (report.contains("healing")) {
+    const json &healing = report["healing"];
+    std::size_t changed = 0;
+    for (const json &part : healing["parts"]) changed += !part["steps"].empty();
+    out << "healed " << changed << " of " << healing["parts"].size() << " parts for an element size of "
+        << textOf(healing["size"]) << " mm\n";
+  }
+  if (report.contains("fuzzy")) out << "fused with a fuzzy value of " << textOf(report["fuzzy"]) << " mm\n";
 }
 
 namespace {
@@ -52,7 +56,7 @@ void printImprint(const json &report, std::ostream &out) {
   }
   printRows(rows, out);
   out << '\n';
-  if (report.contains("healing")) out << healingLine(report["healing"]) << '\n';
+  printRouteLines(report, out);
   char summary[256];
   std::snprintf(
       summary, sizeof summary, "wrote %s: %zu solids of %zu parts, %zu shared faces in %zu interfaces, glue %s, %.2f s",

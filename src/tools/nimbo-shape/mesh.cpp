@@ -27,7 +27,7 @@ void printMesh(const json &report, std::ostream &out) {
     rows.push_back({textOf(interface["name"]), textOf(interface["nodes"])});
   printRows(rows, out);
   out << '\n';
-  if (report.contains("healing")) out << healingLine(report["healing"]) << '\n';
+  printRouteLines(report, out);
   for (const json &retry : report["retries"]) out << "retried " << textOf(retry) << '\n';
   char summary[320];
   std::snprintf(summary, sizeof summary,
