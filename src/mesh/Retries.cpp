@@ -25,6 +25,9 @@ constexpr Algorithm surfaceAlgorithms[] = {{6, "Frontal-Delaunay"}, {5, "Delauna
 constexpr Algorithm volumeAlgorithms[] = {{1, "Delaunay"}, {10, "HXT"}};
 constexpr std::size_t surfaceAlgorithmCount = std::size(surfaceAlgorithms);
 constexpr std::size_t volumeAlgorithmCount = std::size(volumeAlgorithms);
+// The last resort for surface meshes that meet: twice the elements per circle, and MeshAdapt.
+constexpr int finerCurvature = 24;
+constexpr Algorithm finerSurfaces = surfaceAlgorithms[2];
 
 // "A, B and C".
 std::string listed(const std::vector<std::string> &names) {
@@ -190,9 +193,41 @@ std::vector<std::string> generateWithRetries(const Imprint &imprinted, GmshSessi
   // The first try's 3D mesh is only worth repeating on surfaces meshed anew.
   bool again = !failedSurfaces.empty();
   // A surface model that crosses itself has Gmsh blame one surface after another, each remeshed
-  // with every algorithm: after a few rounds the 3D algorithm is changed instead, so that it ends.
+  // with every algorithm: after a few rounds every surface is meshed finer instead, so that it ends.
   constexpr int remeshRounds = 4;
   int rounds = 0;
+  std::set<int> blamedEver;  // where the failure is, when no volume algorithm gets past it
+  bool facetsOverlap = false;
+  const auto giveUp = [&](const std::string &tried) {
+    gmsh::vectorpair marked;
+    gmsh::model::mesh::getLastEntityError(marked);
+    std::vector<int> failed;
+    for (const auto &[dim, tag] : marked) {
+      if (dim == 3) failed.push_back(tag);
+    }
+    if (failed.empty()) failed = unmeshed(volumes);
+    if (failed.empty()) {
+      for (const auto &[dim, tag] : volumes) failed.push_back(tag);
+    }
+    // Gmsh fails every volume of a connected assembly together: the surfaces it blamed say which
+    // parts hold the trouble.
+    std::string where;
+    if (!blamedEver.empty()) {
+      failed.clear();
+      std::vector<std::string> faces;
+      for (const int tag : blamedEver) {
+        std::vector<int> up, down;
+        gmsh::model::getAdjacencies(2, tag, up, down);
+        failed.insert(failed.end(), up.begin(), up.end());
+        if (faces.size() < 3) faces.push_back(owners.face(tag));
+      }
+      const std::size_t more = blamedEver.size() - faces.size();
+      where = "; the surface mesh meets itself at " + listed(faces) +
+              (more > 0 ? " and " + std::to_string(more) + " more faces" : "");
+    }
+    return nimbo_exception("Gmsh could not mesh the volume of " + owners.parts(failed) + " (" + tried +
+                           "): " + volumeError + where + " (a smaller element size often helps)");
+  };
   while (true) {
     if (again) {
       gmsh::option::setNumber("Mesh.Algorithm3D", volumeAlgorithms[volumeAlgorithm].number);
@@ -213,7 +248,11 @@ std::vector<std::string> generateWithRetries(const Imprint &imprinted, GmshSessi
     }
     again = true;
     std::vector<int> remesh;
+    for (const std::string &error : errors) {
+      facetsOverlap = facetsOverlap || error.find("overlapping facets") != std::string::npos;
+    }
     for (const int tag : blamedSurfaces(errors)) {
+      blamedEver.insert(tag);
       const auto found = algorithmOf.find(tag);
       if (hasElements(2, tag) && (found == algorithmOf.end() || found->second + 1 < surfaceAlgorithmCount)) {
         remesh.push_back(tag);
@@ -227,20 +266,26 @@ std::vector<std::string> generateWithRetries(const Imprint &imprinted, GmshSessi
         gmsh::model::mesh::clear({{2, tag}});
         algorithmOf[tag] = meshSurface(tag, next, volumeError, surfaces, owners, session, retries);
       }
+    } else if (!blamedEver.empty()) {
+      // The other volume algorithm reads the same triangles (and has hung on them). Facets that lie
+      // on one another come of faces that touch where they should not, which no mesh mends; a
+      // segment through a facet, of a wall thinner than the chords of its curves: every surface is
+      // meshed again with shorter chords, by the algorithm that keeps closest to its surface.
+      if (facetsOverlap) throw giveUp("volume algorithm tried: " + std::string(volumeAlgorithms[0].name));
+      gmsh::model::mesh::clear();
+      gmsh::option::setNumber("Mesh.MeshSizeFromCurvature", finerCurvature);
+      for (const auto &[dim, tag] : surfaces) gmsh::model::mesh::setAlgorithm(2, tag, finerSurfaces.number);
+      volumeError = generate(3, session);
+      if (volumeError.empty() && unmeshed(volumes).empty() && unmeshed(surfaces).empty()) {
+        retries.push_back("every surface: " + std::string(finerSurfaces.name) + " with " +
+                          std::to_string(finerCurvature) + " elements per circle after the surface mesh met itself");
+        break;
+      }
+      if (volumeError.empty()) volumeError = "no volume elements in " + owners.parts(unmeshed(volumes));
+      throw giveUp(std::string(volumeAlgorithms[0].name) + ", then every surface by " + finerSurfaces.name +
+                   " with " + std::to_string(finerCurvature) + " elements per circle");
     } else if (++volumeAlgorithm == volumeAlgorithmCount) {
-      gmsh::vectorpair marked;
-      gmsh::model::mesh::getLastEntityError(marked);
-      std::vector<int> failed;
-      for (const auto &[dim, tag] : marked) {
-        if (dim == 3) failed.push_back(tag);
-      }
-      if (failed.empty()) failed = unmeshed(volumes);
-      if (failed.empty()) {
-        for (const auto &[dim, tag] : volumes) failed.push_back(tag);
-      }
-      throw nimbo_exception("Gmsh could not mesh the volume of " + owners.parts(failed) +
-                            " (volume algorithms tried: " + namesOf(volumeAlgorithms, volumeAlgorithmCount) +
-                            "): " + volumeError + " (a smaller element size often helps)");
+      throw giveUp("volume algorithms tried: " + namesOf(volumeAlgorithms, volumeAlgorithmCount));
     }
   }
   gmsh::option::setNumber("Mesh.Algorithm3D", volumeAlgorithms[0].number);

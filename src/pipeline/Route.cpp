@@ -9,6 +9,7 @@
 #include <Message_ProgressScope.hxx>
 #include <Standard_Failure.hxx>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
@@ -75,6 +76,12 @@ Routed meshParts(const std::vector<Part> &parts, const std::string &output, cons
   if (first) {
     try {
       Prepared healed = detail::prepare(parts, options, widening, scope.Next(1));
+      // Healed parts that even wide tolerances leave as they were mesh as they failed.
+      const std::vector<PartHealing> &report = healed.healing->report;
+      const bool unchanged = options.heal && std::all_of(report.begin(), report.end(), [](const PartHealing &part) {
+                               return part.steps.empty();
+                             });
+      if (unchanged) std::rethrow_exception(first);
       if (surfacesOf) mesh.surfaces = surfacesOf(healed);
       result.summary = meshAssembly(healed.imprint, output, mesh, scope.Next(2));
       result.summary.retries.push_back("healed with tolerances of " + figure(0.01 * healed.healing->size) +

@@ -55,6 +55,24 @@ TEST(MeshAssembly, ConesWithVanishingApexEdgesMesh) {
   EXPECT_EQ(nimbo::test::expectConformalMesh(file, imprint).nodes, summary.nodes);
 }
 
+// The S1 model's head is a wall of 1 mm around a sphere of 60 in B-spline patches: twelve chords a
+// circle sag 2 mm, the inner and outer surface meshes cross, and only finer chords mesh it.
+TEST(MeshAssembly, ThinCurvedWallMeshesWithFinerChords) {
+  if (const auto skip = nimbo::test::sharedAssemblySkip()) GTEST_SKIP() << *skip;
+  nimbo::ImprintOptions assign;
+  assign.assignOverlaps = true;  // a foot overlaps the body
+  const nimbo::Imprint imprint = nimbo::imprintAssembly(
+      nimbo::readAssembly(nimbo::test::sharedCadFile("caxif_s1-tu-203/s1-tu-203.stp")).parts, assign);
+  TempDir dir;
+  const std::string file = (dir.path() / "s1.msh").string();
+  nimbo::MeshOptions options;
+  options.size = 26.5;  // a twentieth of the model
+  const nimbo::MeshSummary summary = nimbo::meshAssembly(imprint, file, options);
+  ASSERT_FALSE(summary.retries.empty());
+  EXPECT_NE(summary.retries.back().find("24 elements per circle"), std::string::npos) << summary.retries.back();
+  EXPECT_EQ(nimbo::test::expectConformalMesh(file, imprint).nodes, summary.nodes);
+}
+
 TEST(MeshAssembly, SecondOrderAndBadOrders) {
   const nimbo::Imprint imprint = nimbo::imprintAssembly({part("cube", box({0, 0, 0}, {10, 10, 10}))});
   TempDir dir;
