@@ -253,8 +253,8 @@ Imprint imprintAssembly(const std::vector<Part> &parts, const ImprintOptions &op
   std::vector<TopoDS_Shape> arguments;
   for (const std::size_t i : solids) arguments.push_back(parts[i].shape);
   const Glue glue = options.glue == Glue::automatic ? detail::chosenGlue(arguments, options.fuzzy) : options.glue;
-  const auto imprint = [&](Glue with, bool trial) {
-    Imprint result = imprintWith(parts, solids, arguments, options, with, trial, scope);
+  const auto imprint = [&](Glue with, bool trial, const ImprintOptions &given) {
+    Imprint result = imprintWith(parts, solids, arguments, given, with, trial, scope);
     result.skipped = skipped;
     return result;
   };
@@ -262,12 +262,12 @@ Imprint imprintAssembly(const std::vector<Part> &parts, const ImprintOptions &op
   try {
     if (options.glue == Glue::automatic && glue != Glue::off) {
       try {
-        return imprint(glue, true);
+        return imprint(glue, true, options);
       } catch (const CheckFailure &) {
         // The faces looked safe to glue and were not: the general fuse decides.
       }
     }
-    return imprint(general, false);
+    return imprint(general, false, options);
   } catch (const CheckFailure &failure) {
     if (!failure.invalid || options.fuzzy > 0.0 || scope.UserBreak()) throw nimbo_exception(failure.message);
     // Faces nearer than the parts' tolerances join, yet the fuse made a compound that is not valid: nearly
@@ -284,9 +284,7 @@ Imprint imprintAssembly(const std::vector<Part> &parts, const ImprintOptions &op
       ImprintOptions with = options;
       with.fuzzy = fuzzy;
       try {
-        Imprint result = imprintWith(parts, solids, arguments, with, general, false, scope);
-        result.skipped = skipped;
-        return result;
+        return imprint(general, false, with);
       } catch (const CheckFailure &) {
         if (scope.UserBreak()) break;
       }
