@@ -25,6 +25,8 @@ run: deps
 		> $(BUILD_DIR)/bolted_joint-mesh.txt && tail -n 1 $(BUILD_DIR)/bolted_joint-mesh.txt
 	$(BUILD_DIR)/src/tools/nimbo-shape/nimbo-shape solve samples/joint_heat.yaml -o $(BUILD_DIR)/joint_heat \
 		> $(BUILD_DIR)/joint_heat.txt && tail -n 1 $(BUILD_DIR)/joint_heat.txt
+	$(BUILD_DIR)/src/tools/nimbo-shape/nimbo-shape solve samples/joint_stress.yaml -o $(BUILD_DIR)/joint_stress \
+		> $(BUILD_DIR)/joint_stress.txt && tail -n 1 $(BUILD_DIR)/joint_stress.txt
 
 test: deps
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release -DNIMBO_BUILD_TESTS=ON

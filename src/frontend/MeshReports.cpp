@@ -25,8 +25,82 @@ json meshReport(const std::vector<std::string> &files, const std::string &output
   return report;
 }
 
+namespace {
+
+json xyz(const gp_Pnt &p) { return json::array({p.X(), p.Y(), p.Z()}); }
+
+// A structural study's figures: per part, per boundary, at the probes, and its modes.
+json structuralReport(const nimbo::StructuralResult &result) {
+  json parts = json::array();
+  for (const nimbo::StructuralPartResult &part : result.parts) {
+    parts.push_back({{"path", part.path},
+                     {"material", part.material},
+                     {"displacement_max", part.displacementMax},
+                     {"displacement_at", xyz(part.displacementAt)},
+                     {"von_mises_max", part.vonMisesMax},
+                     {"von_mises_at", xyz(part.vonMisesAt)},
+                     {"principal_max", part.principalMax},
+                     {"principal_min", part.principalMin}});
+  }
+  json boundaries = json::array();
+  for (const nimbo::StructuralBoundaryResult &boundary : result.boundaries) {
+    boundaries.push_back({{"name", boundary.name},
+                          {"faces", boundary.faces},
+                          {"area", boundary.area},
+                          {boundary.held ? "reaction" : "applied", boundary.force}});
+  }
+  json probes = json::array();
+  for (const nimbo::ProbeResult &probe : result.probes) {
+    probes.push_back({{"name", probe.name},
+                      {"point", xyz(probe.point)},
+                      {"part", probe.part},
+                      {"displacement", probe.displacement},
+                      {"stress", probe.stress},
+                      {"von_mises", probe.vonMises},
+                      {"principal", probe.principal}});
+  }
+  json report = {{"units", {{"length", "mm"}, {"force", "N"}, {"stress", "MPa"}, {"frequency", "Hz"}, {"mass", "kg"}}},
+                 {"parts", parts},
+                 {"boundaries", boundaries},
+                 {"mass", result.mass}};
+  if (!result.modes.empty()) {
+    json modes = json::array();
+    for (const nimbo::ModeResult &mode : result.modes) {
+      modes.push_back({{"mode", mode.mode}, {"frequency", mode.frequency}, {"effective_mass", mode.effectiveMass}});
+    }
+    report["modes"] = modes;
+  } else {
+    report["weight"] = result.weight;
+    report["balance"] = result.balance;
+    report["probes"] = probes;
+  }
+  return report;
+}
+
+}  // namespace
+
 json solveReport(const std::string &study, const nimbo::SolveResult &result, const std::string &drawing, double seconds,
                  const std::string &page) {
+  if (result.structural) {
+    json report = {{"study", study}, {"physics", nimbo::toString(result.physics)}};
+    report.update(structuralReport(*result.structural));
+    json mesh = {{"nodes", result.nodes}, {"elements", result.elements}};
+    if (!result.retries.empty()) mesh["retries"] = result.retries;
+    json files = {{"mesh", result.meshFile}, {"input", result.problemFile}, {"results", result.fieldFile}};
+    if (!result.vtuFile.empty()) files["vtu"] = result.vtuFile;
+    if (!drawing.empty()) files["drawing"] = drawing;
+    if (!page.empty()) files["page"] = page;
+    report["mesh"] = mesh;
+    report["times"] = {{"setup", result.setupSeconds},
+                       {"mesh", result.meshSeconds},
+                       {"write", result.writeSeconds},
+                       {"calculix", result.getdpSeconds},
+                       {"read", result.readSeconds},
+                       {"solve", result.solveSeconds},
+                       {"total", seconds}};
+    report["files"] = files;
+    return report;
+  }
   json parts = json::array();
   for (const nimbo::PartResult &part : result.parts) {
     parts.push_back(
@@ -41,6 +115,7 @@ json solveReport(const std::string &study, const nimbo::SolveResult &result, con
   // Only when meshing took more than one try, which the report says how.
   if (!result.retries.empty()) mesh["retries"] = result.retries;
   json files = {{"mesh", result.meshFile}, {"problem", result.problemFile}, {"field", result.fieldFile}};
+  if (!result.vtuFile.empty()) files["vtu"] = result.vtuFile;
   if (!drawing.empty()) files["drawing"] = drawing;
   if (!page.empty()) files["page"] = page;
   return {{"study", study},

@@ -126,6 +126,28 @@ MeshSummary mesh(const Imprint &imprinted, const std::string &output, const Mesh
   for (const SurfaceGroup &group : options.surfaces) {
     summary.surfaces.push_back({group.name, addGroup(2, group.faces, group.name), 0});
   }
+  // Smaller sizes on chosen faces and their edges, as size fields: the smallest that applies wins.
+  std::vector<double> refined;
+  for (const SurfaceGroup &group : options.surfaces) {
+    if (!(group.size > 0)) continue;
+    gmsh::vectorpair faces, edges;
+    for (const int face : group.faces) faces.emplace_back(2, face);
+    gmsh::model::getBoundary(faces, edges, false, false, false);
+    std::vector<double> faceTags(group.faces.begin(), group.faces.end()), edgeTags;
+    for (const auto &[dim, tag] : edges) edgeTags.push_back(std::abs(tag));
+    const int size = gmsh::model::mesh::field::add("MathEval");
+    gmsh::model::mesh::field::setString(size, "F", std::to_string(group.size));
+    const int only = gmsh::model::mesh::field::add("Restrict");
+    gmsh::model::mesh::field::setNumber(only, "InField", size);
+    gmsh::model::mesh::field::setNumbers(only, "FacesList", faceTags);
+    gmsh::model::mesh::field::setNumbers(only, "EdgesList", edgeTags);
+    refined.push_back(only);
+  }
+  if (!refined.empty()) {
+    const int least = gmsh::model::mesh::field::add("Min");
+    gmsh::model::mesh::field::setNumbers(least, "FieldsList", refined);
+    gmsh::model::mesh::field::setAsBackgroundMesh(least);
+  }
 
   if (options.size > 0) gmsh::option::setNumber("Mesh.MeshSizeMax", options.size);
   // Twelve elements around a full circle: the facets of a bolt and of its hole, a clearance apart,
@@ -205,12 +227,14 @@ MeshData meshData() {
         const std::size_t per = elementNodes[t].size() / std::max<std::size_t>(elements[t].size(), 1);
         for (std::size_t e = 0; e < elements[t].size(); ++e) {
           const std::size_t *corner = &elementNodes[t][e * per];
+          const auto row = [&](int k) { return rowOf.at(corner[k]); };
           if (dim == 3 && per >= 4) {
             data.volumes[name].push_back(data.tetrahedra.size());
-            data.tetrahedra.push_back(
-                {rowOf.at(corner[0]), rowOf.at(corner[1]), rowOf.at(corner[2]), rowOf.at(corner[3])});
+            data.tetrahedra.push_back({row(0), row(1), row(2), row(3)});
+            if (per == 10) data.tetrahedronEdges.push_back({row(4), row(5), row(6), row(7), row(8), row(9)});
           } else if (dim == 2 && per >= 3) {
-            data.surfaces[name].push_back({rowOf.at(corner[0]), rowOf.at(corner[1]), rowOf.at(corner[2])});
+            data.surfaces[name].push_back({row(0), row(1), row(2)});
+            if (per == 6) data.surfaceEdges[name].push_back({row(3), row(4), row(5)});
           }
         }
       }

@@ -6,8 +6,10 @@
 #include <nimbo/nimbo_exception.h>
 #include <nimbo/pipeline/Pipeline.h>
 
+#include "Fields.h"
 #include "Solver.h"
 
+#include <BRepClass3d_SolidClassifier.hxx>
 #include <BRep_Builder.hxx>
 #include <Message_ProgressScope.hxx>
 #include <TopExp.hxx>
@@ -105,13 +107,24 @@ void checkBoundaries(const Study &study, const std::vector<std::vector<int>> &se
     }
     fixed.emplace_back(b, std::move(vertices));
   }
-  bool determined = !fixed.empty();
+  bool determined = !fixed.empty() || isStructural(study.physics);  // a structural study's holds are read with it
   for (const Boundary &boundary : study.boundaries) determined |= boundary.condition == Condition::convection;
   if (!determined) {
     refuse(study, std::string("no boundary fixes the ") + fieldWord(study.physics) +
                       (study.physics == Physics::heat ? " or has convection" : "") +
                       ", so the solution is not unique; add one");
   }
+}
+
+// On or inside a solid of a part, within the kernel's tolerance of its faces.
+bool insideAnyPart(const Imprint &imprinted, const gp_Pnt &point) {
+  for (const ImprintedPart &part : imprinted.parts) {
+    for (const TopoDS_Shape &solid : part.solids) {
+      BRepClass3d_SolidClassifier classifier(solid, point, 1e-6);
+      if (classifier.State() == TopAbs_IN || classifier.State() == TopAbs_ON) return true;
+    }
+  }
+  return false;
 }
 
 // The study on one imprint: each solid part's material and power, and the faces of each boundary.
@@ -149,6 +162,13 @@ SetUpParts setUpParts(const Study &study, const Imprint &imprinted) {
   for (const Boundary &boundary : study.boundaries) selectors.push_back(boundary.faces);
   setUp.selected = selectFaces(imprinted, selectors);
   checkBoundaries(study, setUp.selected, compoundFacesOf(imprinted));
+  for (const Probe &probe : study.probes) {
+    if (!insideAnyPart(imprinted, probe.point)) {
+      refuse(study, "probe " + quoted(probe.name) + " at (" + std::to_string(probe.point.X()) + ", " +
+                        std::to_string(probe.point.Y()) + ", " + std::to_string(probe.point.Z()) +
+                        ") lies outside every solid part");
+    }
+  }
   return setUp;
 }
 
@@ -194,6 +214,14 @@ SolveResult solveStudy(const Study &study, const std::string &folder, const Solv
     for (std::size_t b = 0; b < study.boundaries.size(); ++b) {
       surfaces.push_back({study.boundaries[b].name, setUp.selected[b]});
     }
+    // After the boundaries, whose meshed surfaces go by their place.
+    std::vector<FaceSelector> refined;
+    for (const Refinement &refinement : study.refinements) refined.push_back(refinement.faces);
+    const std::vector<std::vector<int>> faces = selectFaces(prepared.imprint, refined);
+    for (std::size_t k = 0; k < faces.size(); ++k) {
+      if (faces[k].empty()) refuse(study, "mesh: refine " + std::to_string(k + 1) + " selects no face of the outer boundary");
+      surfaces.push_back({"refine " + std::to_string(k + 1), faces[k], study.refinements[k].size});
+    }
     // Folders only for a study that was not refused.
     fs::create_directories(folder);
     clearScratch(folder);
@@ -227,20 +255,33 @@ SolveResult solveStudy(const Study &study, const std::string &folder, const Solv
     handed.boundaries.push_back({meshed.surfaces[b].physical, &study.boundaries[b]});
   }
   const detail::Solution solution = solver.solve(handed, program, options, scope.Next(40));
+  result.writeSeconds = solution.writeSeconds;
   result.getdpSeconds = solution.solverSeconds;
+  result.readSeconds = solution.readSeconds;
 
-  for (std::size_t k = 0; k < handed.parts.size(); ++k) {
+  const CompoundFaces faces = compoundFacesOf(routed.prepared.imprint);
+  const auto areaOf = [&](std::size_t b) {
+    return measurePart(Part{study.boundaries[b].name, study.boundaries[b].name, compoundOf(faces, setUp.selected[b]), {}})
+        .area.value_or(0.0);
+  };
+  result.structural = solution.structural;
+  if (result.structural) {
+    for (std::size_t b = 0; b < study.boundaries.size(); ++b) {
+      StructuralBoundaryResult &boundary = result.structural->boundaries.at(b);
+      boundary.name = study.boundaries[b].name;
+      boundary.faces = setUp.selected[b].size();
+      boundary.area = areaOf(b);
+    }
+  }
+  for (std::size_t k = 0; k < solution.parts.size(); ++k) {
     const detail::SolvePart &part = handed.parts[k];
     result.parts.push_back({part.path, detail::nameOf(*part.material), solution.parts[k].min, solution.parts[k].max,
                             solution.parts[k].mean});
   }
-  const CompoundFaces faces = compoundFacesOf(routed.prepared.imprint);
   double sum = 0, inflow = 0;
-  for (std::size_t b = 0; b < study.boundaries.size(); ++b) {
+  for (std::size_t b = 0; b < solution.flows.size(); ++b) {
     const double flow = solution.flows[b];
-    const PartFigures measured = measurePart(
-        Part{study.boundaries[b].name, study.boundaries[b].name, compoundOf(faces, setUp.selected[b]), {}});
-    result.boundaries.push_back({study.boundaries[b].name, setUp.selected[b].size(), measured.area.value_or(0.0), flow});
+    result.boundaries.push_back({study.boundaries[b].name, setUp.selected[b].size(), areaOf(b), flow});
     sum += flow;
     inflow += std::max(flow, 0.0);
   }
@@ -256,7 +297,9 @@ SolveResult solveStudy(const Study &study, const std::string &folder, const Solv
   result.fieldFile = moveInto(scratch / solution.fieldFile, folder);
   result.nodesFile = moveInto(scratch / solution.nodesFile, folder);
   for (const std::string &file : solution.otherFiles) moveInto(scratch / file, folder);
+  if (!solution.vtuFile.empty()) result.vtuFile = moveInto(scratch / solution.vtuFile, folder);
   fs::remove_all(scratch);
+  if (result.vtuFile.empty()) result.vtuFile = detail::writeFieldVtu(result, folder);
   result.solveSeconds = secondsSince(solving);
   return result;
 }

@@ -50,14 +50,19 @@ struct Solution {
     double max;
     double mean;  ///< over the part's volume
   };
-  std::vector<Field> parts;    ///< in the order of SetUp::parts
-  std::vector<double> flows;   ///< into the model, in the order of SetUp::boundaries
+  std::vector<Field> parts;    ///< in the order of SetUp::parts (conduction)
+  std::vector<double> flows;   ///< into the model, in the order of SetUp::boundaries (conduction)
+  /// A structural solver's figures; its boundaries' names, faces and areas are the caller's to fill.
+  std::optional<StructuralResult> structural;
   std::optional<double> power;  ///< the sources' power the solver applied, when there are sources
+  double writeSeconds = 0.0;    ///< writing its input
   double solverSeconds = 0.0;   ///< the solver's own run
+  double readSeconds = 0.0;     ///< reading its answer
   /// What it wrote in the scratch folder, by file name: moved into the results when all went well.
   std::string problemFile;
   std::string fieldFile;
   std::string nodesFile;  ///< the field at the nodes, which solvedPartSurfaces reads
+  std::string vtuFile;    ///< the solver's own grid of its results, when it writes one
   std::vector<std::string> otherFiles;
 };
 

@@ -1,6 +1,7 @@
 // Which solver solves which physics: the one entry a new solver adds.
 #include "Solver.h"
 
+#include "calculix/Calculix.h"
 #include "getdp/Getdp.h"
 
 namespace nimbo::detail {
@@ -11,6 +12,9 @@ const Solver &solverFor(Physics physics) {
     case Physics::electrostatic:
     case Physics::current:
       return getdpSolver();
+    case Physics::elasticity:
+    case Physics::modal:
+      return calculixSolver();
   }
   return getdpSolver();
 }

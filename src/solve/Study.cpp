@@ -7,7 +7,9 @@
 
 #include <yaml-cpp/yaml.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <set>
 
@@ -46,12 +48,22 @@ std::string text(const YAML::Node &node, const Entry &entry) {
   return node.as<std::string>();
 }
 
-// A number, named with its unit in the complaint: "conductivity: expected a number in W/(m K)".
+// A number in `unit`, or "number unit" in a unit of the same kind, named with its unit in the
+// complaint: "conductivity: expected a number in W/(m K)".
 double number(const YAML::Node &node, const Entry &entry, const std::string &unit) {
   const std::string expected = "expected a number" + (unit.empty() ? std::string() : " in " + unit);
   if (!node.IsScalar()) entry.fail(expected);
   double value = 0;
-  if (!YAML::convert<double>::decode(node, value)) entry.fail(expected + ", not \"" + node.Scalar() + "\"");
+  if (!YAML::convert<double>::decode(node, value)) {
+    std::optional<double> given;
+    try {
+      given = quantityIn(node.Scalar(), unit);
+    } catch (const input_error &error) {
+      entry.fail(error.what());
+    }
+    if (!given) entry.fail(expected + ", not \"" + node.Scalar() + "\"");
+    value = *given;
+  }
   if (!std::isfinite(value)) entry.fail(expected + ", not " + node.Scalar());
   return value;
 }
@@ -121,8 +133,36 @@ std::vector<ConditionKey> conditionKeys(Physics physics) {
       return {{"potential", Condition::fixed, "V"}, {"flux", Condition::flux, "C/m^2"}};
     case Physics::current:
       return {{"potential", Condition::fixed, "V"}, {"flux", Condition::flux, "A/m^2"}};
+    case Physics::elasticity:
+      return {{"fixed", Condition::displacement, ""},
+              {"displacement", Condition::displacement, "mm"},
+              {"force", Condition::force, "N"},
+              {"pressure", Condition::pressure, "Pa"}};
+    case Physics::modal:
+      return {{"fixed", Condition::displacement, ""}, {"displacement", Condition::displacement, "mm"}};
   }
   return {};
+}
+
+// A structural condition's value: held components, a force vector, or a pressure.
+void structuralCondition(const YAML::Node &value, const Entry &at, const ConditionKey &key, Boundary &boundary) {
+  if (std::string(key.key) == "fixed") {
+    bool fixed = false;
+    if (!YAML::convert<bool>::decode(value, fixed) || !fixed) at.fail("can only be true");
+    boundary.components = {0.0, 0.0, 0.0};
+  } else if (key.condition == Condition::displacement) {
+    onlyKeys(value, at, {"x", "y", "z"});
+    const char *axes[] = {"x", "y", "z"};
+    for (int k = 0; k < 3; ++k) {
+      if (value[axes[k]]) boundary.components[k] = number(value[axes[k]], at / axes[k], "mm");
+    }
+    if (value.size() == 0) at.fail("give at least one of x, y, z");
+  } else if (key.condition == Condition::force) {
+    if (!value.IsSequence() || value.size() != 3) at.fail("expected three numbers [Fx, Fy, Fz] in N");
+    for (int k = 0; k < 3; ++k) boundary.components[k] = number(value[k], at, "N");
+  } else {
+    boundary.value = number(value, at, key.unit);
+  }
 }
 
 Boundary boundaryFrom(const YAML::Node &node, std::size_t index, Physics physics, const std::string &file) {
@@ -130,13 +170,14 @@ Boundary boundaryFrom(const YAML::Node &node, std::size_t index, Physics physics
   if (node.IsMap() && node["name"]) entry = Entry(file, "boundary \"" + text(node["name"], entry / "name") + "\"");
   std::set<std::string> allowed = {"name", "faces"};
   for (const ConditionKey &key : conditionKeys(physics)) allowed.insert(key.key);
-  for (const char *other : {"temperature", "potential", "convection"}) {
+  for (const char *other :
+       {"temperature", "potential", "convection", "flux", "fixed", "displacement", "force", "pressure"}) {
     if (node.IsMap() && node[other] && !allowed.count(other)) {
       entry.fail(std::string("\"") + other + "\" is not a condition of " + toString(physics) + " problems");
     }
   }
   onlyKeys(node, entry, allowed);
-  Boundary boundary{"", {}, Condition::fixed, 0.0, 0.0};
+  Boundary boundary;
   boundary.name = node["name"] ? node["name"].as<std::string>() : "boundary " + std::to_string(index + 1);
   if (!node["faces"]) entry.fail("needs \"faces\", the faces it selects");
   boundary.faces = selectorFrom(node["faces"], entry / "faces");
@@ -146,7 +187,9 @@ Boundary boundaryFrom(const YAML::Node &node, std::size_t index, Physics physics
     if (!value) continue;
     ++conditions;
     boundary.condition = key.condition;
-    if (key.condition == Condition::convection) {
+    if (isStructural(physics)) {
+      structuralCondition(value, entry / key.key, key, boundary);
+    } else if (key.condition == Condition::convection) {
       const Entry at = entry / key.key;
       onlyKeys(value, at, {"h", "ambient"});
       if (!value["h"] || !value["ambient"]) at.fail("needs both h and ambient");
@@ -164,7 +207,71 @@ Boundary boundaryFrom(const YAML::Node &node, std::size_t index, Physics physics
   return boundary;
 }
 
+// The units a study may name, by kind; `base` is the unit the study's numbers are in.
+struct Unit {
+  const char *name;
+  const char *kind;
+  const char *base;
+  double factor;  // value in base = value * factor + offset
+  double offset;
+};
+
+constexpr Unit units[] = {
+    {"Pa", "pressure", "Pa", 1, 0},
+    {"kPa", "pressure", "Pa", 1e3, 0},
+    {"MPa", "pressure", "Pa", 1e6, 0},
+    {"GPa", "pressure", "Pa", 1e9, 0},
+    {"N", "force", "N", 1, 0},
+    {"kN", "force", "N", 1e3, 0},
+    {"kg/m^3", "density", "kg/m^3", 1, 0},
+    {"g/cm^3", "density", "kg/m^3", 1e3, 0},
+    {"mm", "length", "mm", 1, 0},
+    {"m", "length", "mm", 1e3, 0},
+    {"W", "power", "W", 1, 0},
+    {"W/(m K)", "thermal conductivity", "W/(m K)", 1, 0},
+    {"W/(m^2 K)", "film coefficient", "W/(m^2 K)", 1, 0},
+    {"W/m^2", "heat flux", "W/m^2", 1, 0},
+    {"degC", "temperature", "degC", 1, 0},
+    {"K", "temperature", "degC", 1, -273.15},
+    {"V", "potential", "V", 1, 0},
+    {"S/m", "electric conductivity", "S/m", 1, 0},
+    {"A/m^2", "current density", "A/m^2", 1, 0},
+    {"C/m^2", "surface charge", "C/m^2", 1, 0},
+    {"Hz", "frequency", "Hz", 1, 0},
+    {"m/s^2", "acceleration", "m/s^2", 1, 0},
+};
+
+const Unit *unitNamed(const std::string &name) {
+  for (const Unit &unit : units) {
+    if (name == unit.name) return &unit;
+  }
+  return nullptr;
+}
+
 }  // namespace
+
+std::optional<double> quantityIn(const std::string &text, const std::string &base) {
+  const char *start = text.c_str();
+  char *end = nullptr;
+  const double value = std::strtod(start, &end);
+  if (end == start) return std::nullopt;
+  std::string name(end);
+  name.erase(0, name.find_first_not_of(' '));
+  name.erase(name.find_last_not_of(' ') + 1);
+  if (name.empty()) return std::nullopt;
+  const Unit *unit = unitNamed(name);
+  if (!unit) {
+    std::string known;
+    for (const Unit &each : units) known += (known.empty() ? "" : ", ") + std::string(each.name);
+    throw input_error("unknown unit \"" + name + "\" (known: " + known + ")");
+  }
+  if (base != unit->base) {
+    const Unit *wanted = unitNamed(base);
+    throw input_error("\"" + text + "\" is a " + unit->kind + ", not a " +
+                      (wanted ? std::string(wanted->kind) + " (" + base + ")" : base.empty() ? "plain number" : base));
+  }
+  return value * unit->factor + unit->offset;
+}
 
 const char *toString(Physics physics) {
   switch (physics) {
@@ -174,23 +281,32 @@ const char *toString(Physics physics) {
       return "electrostatic";
     case Physics::current:
       return "current";
+    case Physics::elasticity:
+      return "elasticity";
+    case Physics::modal:
+      return "modal";
   }
   return "?";
 }
 
+bool isStructural(Physics physics) { return physics == Physics::elasticity || physics == Physics::modal; }
+
 std::optional<Physics> physicsNamed(const std::string &name) {
-  for (const Physics physics : {Physics::heat, Physics::electrostatic, Physics::current}) {
+  for (const Physics physics :
+       {Physics::heat, Physics::electrostatic, Physics::current, Physics::elasticity, Physics::modal}) {
     if (name == toString(physics)) return physics;
   }
   return std::nullopt;
 }
 
-const char *unitOf(Physics physics) { return physics == Physics::heat ? "degC" : "V"; }
+const char *unitOf(Physics physics) {
+  return physics == Physics::heat ? "degC" : isStructural(physics) ? "mm" : "V";
+}
 
 Study studyFrom(const YAML::Node &node, const std::string &file, const std::string &folder) {
   const Entry top(file, "");
   if (!node || node.IsNull()) top.fail("the study is empty");
-  onlyKeys(node, top, {"geometry", "physics", "mesh", "materials", "sources", "boundaries"});
+  onlyKeys(node, top, {"geometry", "physics", "mesh", "materials", "sources", "boundaries", "gravity", "modes", "probes"});
   Study study;
   study.file = file;
 
@@ -207,13 +323,16 @@ Study studyFrom(const YAML::Node &node, const std::string &file, const std::stri
   }
   if (study.geometry.empty()) geometry.fail("the list is empty");
 
-  if (!node["physics"]) (top / "physics").fail("missing: heat, electrostatic or current");
+  const char *physicsNames = "heat, electrostatic, current, elasticity or modal";
+  if (!node["physics"]) (top / "physics").fail(std::string("missing: ") + physicsNames);
   const std::string physics = text(node["physics"], top / "physics");
-  if (!physicsNamed(physics)) (top / "physics").fail("\"" + physics + "\" is not supported (heat, electrostatic or current)");
+  if (!physicsNamed(physics)) (top / "physics").fail("\"" + physics + "\" is not supported (" + physicsNames + ")");
   study.physics = *physicsNamed(physics);
+  const bool structural = isStructural(study.physics);
+  if (structural) study.order = 2;
 
   if (const YAML::Node mesh = node["mesh"]) {
-    onlyKeys(mesh, top / "mesh", {"size", "order", "heal"});
+    onlyKeys(mesh, top / "mesh", {"size", "order", "heal", "refine"});
     if (mesh["size"]) study.size = positive(mesh["size"], top / "mesh" / "size", "mm");
     if (mesh["order"]) {
       const double order = number(mesh["order"], top / "mesh" / "order", "");
@@ -225,24 +344,66 @@ Study studyFrom(const YAML::Node &node, const std::string &file, const std::stri
         (top / "mesh" / "heal").fail("must be true or false, not " + heal.Scalar());
       }
     }
+    if (mesh["refine"]) {
+      const std::vector<YAML::Node> refine = listOf(mesh["refine"], top / "mesh" / "refine");
+      for (std::size_t k = 0; k < refine.size(); ++k) {
+        const Entry entry = top / "mesh" / ("refine " + std::to_string(k + 1));
+        onlyKeys(refine[k], entry, {"faces", "size"});
+        if (!refine[k]["faces"] || !refine[k]["size"]) entry.fail("needs both \"faces\" and \"size\"");
+        study.refinements.push_back(
+            {selectorFrom(refine[k]["faces"], entry / "faces"), positive(refine[k]["size"], entry / "size", "mm")});
+      }
+    }
+  }
+
+  if (node["gravity"]) {
+    if (!structural) (top / "gravity").fail("only elasticity and modal studies have gravity");
+    const YAML::Node gravity = node["gravity"];
+    if (!gravity.IsSequence() || gravity.size() != 3) (top / "gravity").fail("expected three numbers [x, y, z] in m/s^2");
+    study.gravity = gp_Vec(number(gravity[0], top / "gravity", "m/s^2"), number(gravity[1], top / "gravity", "m/s^2"),
+                           number(gravity[2], top / "gravity", "m/s^2"));
+  }
+  if (node["modes"]) {
+    if (study.physics != Physics::modal) (top / "modes").fail("only modal studies have modes");
+    const double modes = positive(node["modes"], top / "modes", "");
+    if (modes != std::floor(modes) || modes > 1000) (top / "modes").fail("must be a whole number up to 1000");
+    study.modes = static_cast<int>(modes);
   }
 
   const char *valueKey = study.physics == Physics::electrostatic ? "permittivity" : "conductivity";
   const char *valueUnit = study.physics == Physics::heat ? "W/(m K)" : study.physics == Physics::current ? "S/m" : "";
+  const std::set<std::string> materialKeys = structural
+                                                 ? std::set<std::string>{"name", "parts", "youngs_modulus", "poissons_ratio", "density"}
+                                                 : std::set<std::string>{"name", "parts", valueKey};
   if (!node["materials"]) (top / "materials").fail("missing: every solid part needs a material");
   const std::vector<YAML::Node> materials = listOf(node["materials"], top / "materials");
   for (std::size_t k = 0; k < materials.size(); ++k) {
     Entry entry(file, "material " + std::to_string(k + 1));
-    onlyKeys(materials[k], entry, {"name", "parts", valueKey});
-    Material material{"", "", 0.0};
+    onlyKeys(materials[k], entry, materialKeys);
+    Material material;
     if (materials[k]["name"]) {
       material.name = text(materials[k]["name"], entry / "name");
       entry = Entry(file, "material \"" + material.name + "\"");
     }
     if (!materials[k]["parts"]) entry.fail("needs \"parts\", a glob on part paths");
     material.parts = text(materials[k]["parts"], entry / "parts");
-    if (!materials[k][valueKey]) entry.fail(std::string("needs \"") + valueKey + "\"");
-    material.value = positive(materials[k][valueKey], entry / valueKey, valueUnit);
+    if (structural) {
+      for (const char *key : {"youngs_modulus", "poissons_ratio"}) {
+        if (!materials[k][key]) entry.fail(std::string("needs \"") + key + "\"");
+      }
+      material.youngsModulus = positive(materials[k]["youngs_modulus"], entry / "youngs_modulus", "Pa");
+      material.poissonsRatio = number(materials[k]["poissons_ratio"], entry / "poissons_ratio", "");
+      if (material.poissonsRatio <= -1 || material.poissonsRatio >= 0.5) {
+        (entry / "poissons_ratio").fail("must lie between -1 and 0.5, not " + materials[k]["poissons_ratio"].Scalar());
+      }
+      if (materials[k]["density"]) material.density = positive(materials[k]["density"], entry / "density", "kg/m^3");
+      if (!material.density && (study.physics == Physics::modal || study.gravity)) {
+        entry.fail(std::string("needs \"density\" for ") + (study.gravity ? "gravity" : "a modal study"));
+      }
+    } else {
+      if (!materials[k][valueKey]) entry.fail(std::string("needs \"") + valueKey + "\"");
+      material.value = positive(materials[k][valueKey], entry / valueKey, valueUnit);
+    }
     study.materials.push_back(material);
   }
 
@@ -268,6 +429,29 @@ Study studyFrom(const YAML::Node &node, const std::string &file, const std::stri
                                                                "\" is taken by boundary " + std::to_string(other + 1));
         }
       }
+    }
+  }
+  if (study.physics == Physics::elasticity &&
+      std::none_of(study.boundaries.begin(), study.boundaries.end(),
+                   [](const Boundary &b) { return b.condition == Condition::displacement; })) {
+    (top / "boundaries").fail("nothing is held, so the structure can move freely: give a boundary \"fixed: true\" or a "
+                              "\"displacement\"");
+  }
+
+  if (node["probes"]) {
+    if (!structural) (top / "probes").fail("only elasticity and modal studies have probes");
+    const std::vector<YAML::Node> probes = listOf(node["probes"], top / "probes");
+    for (std::size_t k = 0; k < probes.size(); ++k) {
+      Entry entry(file, "probe " + std::to_string(k + 1));
+      onlyKeys(probes[k], entry, {"name", "point"});
+      Probe probe{"probe " + std::to_string(k + 1), {}};
+      if (probes[k]["name"]) {
+        probe.name = text(probes[k]["name"], entry / "name");
+        entry = Entry(file, "probe \"" + probe.name + "\"");
+      }
+      if (!probes[k]["point"]) entry.fail("needs \"point\", [x, y, z] in mm");
+      probe.point = point(probes[k]["point"], entry / "point");
+      study.probes.push_back(probe);
     }
   }
   return study;

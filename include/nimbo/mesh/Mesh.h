@@ -31,6 +31,7 @@ std::optional<MeshFormat> meshFormatNamed(const std::string &name);
 struct SurfaceGroup {
   std::string name;
   std::vector<int> faces;  ///< in the compound's numbering
+  double size = 0.0;       ///< a smaller element size on its faces and their edges, in mm; 0 for none
 };
 
 /// How meshAssembly meshes.
@@ -105,6 +106,11 @@ struct MeshData {
   std::map<std::string, std::vector<std::size_t>> volumes;
   /// Physical surfaces by name: triangles as corner node rows.
   std::map<std::string, std::vector<std::array<std::size_t, 3>>> surfaces;
+  /// A quadratic mesh's mid-edge node rows, in Gmsh's order; empty for a linear mesh. Of each
+  /// tetrahedron, on its edges 01, 12, 20, 30, 32, 31.
+  std::vector<std::array<std::size_t, 6>> tetrahedronEdges;
+  /// Of each triangle of `surfaces`, on its edges 01, 12, 20.
+  std::map<std::string, std::vector<std::array<std::size_t, 3>>> surfaceEdges;
 };
 
 /// Reads a .msh file (either format) with Gmsh. Throws nimbo_exception naming the file when Gmsh

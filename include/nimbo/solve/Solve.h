@@ -1,9 +1,11 @@
-// nimbo studies: steady conduction problems (heat, electrostatics, electric current) on an
-// assembly, set up from materials named by part and boundary conditions on selected faces, meshed,
-// written as a GetDP problem, solved by GetDP and reported per part and per boundary.
+// nimbo studies on an assembly, set up from materials named by part and boundary conditions on
+// selected faces, meshed, solved and reported per part and per boundary: steady conduction (heat,
+// electrostatics, electric current) solved by GetDP, and linear elasticity (static stress and
+// vibration modes) solved by CalculiX.
 //
-// Geometry is in millimetres; every physical input and result is in SI units. The mesh is written
-// in metres for the solver, so that the user's numbers go to it unchanged.
+// Geometry is in millimetres. The inputs of conduction studies and their results are in SI units;
+// a study file may give any scalar as "number unit" from a fixed table. Structural results are in
+// mm, N, MPa and Hz.
 #pragma once
 
 #include <nimbo/assembly/Assembly.h>
@@ -13,6 +15,7 @@
 #include <gp_Dir.hxx>
 #include <gp_Pnt.hxx>
 
+#include <array>
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -56,28 +59,43 @@ std::vector<std::vector<int>> selectFaces(const Imprint &imprinted, const std::v
 
 // --- Studies ------------------------------------------------------------------
 
-/// What is solved for: the field is the temperature (degC) or the electric potential (V).
+/// What is solved for: the field is the temperature (degC), the electric potential (V), or the
+/// displacement (mm).
 enum class Physics {
   heat,           ///< steady heat conduction: conductivity W/(m K), sources W, flux W/m^2
   electrostatic,  ///< relative permittivity, surface charge C/m^2
   current,        ///< steady electric current: conductivity S/m, current density A/m^2
+  elasticity,     ///< linear static stress: Young's modulus Pa, forces N, pressures Pa
+  modal,          ///< free vibration: eigenfrequencies and mode shapes
 };
 
-/// "heat", "electrostatic" or "current".
+/// "heat", "electrostatic", "current", "elasticity" or "modal".
 const char *toString(Physics physics);
 
 /// The physics of that name (as toString gives it); none for another name.
 std::optional<Physics> physicsNamed(const std::string &name);
 
-/// The field's unit: "degC" for heat, else "V".
+/// The field's unit: "degC" for heat, "mm" for structural studies, else "V".
 const char *unitOf(Physics physics);
+
+/// Elasticity and modal studies, which CalculiX solves.
+bool isStructural(Physics physics);
+
+/// A scalar of a study given as "number unit": its value in the unit `base` names ("Pa", "N",
+/// "kg/m^3", "mm", "W", "W/(m K)", "W/(m^2 K)", "degC", "V", "S/m", "Hz", "m/s^2", ...), or none when
+/// the text is a plain number. Throws input_error for a unit outside the table, or of another kind
+/// than `base` ("7850 kg/m^3" where "Pa" is asked), naming the unit and both kinds.
+std::optional<double> quantityIn(const std::string &text, const std::string &base);
 
 /// A material, given to the solid parts whose paths match its glob (the first material that
 /// matches a part wins).
 struct Material {
   std::string name;   ///< empty when the study gives none
   std::string parts;  ///< a glob (fnmatch) on part paths
-  double value;       ///< the conductivity, or for electrostatics the relative permittivity
+  double value = 0.0;  ///< the conductivity, or for electrostatics the relative permittivity
+  double youngsModulus = 0.0;     ///< structural: in Pa
+  double poissonsRatio = 0.0;     ///< structural: in (-1, 0.5)
+  std::optional<double> density;  ///< in kg/m^3: modal studies and gravity need it
 };
 
 /// Heat, in W, spread evenly over the meshed volume of the parts whose paths match.
@@ -88,18 +106,35 @@ struct Source {
 
 /// What a boundary holds.
 enum class Condition {
-  fixed,       ///< the field's value: a temperature or a potential
-  flux,        ///< an inflow per area (W/m^2, A/m^2) or a surface charge (C/m^2)
-  convection,  ///< heat only: a film coefficient W/(m^2 K) towards an ambient temperature
+  fixed,         ///< the field's value: a temperature or a potential
+  flux,          ///< an inflow per area (W/m^2, A/m^2) or a surface charge (C/m^2)
+  convection,    ///< heat only: a film coefficient W/(m^2 K) towards an ambient temperature
+  displacement,  ///< structural: the components given held at their values (`fixed: true` is all at 0)
+  force,         ///< structural: a total force in N, spread over the faces as a uniform traction
+  pressure,      ///< structural: in Pa, positive pushing into the faces
 };
 
 /// A boundary condition on selected faces of the outer boundary.
 struct Boundary {
   std::string name;
   FaceSelector faces;
-  Condition condition;
-  double value;          ///< the temperature or potential, the flux, or the film coefficient
+  Condition condition = Condition::fixed;
+  double value = 0.0;    ///< the temperature or potential, the flux, the film coefficient, or the pressure
   double ambient = 0.0;  ///< for convection, in degC
+  /// For a displacement, the held components in mm (none for a free one); for a force, all three in N.
+  std::array<std::optional<double>, 3> components;
+};
+
+/// A point where a study reports its field (strain-gauge places), in mm.
+struct Probe {
+  std::string name;
+  gp_Pnt point;
+};
+
+/// A smaller element size on selected faces.
+struct Refinement {
+  FaceSelector faces;
+  double size;  ///< in mm
 };
 
 /// A study: the geometry, the physics, the mesh and the problem. Outer faces that no boundary
@@ -109,11 +144,15 @@ struct Study {
   std::vector<std::string> geometry;  ///< shape files, read together
   Physics physics = Physics::heat;
   double size = 0.0;  ///< the largest element size in mm; 0 leaves it to Gmsh
-  int order = 1;      ///< 1 or 2
+  int order = 1;      ///< 1 or 2; structural studies default to 2, as linear tetrahedra lock in bending
   bool heal = false;  ///< the parts healed for the element size before they are imprinted
+  std::vector<Refinement> refinements;
   std::vector<Material> materials;
   std::vector<Source> sources;  ///< heat only
   std::vector<Boundary> boundaries;
+  std::optional<gp_Vec> gravity;  ///< structural: a body acceleration in m/s^2
+  int modes = 10;                 ///< modal: how many eigenmodes
+  std::vector<Probe> probes;
 };
 
 /// Reads a study from its YAML file; geometry paths are relative to the file's folder. Throws
@@ -133,9 +172,10 @@ Study studyFrom(const YAML::Node &node, const std::string &file, const std::stri
 
 /// How solveStudy runs.
 struct SolveOptions {
-  std::string getdp = "getdp";  ///< the solver's executable, found on PATH when it has no folder
-  double seconds = 0.0;         ///< GetDP's time limit; 0 for none
-  bool verbose = false;         ///< Gmsh's and GetDP's messages to standard error
+  std::string getdp = "getdp";  ///< GetDP's executable, found on PATH when it has no folder
+  std::string ccx = "ccx";      ///< CalculiX's, the same way
+  double seconds = 0.0;         ///< the solver's time limit; 0 for none
+  bool verbose = false;         ///< Gmsh's and the solver's messages to standard error
 };
 
 /// The field over one solid part.
@@ -155,11 +195,67 @@ struct BoundaryResult {
   double flow;        ///< into the model: W, A, or for electrostatics the charge on the faces in C
 };
 
+/// A structural study's figures over one solid part, in mm and MPa. Stresses are CalculiX's nodal
+/// values (averaged over the elements around each node).
+struct StructuralPartResult {
+  std::string path;
+  std::string material;
+  double displacementMax = 0.0;  ///< the largest displacement's magnitude
+  gp_Pnt displacementAt;         ///< the node where it is, undeformed
+  double vonMisesMax = 0.0;
+  gp_Pnt vonMisesAt;
+  double principalMax = 0.0;  ///< the greatest first principal stress
+  double principalMin = 0.0;  ///< the least third principal stress
+};
+
+/// The force on one boundary, in N: the reaction that a held boundary takes (its held directions
+/// only, less what the study's loads put on its nodes), or the load applied to a loaded one.
+struct StructuralBoundaryResult {
+  std::string name;
+  std::size_t faces = 0;
+  double area = 0.0;  ///< in mm^2
+  bool held = false;  ///< a displacement boundary, whose `force` is its reaction
+  std::array<double, 3> force{};
+};
+
+/// A probe's values: the displacement, and the stress from the nodal stresses, interpolated in the
+/// element that holds its point.
+struct ProbeResult {
+  std::string name;
+  gp_Pnt point;
+  std::string part;                    ///< the part whose element holds it
+  std::array<double, 3> displacement{};  ///< mm
+  std::array<double, 6> stress{};        ///< MPa: xx, yy, zz, xy, yz, zx
+  double vonMises = 0.0;
+  std::array<double, 3> principal{};  ///< greatest first
+};
+
+/// One vibration mode.
+struct ModeResult {
+  int mode = 0;
+  double frequency = 0.0;                ///< Hz
+  std::array<double, 3> effectiveMass{};  ///< x, y, z: fractions of the total mass
+};
+
+/// What a structural study gives beyond the mesh and the times.
+struct StructuralResult {
+  std::vector<StructuralPartResult> parts;  ///< the solid parts, in assembly order
+  std::vector<StructuralBoundaryResult> boundaries;  ///< in the study's order
+  std::array<double, 3> weight{};  ///< the gravity load applied, in N
+  double mass = 0.0;               ///< of the meshed parts, in kg
+  /// The sum of reactions, applied loads and weight over the largest of them: about 0 when the
+  /// solution balances.
+  double balance = 0.0;
+  std::vector<ProbeResult> probes;
+  std::vector<ModeResult> modes;  ///< a modal study's, lowest first
+};
+
 /// What a solved study gives.
 struct SolveResult {
   Physics physics = Physics::heat;
-  std::vector<PartResult> parts;  ///< the solid parts, in assembly order
-  std::vector<BoundaryResult> boundaries;
+  std::vector<PartResult> parts;  ///< the solid parts, in assembly order (conduction studies)
+  std::vector<BoundaryResult> boundaries;  ///< (conduction studies)
+  std::optional<StructuralResult> structural;  ///< a structural study's figures
   double sources = 0.0;  ///< the power applied, in W
   /// The sum of the boundaries' flows and the sources, over the total inflow: about 0 for a sound
   /// solution.
@@ -169,14 +265,19 @@ struct SolveResult {
   double setupSeconds = 0.0;  ///< reading, imprint, face selection
   double meshSeconds = 0.0;
   double solveSeconds = 0.0;  ///< writing the problem, GetDP, reading its results
-  double getdpSeconds = 0.0;  ///< the solver's own run, of solveSeconds
+  double writeSeconds = 0.0;  ///< writing the solver's input, of solveSeconds
+  double getdpSeconds = 0.0;  ///< the solver's own run (GetDP's or CalculiX's), of solveSeconds
+  double readSeconds = 0.0;   ///< reading its results, of solveSeconds
   /// What meshing took more than one try for, and how (MeshSummary::retries, with the healing of
   /// the route's last resort).
   std::vector<std::string> retries;
-  std::string meshFile;       ///< in the result folder: the mesh GetDP read (.msh 2.2, metres)
-  std::string problemFile;    ///< the GetDP problem (.pro), to edit and run again by hand
-  std::string fieldFile;      ///< the field as a Gmsh view (.pos)
-  std::string nodesFile;      ///< the field at each node of the mesh: a count, then "node value" lines
+  std::string meshFile;       ///< in the result folder: the mesh the solver read (GetDP's: .msh 2.2, metres)
+  std::string problemFile;    ///< the solver's input (.pro, .inp), to edit and run again by hand
+  std::string fieldFile;      ///< the solver's own results (a Gmsh view .pos; CalculiX's .frd)
+  /// The field drawn at each node of the mesh (temperature, potential, von Mises stress): a count,
+  /// then "node value" lines
+  std::string nodesFile;
+  std::string vtuFile;  ///< results.vtu: the mesh in mm with the field at its points and the part number on its cells
 };
 
 /// Sets up the study on its geometry, meshes it by the route (meshParts, healed first when the

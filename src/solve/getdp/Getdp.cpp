@@ -3,7 +3,7 @@
 #include "Getdp.h"
 
 #include "Problem.h"
-#include "Process.h"
+#include "../Process.h"
 
 #include <nimbo/nimbo_exception.h>
 
@@ -19,7 +19,23 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::string find(const SolveOptions &options) { return findGetdp(options.getdp); }
+// GetDP's first error, without its "Error   : " lead.
+std::string errorIn(const std::string &output) {
+  for (std::size_t at = 0; at != std::string::npos && at < output.size();) {
+    const std::size_t end = output.find('\n', at);
+    const std::string line = output.substr(at, end == std::string::npos ? std::string::npos : end - at);
+    if (line.rfind("Error", 0) == 0) {
+      const std::size_t colon = line.find(':');
+      return colon == std::string::npos ? line : line.substr(line.find_first_not_of(' ', colon + 1));
+    }
+    at = end == std::string::npos ? end : end + 1;
+  }
+  return "";
+}
+
+Program getdpProgram(const std::string &path) { return {"GetDP", path, "getdp", errorIn}; }
+
+std::string find(const SolveOptions &options) { return findProgram(getdpProgram(options.getdp)).path; }
 
 Solution solve(const SetUp &setUp, const std::string &getdp, const SolveOptions &options,
                const Message_ProgressRange &progress) {
@@ -35,7 +51,7 @@ Solution solve(const SetUp &setUp, const std::string &getdp, const SolveOptions 
   const std::string kept = " (the problem is kept in " + setUp.scratch.string() + ")";
   const auto running = Clock::now();
   try {
-    runGetdp(getdp, {solution.problemFile, "-solve", "Solve", "-pos", "Post", "-v", options.verbose ? "4" : "2"},
+    runProgram(getdpProgram(getdp), {solution.problemFile, "-solve", "Solve", "-pos", "Post", "-v", options.verbose ? "4" : "2"},
              setUp.scratch.string(), options, progress);
   } catch (const nimbo_exception &error) {
     throw nimbo_exception(error.what() + kept);

@@ -46,6 +46,10 @@ const char *conditionText(Physics physics, const Boundary &boundary) {
       return physics == Physics::heat ? "inflow, W/m^2" : physics == Physics::current ? "inflow, A/m^2" : "surface charge, C/m^2";
     case Condition::convection:
       return "convection: h in W/(m^2 K), ambient in degC";
+    case Condition::displacement:
+    case Condition::force:
+    case Condition::pressure:
+      break;  // structural: never a GetDP problem
   }
   return "";
 }
@@ -231,6 +235,10 @@ std::string problemText(const SetUp &setUp) {
         break;
       case Condition::convection:
         figure(label, "convectionFlow[" + region + "], OnGlobal");
+        break;
+      case Condition::displacement:
+      case Condition::force:
+      case Condition::pressure:
         break;
     }
   }

@@ -1,6 +1,7 @@
 // What GetDP leaves behind, read back: its figures, and the field at the nodes drawn on each part's
 // boundary.
 #include "Problem.h"
+#include "../Fields.h"
 
 #include <nimbo/mesh/Mesh.h>
 #include <nimbo/nimbo_exception.h>
@@ -37,21 +38,17 @@ std::map<std::string, double> readFigures(const std::string &path) {
 
 std::vector<PartSurface> solvedPartSurfaces(const SolveResult &result) {
   const MeshData mesh = readMesh(result.meshFile);
-  std::ifstream in(result.nodesFile);
-  std::size_t count = 0;
-  if (!(in >> count)) throw nimbo_exception("Cannot read the field at the nodes from " + result.nodesFile);
-  std::map<std::size_t, double> valueOf;
-  std::size_t node = 0;
-  double value = 0;
-  while (in >> node >> value) valueOf[node] = value;
-  if (valueOf.size() != count) {
-    throw nimbo_exception(result.nodesFile + " gives " + std::to_string(valueOf.size()) + " of its " +
-                          std::to_string(count) + " node values");
+  const std::map<std::size_t, double> valueOf = detail::readNodeValues(result.nodesFile);
+  // Only the nodes of each part's boundary, renumbered; GetDP's mesh is in metres.
+  const double scale = isStructural(result.physics) ? 1.0 : 1000.0;
+  std::vector<std::string> paths;
+  for (const PartResult &part : result.parts) paths.push_back(part.path);
+  if (result.structural) {
+    for (const StructuralPartResult &part : result.structural->parts) paths.push_back(part.path);
   }
-  // Only the nodes of each part's boundary, renumbered; the mesh is in metres.
   std::vector<PartSurface> surfaces;
-  for (const PartResult &part : result.parts) {
-    const auto triangles = mesh.surfaces.find(part.path);
+  for (const std::string &path : paths) {
+    const auto triangles = mesh.surfaces.find(path);
     if (triangles == mesh.surfaces.end()) continue;
     FieldSurface surface;
     std::map<std::size_t, std::size_t> rowOf;
@@ -66,14 +63,14 @@ std::vector<PartSurface> solvedPartSurfaces(const SolveResult &result) {
             throw nimbo_exception(result.nodesFile + " has no value at node " +
                                   std::to_string(mesh.nodeTags[triangle[c]]));
           }
-          surface.nodes.emplace_back(p[0] * 1000, p[1] * 1000, p[2] * 1000);
+          surface.nodes.emplace_back(p[0] * scale, p[1] * scale, p[2] * scale);
           surface.values.push_back(found->second);
         }
         rows[c] = at->second;
       }
       surface.triangles.push_back(rows);
     }
-    surfaces.push_back({part.path, std::move(surface)});
+    surfaces.push_back({path, std::move(surface)});
   }
   return surfaces;
 }

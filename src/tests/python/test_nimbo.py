@@ -108,21 +108,44 @@ def test_two_threads_check_their_own_assemblies(joint):
     assert answers == [expected, expected]
 
 
+BOX_FACES = os.path.join(os.path.dirname(__file__), "box_faces.brep")
+
+
+def bar_study():
+    """The 20 x 10 x 10 mm bar of loose faces, healed, 20 degC at one end and 30 degC at the other."""
+    return {"geometry": BOX_FACES, "physics": "heat", "mesh": {"size": 4, "heal": True},
+            "materials": [{"parts": "*", "conductivity": 50}],
+            "boundaries": [{"name": "cold", "faces": {"normal": [-1, 0, 0]}, "temperature": 20},
+                           {"name": "hot", "faces": {"normal": [1, 0, 0]}, "temperature": 30}]}
+
+
 def test_a_surface_model_meshes_the_same_from_the_tool_the_module_and_a_study(tmp_path):
     """The route is one: loose faces healed into a 20 x 10 x 10 mm bar mesh alike every way in, and the
     study's heat through the bar is Fourier's k A dT / L = 50 W/(m K) * 1e-4 m^2 * 10 K / 0.02 m = 2.5 W."""
-    faces = os.path.join(os.path.dirname(__file__), "box_faces.brep")
+    faces = BOX_FACES
     cli = tool("mesh", faces, "--heal", "--size", "4", "-o", str(tmp_path / "tool.msh"))
     module = nimbo.mesh(nimbo.read_assembly(faces), str(tmp_path / "module.msh"), size=4, heal=True)
     assert module["healing"] == cli["healing"] and module["healing"]["parts"][0]["steps"] == ["sew"]
     assert (cli["nodes"], cli["elements"]) == (module["nodes"], module["elements"])
     if shutil.which("getdp") is None:
         pytest.skip("getdp is not installed")
-    study = {"geometry": faces, "physics": "heat", "mesh": {"size": 4, "heal": True},
-             "materials": [{"parts": "*", "conductivity": 50}],
-             "boundaries": [{"name": "cold", "faces": {"normal": [-1, 0, 0]}, "temperature": 20},
-                            {"name": "hot", "faces": {"normal": [1, 0, 0]}, "temperature": 30}]}
-    solved = nimbo.solve(study, str(tmp_path / "study"))
+    solved = nimbo.solve(bar_study(), str(tmp_path / "study"))
     assert (solved["mesh"]["nodes"], solved["mesh"]["elements"]) == (cli["nodes"], cli["elements"])
     flows = {boundary["name"]: boundary["flow"] for boundary in solved["boundaries"]}
     assert flows["hot"] == pytest.approx(2.5, rel=1e-9) and flows["cold"] == pytest.approx(-2.5, rel=1e-9)
+
+
+def test_the_results_grid_reads_alike_here_and_in_meshio(tmp_path):
+    """results.vtu holds the report's field, in mm: linear along the bar from 20 to 30 degC."""
+    meshio = pytest.importorskip("meshio")
+    if shutil.which("getdp") is None:
+        pytest.skip("getdp is not installed")
+    solved = nimbo.solve(bar_study(), str(tmp_path / "study"))
+    grid, theirs = nimbo.read_results(solved["files"]["vtu"]), meshio.read(solved["files"]["vtu"])
+    assert grid["cell_type"] == "tetra" and grid["parts"] == [solved["parts"][0]["path"]]
+    x, temperature = grid["points"][:, 0], grid["point_data"]["temperature"]
+    assert (temperature.min(), temperature.max()) == (solved["parts"][0]["min"], solved["parts"][0]["max"])
+    assert temperature == pytest.approx(20 + (x - x.min()) / 2, abs=1e-9)
+    assert len(grid["cells"]) == solved["mesh"]["elements"] and set(grid["cell_data"]["part"]) == {1}
+    assert numpy.array_equal(theirs.points, grid["points"]) and numpy.array_equal(theirs.cells_dict["tetra"], grid["cells"])
+    assert numpy.array_equal(theirs.point_data["temperature"], temperature)

@@ -4,6 +4,8 @@
 #include <nimbo/nimbo_exception.h>
 #include <nimbo/topology/ShapeAlgorithms.h>
 
+#include "solve/Vtu.h"
+#include "study_helpers.h"
 #include "test_helpers.h"
 
 #include <BRep_Builder.hxx>
@@ -15,27 +17,20 @@
 #include <BRepAlgoAPI_Cut.hxx>
 #include <BRepPrimAPI_MakeCylinder.hxx>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 using nimbo::test::box;
+using nimbo::test::studyOn;
 using nimbo::test::TempDir;
 
 namespace {
 
-bool haveGetdp() { return std::system("command -v getdp > /dev/null 2>&1") == 0; }
+bool haveGetdp() { return nimbo::test::onPath("getdp"); }
 
-// A study on shapes written as BREP files into `dir` ("a.brep", "b.brep", ...), its geometry key
-// filled in; the rest is YAML text.
-nimbo::Study studyOn(const TempDir &dir, const std::vector<TopoDS_Shape> &shapes, const std::string &yaml) {
-  std::string geometry = "geometry: [";
-  for (std::size_t k = 0; k < shapes.size(); ++k) {
-    const std::string name = std::string(1, static_cast<char>('a' + k)) + ".brep";
-    writeBrep(shapes[k], (dir.path() / name).string());
-    geometry += (k ? ", " : "") + name;
-  }
-  return nimbo::studyFrom(YAML::Load(geometry + "]\n" + yaml), "study.yaml", dir.path().string());
-}
 
 nimbo::SolveResult solved(const TempDir &dir, const nimbo::Study &study) {
   return nimbo::solveStudy(study, (dir.path() / "results").string());
@@ -59,6 +54,32 @@ boundaries:
   - {name: hot, faces: {plane: {point: [0, 0, 0], normal: [1, 0, 0]}}, temperature: 100}
   - {name: cold, faces: {normal: [1, 0, 0], part: "b.brep/*"}, temperature: 0}
 )";
+
+// An array of a .vtu as writeVtu writes it (base64 of a UInt64 byte count, then the values), as doubles.
+std::vector<double> vtuArray(const std::string &path, const std::string &name) {
+  std::ifstream in(path);
+  const std::string xml((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::size_t at = xml.find("Name=\"" + name + "\""), typeAt = xml.rfind("type=\"", at) + 6;
+  const std::string type = xml.substr(typeAt, xml.find('"', typeAt) - typeAt);
+  static const std::string digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::vector<unsigned char> bytes;
+  unsigned bits = 0, held = 0;
+  for (std::size_t k = xml.find('>', at) + 1; xml.at(k) != '<'; ++k) {
+    if (digits.find(xml[k]) == std::string::npos) continue;
+    bits = bits << 6 | static_cast<unsigned>(digits.find(xml[k]));
+    if ((held += 6) >= 8) bytes.push_back(static_cast<unsigned char>(bits >> (held -= 8)));
+  }
+  const auto read = [&](auto value, std::size_t k) { return std::memcpy(&value, &bytes.at(k), sizeof value), value; };
+  EXPECT_EQ(read(std::uint64_t{}, 0), bytes.size() - 8) << name;
+  std::vector<double> values;
+  for (std::size_t k = 8; k < bytes.size(); k += type == "UInt8" ? 1 : type == "Int32" ? 4 : 8) {
+    values.push_back(type == "Float64" ? read(0.0, k)
+                     : type == "Int64" ? static_cast<double>(read(std::int64_t{}, k))
+                     : type == "Int32" ? read(std::int32_t{}, k)
+                                       : bytes[k]);
+  }
+  return values;
+}
 
 std::vector<TopoDS_Shape> seriesBlocks() { return {box({0, 0, 0}, {10, 10, 10}), box({10, 0, 0}, {20, 10, 10})}; }
 
@@ -86,13 +107,59 @@ TEST(SolveStudy, TwoBlocksInSeriesMatchTheOneDimensionalSolution) {
   for (const std::string &file : {result.meshFile, result.problemFile, result.fieldFile}) {
     EXPECT_TRUE(std::filesystem::is_regular_file(file)) << file;
   }
+  const auto exact = [](double x) { return x < 10 ? 100 - 7.5 * x : 25 - 2.5 * (x - 10); };
   const nimbo::FieldSurface surface = nimbo::solvedSurface(result);
   EXPECT_FALSE(surface.triangles.empty());
   for (std::size_t k = 0; k < surface.nodes.size(); ++k) {
-    EXPECT_NEAR(surface.values[k], surface.nodes[k].X() < 10 ? 100 - 7.5 * surface.nodes[k].X()
-                                                              : 25 - 2.5 * (surface.nodes[k].X() - 10),
-                1e-6);
+    EXPECT_NEAR(surface.values[k], exact(surface.nodes[k].X()), 1e-6);
   }
+
+  // So does the grid, in mm; each part's extremes over its cells' points are the report's.
+  const auto array = [&](const char *name) { return vtuArray(result.vtuFile, name); };
+  const std::vector<double> points = array("Points"), t = array("temperature"), cells = array("connectivity"),
+                            part = array("part");
+  ASSERT_EQ(points.size(), 3 * t.size());
+  ASSERT_EQ(cells.size(), 4 * part.size());
+  for (std::size_t k = 0; k < t.size(); ++k) EXPECT_NEAR(t[k], exact(points[3 * k]), 1e-6);
+  std::vector<double> least(2, 1e300), most(2, -1e300);
+  for (std::size_t c = 0; c < cells.size(); ++c) {
+    const std::size_t p = static_cast<std::size_t>(part[c / 4]) - 1, node = static_cast<std::size_t>(cells[c]);
+    least.at(p) = std::min(least.at(p), t.at(node));
+    most.at(p) = std::max(most.at(p), t.at(node));
+  }
+  for (std::size_t p = 0; p < 2; ++p) {
+    EXPECT_EQ(std::make_pair(least[p], most[p]), std::make_pair(result.parts[p].min, result.parts[p].max));
+  }
+}
+
+// Gmsh's mid-edge nodes go in VTK's order, each the middle of its edge's corners there; a grid with
+// an array of the wrong size is not written.
+TEST(WriteVtu, QuadraticTetrahedraTakeVtkEdgeOrder) {
+  TempDir dir;
+  nimbo::MeshData mesh{{}, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}}, {{0, 1, 2, 3}}, {{"b", {0}}}, {}, {{}}, {}};
+  const int gmshEdges[6][2] = {{0, 1}, {1, 2}, {2, 0}, {3, 0}, {3, 2}, {3, 1}};
+  for (int e = 0; e < 6; ++e) {
+    mesh.tetrahedronEdges[0][e] = mesh.nodes.size();
+    const auto &a = mesh.nodes[gmshEdges[e][0]], &b = mesh.nodes[gmshEdges[e][1]];
+    mesh.nodes.push_back({(a[0] + b[0]) / 2, (a[1] + b[1]) / 2, (a[2] + b[2]) / 2});
+  }
+  const std::string path = (dir.path() / "r.vtu").string();
+  nimbo::detail::writeVtu(path, mesh, 10.0, {"a", "b"}, {});
+  const std::vector<double> points = vtuArray(path, "Points"), cells = vtuArray(path, "connectivity");
+  ASSERT_EQ(cells.size(), 10u);
+  EXPECT_EQ(vtuArray(path, "types"), std::vector<double>{24});
+  EXPECT_EQ(vtuArray(path, "part"), std::vector<double>{2});
+  EXPECT_EQ(points[3], 10.0);
+  const int vtkEdges[6][2] = {{0, 1}, {1, 2}, {0, 2}, {0, 3}, {1, 3}, {2, 3}};
+  for (int e = 0; e < 6; ++e) {
+    for (int c = 0; c < 3; ++c) {
+      const auto at = [&](int k) { return points[3 * static_cast<std::size_t>(cells[k]) + c]; };
+      EXPECT_DOUBLE_EQ(at(4 + e), (at(vtkEdges[e][0]) + at(vtkEdges[e][1])) / 2) << "edge " << e;
+    }
+  }
+  const std::string bad = (dir.path() / "bad.vtu").string();
+  EXPECT_THROW(nimbo::detail::writeVtu(bad, mesh, 1.0, {}, {{"u", 1, {1.0}}}), nimbo_exception);
+  EXPECT_FALSE(std::filesystem::exists(bad));
 }
 
 // The second block as six loose faces: healed into a solid when the study asks, it solves as before.
@@ -194,11 +261,12 @@ TEST(SolveStudy, StudiesThatCannotBeSolvedAreRefusedWithTheirEntry) {
     }
     return "accepted";
   };
-  EXPECT_EQ(misread("physics: magnetic\n"), "study.yaml: physics: \"magnetic\" is not supported (heat, electrostatic or current)");
+  EXPECT_EQ(misread("physics: magnetic\n"), "study.yaml: physics: \"magnetic\" is not supported (heat, electrostatic, current, elasticity or modal)");
   EXPECT_EQ(misread("physics: heat\nmaterial: []\n"),
-            "study.yaml: unknown key \"material\" (known here: boundaries, geometry, materials, mesh, physics, sources)");
+            "study.yaml: unknown key \"material\" (known here: boundaries, geometry, gravity, materials, mesh, modes, physics, probes, sources)");
   EXPECT_EQ(misread("physics: heat\nmaterials: [{name: steel, parts: \"*\", conductivity: 50 W/mK}]\n"),
-            "study.yaml: material \"steel\": conductivity: expected a number in W/(m K), not \"50 W/mK\"");
+            "study.yaml: material \"steel\": conductivity: unknown unit \"W/mK\" (known: Pa, kPa, MPa, GPa, N, kN, kg/m^3, "
+            "g/cm^3, mm, m, W, W/(m K), W/(m^2 K), W/m^2, degC, K, V, S/m, A/m^2, C/m^2, Hz, m/s^2)");
   EXPECT_EQ(misread("physics: electrostatic\nmaterials: [{parts: \"*\", permittivity: 2}]\n"
                     "boundaries: [{name: t, faces: {rest: true}, temperature: 3}]\n"),
             "study.yaml: boundary \"t\": \"temperature\" is not a condition of electrostatic problems");
@@ -218,7 +286,7 @@ TEST(SolveStudy, GetdpFailuresAreReportedNotSolved) {
   options.getdp = (dir.path() / "no-such-getdp").string();
   EXPECT_THROW(
       try { nimbo::solveStudy(study, (dir.path() / "results").string(), options); } catch (const nimbo_exception &error) {
-        EXPECT_NE(std::string(error.what()).find("is not installed or not on PATH: install it with \"sudo apt-get install getdp\""),
+        EXPECT_NE(std::string(error.what()).find("is not installed or not on PATH: install Debian's getdp (\"sudo apt-get install getdp\")"),
                   std::string::npos)
             << error.what();
         throw;

@@ -34,7 +34,86 @@ std::string flowUnitOf(const json &report) {
 }
 
 std::string fieldTitle(nimbo::Physics physics) {
-  return physics == nimbo::Physics::heat ? "temperature (degC)" : "potential (V)";
+  return physics == nimbo::Physics::heat         ? "temperature (degC)"
+         : physics == nimbo::Physics::elasticity ? "von Mises stress (MPa)"
+         : physics == nimbo::Physics::modal      ? "mode 1 displacement (relative)"
+                                                 : "potential (V)";
+}
+
+std::string vector3(const json &v) {
+  return "[" + figure(v[0].get<double>()) + ", " + figure(v[1].get<double>()) + ", " + figure(v[2].get<double>()) + "]";
+}
+
+// A structural study's tables and its line: per part, per boundary, probes or modes.
+void printStructural(const json &report, std::ostream &out) {
+  const bool modal = report.contains("modes");
+  Rows rows = {{"part", "material", "displacement max (mm)", "von Mises max (MPa)", "principal max (MPa)",
+                "principal min (MPa)"}};
+  std::string worst;
+  double greatest = -1;
+  for (const json &part : report["parts"]) {
+    rows.push_back({textOf(part["path"]), textOf(part["material"]), figure(part["displacement_max"]),
+                    figure(part["von_mises_max"]), figure(part["principal_max"]), figure(part["principal_min"])});
+    if (part["von_mises_max"].get<double>() > greatest) {
+      greatest = part["von_mises_max"];
+      worst = part["path"];
+    }
+  }
+  if (!modal) printRows(rows, out), out << '\n';
+  rows = {{"boundary", "faces", "area (mm^2)", "force (N)"}};
+  std::string reactions;
+  for (const json &boundary : report["boundaries"]) {
+    const bool held = boundary.contains("reaction");
+    const json &force = held ? boundary["reaction"] : boundary["applied"];
+    rows.push_back({textOf(boundary["name"]), textOf(boundary["faces"]), figure(boundary["area"]),
+                    (held ? "reaction " : "applied ") + vector3(force)});
+    if (held) reactions += (reactions.empty() ? "" : ", ") + boundary["name"].get<std::string>() + " " + vector3(force);
+  }
+  if (!modal) printRows(rows, out), out << '\n';
+  if (!modal && !report["probes"].empty()) {
+    rows = {{"probe", "part", "displacement (mm)", "von Mises (MPa)", "principal (MPa)"}};
+    for (const json &probe : report["probes"]) {
+      rows.push_back({textOf(probe["name"]), textOf(probe["part"]), vector3(probe["displacement"]),
+                      figure(probe["von_mises"]), vector3(probe["principal"])});
+    }
+    printRows(rows, out);
+    out << '\n';
+  }
+  std::array<double, 3> sum{};
+  if (modal) {
+    rows = {{"mode", "frequency (Hz)", "effective mass x", "y", "z"}};
+    for (const json &mode : report["modes"]) {
+      const json &mass = mode["effective_mass"];
+      rows.push_back({textOf(mode["mode"]), figure(mode["frequency"]), figure(mass[0]), figure(mass[1]), figure(mass[2])});
+      for (int d = 0; d < 3; ++d) sum[d] += mass[d].get<double>();
+    }
+    rows.push_back({"sum", "", figure(sum[0]), figure(sum[1]), figure(sum[2])});
+    printRows(rows, out);
+    out << '\n';
+  }
+  for (const json &retry : report["mesh"].value("retries", json::array())) out << "retried " << textOf(retry) << '\n';
+  const json &times = report["times"];
+  char line[512];
+  std::snprintf(line, sizeof line,
+                "mesh %zu nodes, %zu elements; setup %.2f s, mesh %.2f s, write %.2f s, CalculiX %.2f s, read %.2f s",
+                report["mesh"]["nodes"].get<std::size_t>(), report["mesh"]["elements"].get<std::size_t>(),
+                times["setup"].get<double>(), times["mesh"].get<double>(), times["write"].get<double>(),
+                times["calculix"].get<double>(), times["read"].get<double>());
+  out << line << '\n' << "wrote";
+  for (const char *key : {"mesh", "input", "results", "vtu", "drawing", "page"}) {
+    if (report["files"].contains(key)) out << (std::string(key) == "mesh" ? " " : ", ") << report["files"][key].get<std::string>();
+  }
+  out << '\n';
+  out << "solved " << report["study"].get<std::string>() << ": ";
+  if (modal) {
+    const json &modes = report["modes"];
+    out << modes.size() << " modes from " << figure(modes.front()["frequency"]) << " to "
+        << figure(modes.back()["frequency"]) << " Hz; effective mass x " << figure(sum[0]) << ", y " << figure(sum[1])
+        << ", z " << figure(sum[2]) << " of " << figure(report["mass"]) << " kg\n";
+  } else {
+    out << "von Mises up to " << figure(greatest) << " MPa in " << worst << "; reactions " << reactions << " N; balance "
+        << figure(report["balance"]) << '\n';
+  }
 }
 
 // Each part's boundary coloured by the field; the report's two tables, a part's row framing it.
@@ -44,6 +123,41 @@ nimbo::Page solvePage(const nimbo::SolveResult &result, const json &report) {
   page.field.title = fieldTitle(result.physics);
   for (nimbo::PartSurface &part : nimbo::solvedPartSurfaces(result)) {
     page.field.pieces.push_back({part.path, std::move(part.surface)});
+  }
+  if (result.structural) {
+    nimbo::PageTable parts{"parts", "Parts",
+                           {"part", "material", "displacement max (mm)", "von Mises max (MPa)", "principal max (MPa)",
+                            "principal min (MPa)"},
+                           {}};
+    for (const json &part : report["parts"]) {
+      parts.rows.push_back({{textOf(part["path"]), textOf(part["material"]), figure(part["displacement_max"]),
+                             figure(part["von_mises_max"]), figure(part["principal_max"]), figure(part["principal_min"])},
+                            {part["path"].get<std::string>()}});
+    }
+    page.tables = {parts};
+    if (report.contains("modes")) {
+      nimbo::PageTable modes{"modes", "Modes", {"mode", "frequency (Hz)", "effective mass x", "y", "z"}, {}};
+      for (const json &mode : report["modes"]) {
+        const json &mass = mode["effective_mass"];
+        modes.rows.push_back(
+            {{textOf(mode["mode"]), figure(mode["frequency"]), figure(mass[0]), figure(mass[1]), figure(mass[2])}, {}});
+      }
+      page.tables.push_back(modes);
+      page.summary = std::to_string(result.nodes) + " nodes, " + std::to_string(result.elements) + " elements; " +
+                     std::to_string(report["modes"].size()) + " modes";
+    } else {
+      nimbo::PageTable boundaries{"boundaries", "Boundaries", {"boundary", "faces", "area (mm^2)", "force (N)"}, {}};
+      for (const json &boundary : report["boundaries"]) {
+        const bool held = boundary.contains("reaction");
+        boundaries.rows.push_back({{textOf(boundary["name"]), textOf(boundary["faces"]), figure(boundary["area"]),
+                                    (held ? "reaction " : "applied ") + vector3(held ? boundary["reaction"] : boundary["applied"])},
+                                   {}});
+      }
+      page.tables.push_back(boundaries);
+      page.summary = std::to_string(result.nodes) + " nodes, " + std::to_string(result.elements) + " elements; balance " +
+                     figure(report["balance"]);
+    }
+    return page;
   }
   const std::string unit = report["unit"];
   nimbo::PageTable parts{
@@ -71,6 +185,7 @@ nimbo::Page solvePage(const nimbo::SolveResult &result, const json &report) {
 
 // The last line is the whole study in one line, for logs and `make run`.
 void printSolve(const json &report, std::ostream &out) {
+  if (!report.contains("unit")) return printStructural(report, out);
   const std::string unit = report["unit"];
   Rows rows = {{"part", "material", "min (" + unit + ")", "max (" + unit + ")", "mean (" + unit + ")"}};
   double least = 0, greatest = 0;
@@ -104,6 +219,7 @@ void printSolve(const json &report, std::ostream &out) {
   out << line << '\n';
   out << "wrote " << report["files"]["mesh"].get<std::string>() << ", " << report["files"]["problem"].get<std::string>()
       << ", " << report["files"]["field"].get<std::string>();
+  if (report["files"].contains("vtu")) out << ", " << report["files"]["vtu"].get<std::string>();
   if (report["files"].contains("drawing")) out << ", " << report["files"]["drawing"].get<std::string>();
   if (report["files"].contains("page")) out << ", " << report["files"]["page"].get<std::string>();
   out << '\n';

@@ -1,4 +1,4 @@
-// GetDP as a child process: started in its own folder with the solver's environment, its messages
+// A solver as a child process: started in its own folder with the solver's environment, its messages
 // collected (and passed on when asked), ended when the caller stops or its time runs out.
 #include "Process.h"
 
@@ -45,50 +45,56 @@ void prepareSolverEnvironment(bool verbose) {
   if (verbose) std::cerr << line;
 }
 
-std::string missingText(const std::string &getdp) {
-  return "GetDP (" + getdp + ") is not installed or not on PATH: install it with \"sudo apt-get install getdp\"";
+std::string missingText(const Program &program) {
+  return program.name + " (" + program.path + ") is not installed or not on PATH: install Debian's " +
+         program.package + " (\"sudo apt-get install " + program.package + "\")";
 }
 
-// GetDP's first error, without its "Error   : " lead; else its last line.
-std::string messageOf(const std::string &output) {
+// The program's own error line; else its last line.
+std::string messageOf(const Program &program, const std::string &output) {
+  const std::string error = program.errorIn(output);
+  if (!error.empty()) return error;
   std::istringstream lines(output);
   std::string line, last;
   while (std::getline(lines, line)) {
-    if (line.rfind("Error", 0) == 0) {
-      const std::size_t colon = line.find(':');
-      return colon == std::string::npos ? line : line.substr(line.find_first_not_of(' ', colon + 1));
-    }
-    if (!line.empty()) last = line;
+    if (line.find_first_not_of(' ') != std::string::npos) last = line;
   }
   return last;
 }
 
 }  // namespace
 
-std::string findGetdp(const std::string &getdp) {
+Program findProgram(Program program) {
   const auto runnable = [](const std::string &path) { return access(path.c_str(), X_OK) == 0; };
-  // GetDP runs in its scratch folder, so a path relative to here must not stay relative.
-  if (getdp.find('/') != std::string::npos) {
-    if (runnable(getdp)) return std::filesystem::absolute(getdp).string();
+  // The program runs in its scratch folder, so a path relative to here must not stay relative.
+  if (program.path.find('/') != std::string::npos) {
+    if (runnable(program.path)) {
+      program.path = std::filesystem::absolute(program.path).string();
+      return program;
+    }
   } else {
     std::istringstream path(environment_variable("PATH").value_or("/usr/bin:/bin"));
     for (std::string folder; std::getline(path, folder, ':');) {
-      const std::string candidate = (folder.empty() ? "." : folder) + "/" + getdp;
-      if (runnable(candidate)) return std::filesystem::absolute(candidate).string();
+      const std::string candidate = (folder.empty() ? "." : folder) + "/" + program.path;
+      if (runnable(candidate)) {
+        program.path = std::filesystem::absolute(candidate).string();
+        return program;
+      }
     }
   }
-  throw nimbo_exception(missingText(getdp));
+  throw nimbo_exception(missingText(program));
 }
 
-void runGetdp(const std::string &getdp, const std::vector<std::string> &arguments, const std::string &folder,
-              const SolveOptions &options, const Message_ProgressRange &progress) {
+std::string runProgram(const Program &program, const std::vector<std::string> &arguments, const std::string &folder,
+                       const SolveOptions &options, const Message_ProgressRange &progress) {
   prepareSolverEnvironment(options.verbose);
+  const std::string &name = program.name;
   int output[2];
   int failure[2];  // tells the parent why exec failed
   if (pipe2(output, O_CLOEXEC) != 0 || pipe2(failure, O_CLOEXEC) != 0) {
-    throw nimbo_exception(std::string("Cannot start GetDP: ") + std::strerror(errno));
+    throw nimbo_exception("Cannot start " + name + ": " + std::strerror(errno));
   }
-  std::vector<std::string> words = {getdp};
+  std::vector<std::string> words = {program.path};
   words.insert(words.end(), arguments.begin(), arguments.end());
   std::vector<char *> argv;
   for (std::string &word : words) argv.push_back(word.data());
@@ -113,13 +119,14 @@ void runGetdp(const std::string &getdp, const std::vector<std::string> &argument
   if (child < 0) {
     close(output[0]);
     close(failure[0]);
-    throw nimbo_exception(std::string("Cannot start GetDP: ") + std::strerror(errno));
+    throw nimbo_exception("Cannot start " + name + ": " + std::strerror(errno));
   }
 
-  Message_ProgressScope scope(progress, "GetDP", 1);
+  Message_ProgressScope scope(progress, name.c_str(), 1);
   const auto started = std::chrono::steady_clock::now();
   std::string text;
   std::string pending;  // the unfinished line, for passing lines on whole
+  const std::string prefix = std::filesystem::path(program.path).filename().string() + ": ";
   bool stopped = false, late = false;
   for (;;) {
     pollfd ready{output[0], POLLIN, 0};
@@ -133,11 +140,11 @@ void runGetdp(const std::string &getdp, const std::vector<std::string> &argument
           pending.append(buffer, static_cast<std::size_t>(n));
           // Progress is redrawn in place with carriage returns: each state on a line of its own.
           for (std::size_t end; (end = pending.find_first_of("\r\n")) != std::string::npos; pending.erase(0, end + 1)) {
-            if (pending.find_first_not_of(' ') < end) std::cerr << "getdp: " << pending.substr(0, end) << '\n';
+            if (pending.find_first_not_of(' ') < end) std::cerr << prefix << pending.substr(0, end) << '\n';
           }
         }
       } else if (n == 0 || errno != EINTR) {
-        break;  // GetDP closed its output: it has ended
+        break;  // the program closed its output: it has ended
       }
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
@@ -157,18 +164,17 @@ void runGetdp(const std::string &getdp, const std::vector<std::string> &argument
   close(failure[0]);
 
   if (execFailed) {
-    if (error == ENOENT) throw nimbo_exception(missingText(options.getdp));
-    throw nimbo_exception("Cannot start GetDP (" + options.getdp + ") in " + folder + ": " + std::strerror(error));
+    if (error == ENOENT) throw nimbo_exception(missingText(program));
+    throw nimbo_exception("Cannot start " + name + " (" + program.path + ") in " + folder + ": " + std::strerror(error));
   }
-  if (stopped) throw nimbo_exception("GetDP was stopped before it finished");
-  if (late) throw nimbo_exception("GetDP gave up after " + std::to_string(static_cast<int>(options.seconds)) + " s");
+  if (stopped) throw nimbo_exception(name + " was stopped before it finished");
+  if (late) throw nimbo_exception(name + " gave up after " + std::to_string(static_cast<int>(options.seconds)) + " s");
+  const std::string message = messageOf(program, text);
   if (WIFSIGNALED(status)) {
-    throw nimbo_exception(std::string("GetDP crashed (") + strsignal(WTERMSIG(status)) + ")" +
-                          (messageOf(text).empty() ? "" : ": " + messageOf(text)));
+    throw nimbo_exception(name + " crashed (" + strsignal(WTERMSIG(status)) + ")" + (message.empty() ? "" : ": " + message));
   }
-  if (WEXITSTATUS(status) != 0 || text.find("\nError") != std::string::npos || text.rfind("Error", 0) == 0) {
-    throw nimbo_exception("GetDP failed: " + messageOf(text));
-  }
+  if (WEXITSTATUS(status) != 0 || !program.errorIn(text).empty()) throw nimbo_exception(name + " failed: " + message);
+  return text;
 }
 
 }  // namespace nimbo::detail

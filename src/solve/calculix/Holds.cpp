@@ -1,0 +1,144 @@
+// Whether a static study's holds fix every body of its mesh: each held direction of a node rules out
+// the rigid motions (three translations, three turns) that would move it there. A body with a motion
+// left free has no unique answer.
+#include "Calculix.h"
+
+#include <nimbo/nimbo_exception.h>
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+#include <set>
+
+namespace nimbo::detail {
+namespace {
+
+using Matrix6 = std::array<std::array<double, 6>, 6>;
+
+// The eigenvalues and eigenvectors (as columns) of a symmetric matrix, by Jacobi rotations.
+std::pair<std::array<double, 6>, Matrix6> eigen(Matrix6 a) {
+  Matrix6 v{};
+  for (int i = 0; i < 6; ++i) v[i][i] = 1;
+  for (int sweep = 0; sweep < 100; ++sweep) {
+    double off = 0;
+    for (int p = 0; p < 6; ++p) {
+      for (int q = p + 1; q < 6; ++q) off += a[p][q] * a[p][q];
+    }
+    if (off < 1e-30) break;
+    for (int p = 0; p < 6; ++p) {
+      for (int q = p + 1; q < 6; ++q) {
+        if (std::abs(a[p][q]) < 1e-300) continue;
+        const double theta = (a[q][q] - a[p][p]) / (2 * a[p][q]);
+        const double t = (theta >= 0 ? 1 : -1) / (std::abs(theta) + std::sqrt(theta * theta + 1));
+        const double c = 1 / std::sqrt(t * t + 1), s = t * c;
+        for (int k = 0; k < 6; ++k) {
+          const double akp = a[k][p], akq = a[k][q];
+          a[k][p] = c * akp - s * akq;
+          a[k][q] = s * akp + c * akq;
+        }
+        for (int k = 0; k < 6; ++k) {
+          const double apk = a[p][k], aqk = a[q][k];
+          a[p][k] = c * apk - s * aqk;
+          a[q][k] = s * apk + c * aqk;
+        }
+        for (int k = 0; k < 6; ++k) {
+          const double vkp = v[k][p], vkq = v[k][q];
+          v[k][p] = c * vkp - s * vkq;
+          v[k][q] = s * vkp + c * vkq;
+        }
+      }
+    }
+  }
+  std::array<double, 6> values{};
+  for (int i = 0; i < 6; ++i) values[i] = a[i][i];
+  return {values, v};
+}
+
+std::size_t root(std::vector<std::size_t> &parent, std::size_t n) {
+  while (parent[n] != n) n = parent[n] = parent[parent[n]];
+  return n;
+}
+
+}  // namespace
+
+void checkHeld(const SetUp &setUp, const MeshData &mesh, const Deck &deck) {
+  // Bodies: tetrahedra joined by shared corners.
+  std::vector<std::size_t> parent(mesh.nodes.size());
+  std::iota(parent.begin(), parent.end(), 0);
+  for (std::size_t t = 0; t < mesh.tetrahedra.size(); ++t) {
+    const auto &tet = mesh.tetrahedra[t];
+    for (int k = 1; k < 4; ++k) parent[root(parent, tet[k])] = root(parent, tet[0]);
+    if (!mesh.tetrahedronEdges.empty()) {
+      for (const std::size_t n : mesh.tetrahedronEdges[t]) parent[root(parent, n)] = root(parent, tet[0]);
+    }
+  }
+  std::map<std::size_t, std::vector<std::size_t>> bodies;  // root -> its parts (indices into setUp.parts)
+  for (std::size_t k = 0; k < setUp.parts.size(); ++k) {
+    const std::size_t first = mesh.tetrahedra.at(mesh.volumes.at(setUp.parts[k].path).front())[0];
+    auto &parts = bodies[root(parent, first)];
+    if (std::find(parts.begin(), parts.end(), k) == parts.end()) parts.push_back(k);
+  }
+  // Each body's centre and size, so that turns and moves weigh alike.
+  std::map<std::size_t, std::array<double, 4>> frame;  // root -> centre, size
+  {
+    std::map<std::size_t, std::array<double, 6>> extent;
+    for (const auto &tet : mesh.tetrahedra) {
+      for (const std::size_t n : tet) {
+        auto [at, fresh] = extent.try_emplace(root(parent, n));
+        for (int d = 0; d < 3; ++d) {
+          at->second[d] = fresh ? mesh.nodes[n][d] : std::min(at->second[d], mesh.nodes[n][d]);
+          at->second[d + 3] = fresh ? mesh.nodes[n][d] : std::max(at->second[d + 3], mesh.nodes[n][d]);
+        }
+      }
+    }
+    for (const auto &[body, e] : extent) {
+      const double size = std::max({e[3] - e[0], e[4] - e[1], e[5] - e[2], 1e-9});
+      frame[body] = {(e[0] + e[3]) / 2, (e[1] + e[4]) / 2, (e[2] + e[5]) / 2, size};
+    }
+  }
+  std::map<std::size_t, Matrix6> normal;
+  std::map<std::size_t, std::set<std::size_t>> holders;  // root -> boundaries holding it
+  for (std::size_t b = 0; b < deck.holds.size(); ++b) {
+    for (const auto &[node, directions] : deck.holds[b]) {
+      const std::size_t body = root(parent, node);
+      const auto &f = frame.at(body);
+      const double x = (mesh.nodes[node][0] - f[0]) / f[3], y = (mesh.nodes[node][1] - f[1]) / f[3],
+                   z = (mesh.nodes[node][2] - f[2]) / f[3];
+      // The displacement in direction d of a rigid motion (move a, turn w): a_d + (w x r)_d.
+      const std::array<std::array<double, 6>, 3> rows = {{{1, 0, 0, 0, z, -y}, {0, 1, 0, -z, 0, x}, {0, 0, 1, y, -x, 0}}};
+      Matrix6 &m = normal[body];
+      for (int d = 0; d < 3; ++d) {
+        if (!directions[d]) continue;
+        holders[body].insert(b);
+        for (int i = 0; i < 6; ++i) {
+          for (int j = 0; j < 6; ++j) m[i][j] += rows[d][i] * rows[d][j];
+        }
+      }
+    }
+  }
+  static const char *const motions[6] = {"move along x", "move along y", "move along z",
+                                         "turn about x", "turn about y", "turn about z"};
+  for (const auto &[body, parts] : bodies) {
+    const auto [values, vectors] = eigen(normal[body]);
+    const double largest = std::max(*std::max_element(values.begin(), values.end()), 1.0);
+    std::string free;
+    for (int i = 0; i < 6; ++i) {
+      if (values[i] > 1e-9 * largest) continue;
+      int dominant = 0;
+      for (int k = 1; k < 6; ++k) {
+        if (std::abs(vectors[k][i]) > std::abs(vectors[dominant][i])) dominant = k;
+      }
+      free += (free.empty() ? "" : ", ") + std::string(motions[dominant]);
+    }
+    if (free.empty()) continue;
+    std::string names;
+    for (const std::size_t k : parts) names += (names.empty() ? "" : ", ") + setUp.parts[k].path;
+    std::string held;
+    for (const std::size_t b : holders[body]) held += (held.empty() ? "\"" : ", \"") + setUp.study.boundaries[b].name + "\"";
+    throw input_error(setUp.study.file + ": the structure can still move: " + names + " can " + free + " (" +
+                      (held.empty() ? "no boundary holds it" : "held only by " + held) +
+                      "); hold it in every direction, or solve its vibration modes");
+  }
+}
+
+}  // namespace nimbo::detail
