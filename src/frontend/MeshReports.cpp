@@ -33,6 +33,10 @@ json xyz(const gp_Pnt &p) { return json::array({p.X(), p.Y(), p.Z()}); }
 json structuralReport(const nimbo::StructuralResult &result) {
   json parts = json::array();
   for (const nimbo::StructuralPartResult &part : result.parts) {
+    if (!result.modes.empty()) {
+      parts.push_back({{"path", part.path}, {"material", part.material}});  // modes have no stress to report
+      continue;
+    }
     parts.push_back({{"path", part.path},
                      {"material", part.material},
                      {"displacement_max", part.displacementMax},

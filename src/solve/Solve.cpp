@@ -298,6 +298,9 @@ SolveResult solveStudy(const Study &study, const std::string &folder, const Solv
   result.nodesFile = moveInto(scratch / solution.nodesFile, folder);
   for (const std::string &file : solution.otherFiles) moveInto(scratch / file, folder);
   if (!solution.vtuFile.empty()) result.vtuFile = moveInto(scratch / solution.vtuFile, folder);
+  if (!solution.displacementFile.empty()) {
+    result.displacementFile = moveInto(scratch / solution.displacementFile, folder);
+  }
   fs::remove_all(scratch);
   if (result.vtuFile.empty()) result.vtuFile = detail::writeFieldVtu(result, folder);
   result.solveSeconds = secondsSince(solving);

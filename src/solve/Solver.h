@@ -63,6 +63,7 @@ struct Solution {
   std::string fieldFile;
   std::string nodesFile;  ///< the field at the nodes, which solvedPartSurfaces reads
   std::string vtuFile;    ///< the solver's own grid of its results, when it writes one
+  std::string displacementFile;  ///< the displacement at the nodes, when there is one
   std::vector<std::string> otherFiles;
 };
 

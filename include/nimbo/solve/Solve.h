@@ -174,6 +174,7 @@ Study studyFrom(const YAML::Node &node, const std::string &file, const std::stri
 struct SolveOptions {
   std::string getdp = "getdp";  ///< GetDP's executable, found on PATH when it has no folder
   std::string ccx = "ccx";      ///< CalculiX's, the same way
+  int mode = 1;                 ///< modal: the mode whose displacement is drawn (from 1)
   double seconds = 0.0;         ///< the solver's time limit; 0 for none
   bool verbose = false;         ///< Gmsh's and the solver's messages to standard error
 };
@@ -195,8 +196,8 @@ struct BoundaryResult {
   double flow;        ///< into the model: W, A, or for electrostatics the charge on the faces in C
 };
 
-/// A structural study's figures over one solid part, in mm and MPa. Stresses are CalculiX's nodal
-/// values (averaged over the elements around each node).
+/// A structural study's figures over one solid part, in mm and MPa (a modal study's: its path and
+/// material only). Stresses are CalculiX's nodal values (averaged over the elements around each node).
 struct StructuralPartResult {
   std::string path;
   std::string material;
@@ -277,6 +278,9 @@ struct SolveResult {
   /// The field drawn at each node of the mesh (temperature, potential, von Mises stress): a count,
   /// then "node value" lines
   std::string nodesFile;
+  /// Structural: the displacement drawn (a modal study's: of SolveOptions::mode) at each node of the
+  /// mesh: a count, then "node dx dy dz" lines in mm
+  std::string displacementFile;
   std::string vtuFile;  ///< results.vtu: the mesh in mm with the field at its points and the part number on its cells
 };
 
@@ -302,12 +306,17 @@ struct PartSurface {
 };
 
 /// The boundary of each solid part of a solved study, in assembly order, read back from the result
-/// files. Throws nimbo_exception when they cannot be read.
-std::vector<PartSurface> solvedPartSurfaces(const SolveResult &result);
+/// files; a structural study's nodes moved by `deformation` times their displacement. Throws
+/// nimbo_exception when they cannot be read.
+std::vector<PartSurface> solvedPartSurfaces(const SolveResult &result, double deformation = 0.0);
 
 /// The outer surface of a solved study (every part's outer boundary, in mm) with the field at its
 /// nodes, read back from the result files: what renderFieldSvg draws. Throws nimbo_exception when
 /// they cannot be read.
-FieldSurface solvedSurface(const SolveResult &result);
+FieldSurface solvedSurface(const SolveResult &result, double deformation = 0.0);
+
+/// The factor that draws a structural study's largest displacement as a twentieth of the size of
+/// the model (the diagonal of its nodes' box): 0 for other studies, or when nothing moves.
+double deformationScale(const SolveResult &result);
 
 }  // namespace nimbo

@@ -219,24 +219,35 @@ void readStatic(const SetUp &setUp, const MeshData &mesh, const Deck &deck, cons
   }
 }
 
-// The field drawn on the parts: von Mises stress at each node, in the mesh file's numbering.
-void writeDrawnField(const std::filesystem::path &path, const MeshData &mesh, const std::vector<FrdBlock> &blocks) {
-  std::ofstream out(path);
+// What is drawn on the parts, in the mesh file's numbering: von Mises stress at each node (a modal
+// study's: the drawn mode's displacement magnitude), and the displacement that deforms the shape.
+void writeDrawn(const std::filesystem::path &values, const std::filesystem::path &displacements, const MeshData &mesh,
+                const std::vector<FrdBlock> &blocks, int mode) {
   const FrdBlock *stress = blockNamed(blocks, "STRESS");
-  const FrdBlock *disp = blockNamed(blocks, "DISP");
-  const auto s = stress ? byRow(*stress, mesh.nodes.size()) : std::vector<std::vector<double>>(mesh.nodes.size());
-  const auto u = disp ? byRow(*disp, mesh.nodes.size()) : std::vector<std::vector<double>>(mesh.nodes.size());
-  std::size_t count = 0;
-  for (std::size_t row = 0; row < mesh.nodes.size(); ++row) count += !s[row].empty() || !u[row].empty();
-  out << count << "\n";
-  for (std::size_t row = 0; row < mesh.nodes.size(); ++row) {
-    if (!s[row].empty()) {
-      out << mesh.nodeTags[row] << " " << vonMises(stressAt(s[row])) << "\n";
-    } else if (u[row].size() >= 3) {
-      out << mesh.nodeTags[row] << " " << std::hypot(u[row][0], u[row][1], u[row][2]) << "\n";
-    }
+  const FrdBlock *disp = nullptr;
+  int seen = 0;
+  for (const FrdBlock &block : blocks) {
+    if (block.name == "DISP" && ++seen == mode) disp = &block;
   }
-  if (!out.flush()) throw nimbo_exception("Cannot write " + path.string());
+  if (!disp) {
+    throw input_error("mode " + std::to_string(mode) + " is asked for, and CalculiX found " + std::to_string(seen));
+  }
+  const std::size_t rows = mesh.nodes.size();
+  const auto s = stress ? byRow(*stress, rows) : std::vector<std::vector<double>>(rows);
+  const auto u = byRow(*disp, rows);
+  std::ofstream field(values), moved(displacements);
+  std::size_t count = 0;
+  for (std::size_t row = 0; row < rows; ++row) count += u[row].size() >= 3;
+  field << count << "\n";
+  moved << count << "\n";
+  for (std::size_t row = 0; row < rows; ++row) {
+    if (u[row].size() < 3) continue;
+    const double value = s[row].empty() ? std::hypot(u[row][0], u[row][1], u[row][2]) : vonMises(stressAt(s[row]));
+    field << mesh.nodeTags[row] << " " << value << "\n";
+    moved << mesh.nodeTags[row] << " " << u[row][0] << " " << u[row][1] << " " << u[row][2] << "\n";
+  }
+  if (!field.flush()) throw nimbo_exception("Cannot write " + values.string());
+  if (!moved.flush()) throw nimbo_exception("Cannot write " + displacements.string());
 }
 
 // The grid for ParaView and friends: displacement, von Mises and the stress tensor at the points, or
@@ -283,7 +294,8 @@ Solution solve(const SetUp &setUp, const std::string &ccx, const SolveOptions &o
   const MeshData mesh = readMesh((setUp.scratch / setUp.meshName).string());
   const Deck deck = writeDeck(setUp, mesh);
   Solution solution;
-  solution.problemFile = setUp.stem + ".inp";
+  const std::string stem = deckStem(setUp.stem);
+  solution.problemFile = stem + ".inp";
   {
     std::ofstream out(setUp.scratch / solution.problemFile);
     out << deck.text;
@@ -295,14 +307,14 @@ Solution solve(const SetUp &setUp, const std::string &ccx, const SolveOptions &o
   const auto running = Clock::now();
   std::string printed;
   try {
-    printed = runProgram(calculixProgram(ccx), {"-i", setUp.stem}, setUp.scratch.string(), options, progress);
+    printed = runProgram(calculixProgram(ccx), {"-i", stem}, setUp.scratch.string(), options, progress);
   } catch (const nimbo_exception &error) {
     throw nimbo_exception(error.what() + kept);
   }
   solution.solverSeconds = std::chrono::duration<double>(Clock::now() - running).count();
 
-  const std::vector<FrdBlock> blocks = readFrd((setUp.scratch / (setUp.stem + ".frd")).string());
-  const DatResults dat = readDat((setUp.scratch / (setUp.stem + ".dat")).string());
+  const std::vector<FrdBlock> blocks = readFrd((setUp.scratch / (stem + ".frd")).string());
+  const DatResults dat = readDat((setUp.scratch / (stem + ".dat")).string());
   StructuralResult result;
   for (const SolvePart &part : setUp.parts) result.mass += part.material->density.value_or(0) * part.volume * 1e-9;
   if (setUp.study.physics == Physics::modal) {
@@ -313,18 +325,26 @@ Solution solve(const SetUp &setUp, const std::string &ccx, const SolveOptions &o
       result.modes.push_back(figures);
     }
     if (result.modes.empty()) throw nimbo_exception("CalculiX found no vibration modes" + kept);
+    for (const SolvePart &part : setUp.parts) {
+      StructuralPartResult figures;
+      figures.path = part.path;
+      figures.material = nameOf(*part.material);
+      result.parts.push_back(figures);
+    }
     result.boundaries.resize(setUp.study.boundaries.size());
     for (std::size_t b = 0; b < result.boundaries.size(); ++b) result.boundaries[b].held = !deck.heldSets[b].empty();
   } else {
     readStatic(setUp, mesh, deck, blocks, dat, result, kept);
   }
   solution.structural = std::move(result);
-  solution.fieldFile = setUp.stem + ".frd";
+  solution.fieldFile = stem + ".frd";
   solution.nodesFile = "nodes.txt";
-  writeDrawnField(setUp.scratch / solution.nodesFile, mesh, blocks);
+  solution.displacementFile = "displacements.txt";
+  writeDrawn(setUp.scratch / solution.nodesFile, setUp.scratch / solution.displacementFile, mesh, blocks,
+             setUp.study.physics == Physics::modal ? options.mode : 1);
   writeGrid(setUp.scratch / "results.vtu", setUp, mesh, blocks);
   solution.vtuFile = "results.vtu";
-  solution.otherFiles = {setUp.stem + ".dat", "results.json"};
+  solution.otherFiles = {stem + ".dat", "results.json"};
   solution.readSeconds = std::chrono::duration<double>(Clock::now() - running).count() - solution.solverSeconds;
   return solution;
 }

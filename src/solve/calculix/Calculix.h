@@ -39,6 +39,10 @@ Deck writeDeck(const SetUp &setUp, const MeshData &mesh);
 /// boundaries that hold them. The solver would not say: it factors such a system without a word.
 void checkHeld(const SetUp &setUp, const MeshData &mesh, const Deck &deck);
 
+/// The deck's file name without ".inp": the study's stem with what ccx cannot take in a job name
+/// (spaces, dots) made underscores.
+std::string deckStem(const std::string &stem);
+
 /// C3D10's node order from Gmsh's quadratic tetrahedron: corners, then the mid-edge nodes of edges
 /// 01, 12, 20, 03, 13, 23 (Gmsh's last two are swapped).
 std::array<std::size_t, 10> calculixOrder(const std::array<std::size_t, 4> &corners,

@@ -15,10 +15,8 @@ namespace {
 
 using Matrix6 = std::array<std::array<double, 6>, 6>;
 
-// The eigenvalues and eigenvectors (as columns) of a symmetric matrix, by Jacobi rotations.
-std::pair<std::array<double, 6>, Matrix6> eigen(Matrix6 a) {
-  Matrix6 v{};
-  for (int i = 0; i < 6; ++i) v[i][i] = 1;
+// The eigenvalues of a symmetric matrix, by Jacobi rotations.
+std::array<double, 6> eigenvalues(Matrix6 a) {
   for (int sweep = 0; sweep < 100; ++sweep) {
     double off = 0;
     for (int p = 0; p < 6; ++p) {
@@ -41,17 +39,12 @@ std::pair<std::array<double, 6>, Matrix6> eigen(Matrix6 a) {
           a[p][k] = c * apk - s * aqk;
           a[q][k] = s * apk + c * aqk;
         }
-        for (int k = 0; k < 6; ++k) {
-          const double vkp = v[k][p], vkq = v[k][q];
-          v[k][p] = c * vkp - s * vkq;
-          v[k][q] = s * vkp + c * vkq;
-        }
       }
     }
   }
   std::array<double, 6> values{};
   for (int i = 0; i < 6; ++i) values[i] = a[i][i];
-  return {values, v};
+  return values;
 }
 
 std::size_t root(std::vector<std::size_t> &parent, std::size_t n) {
@@ -119,18 +112,17 @@ void checkHeld(const SetUp &setUp, const MeshData &mesh, const Deck &deck) {
   static const char *const motions[6] = {"move along x", "move along y", "move along z",
                                          "turn about x", "turn about y", "turn about z"};
   for (const auto &[body, parts] : bodies) {
-    const auto [values, vectors] = eigen(normal[body]);
+    Matrix6 &m = normal[body];
+    const std::array<double, 6> values = eigenvalues(m);
     const double largest = std::max(*std::max_element(values.begin(), values.end()), 1.0);
+    if (*std::min_element(values.begin(), values.end()) > 1e-9 * largest) continue;
+    // Name the motions along and about the axes that nothing resists; a body held on one line only
+    // turns about that line, which need not be an axis.
     std::string free;
     for (int i = 0; i < 6; ++i) {
-      if (values[i] > 1e-9 * largest) continue;
-      int dominant = 0;
-      for (int k = 1; k < 6; ++k) {
-        if (std::abs(vectors[k][i]) > std::abs(vectors[dominant][i])) dominant = k;
-      }
-      free += (free.empty() ? "" : ", ") + std::string(motions[dominant]);
+      if (m[i][i] <= 1e-9 * largest) free += (free.empty() ? "" : ", ") + std::string(motions[i]);
     }
-    if (free.empty()) continue;
+    if (free.empty()) free = "turn about a line through its holds";
     std::string names;
     for (const std::size_t k : parts) names += (names.empty() ? "" : ", ") + setUp.parts[k].path;
     std::string held;

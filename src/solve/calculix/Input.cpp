@@ -8,6 +8,7 @@
 #include <gp_Vec.hxx>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <sstream>
@@ -69,6 +70,14 @@ void spread(std::map<std::size_t, Vec3> &loads, const std::array<std::size_t, 3>
 
 }  // namespace
 
+std::string deckStem(const std::string &stem) {
+  std::string safe = stem;
+  for (char &c : safe) {
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '-') c = '_';
+  }
+  return safe.empty() ? "study" : safe;
+}
+
 std::array<std::size_t, 10> calculixOrder(const std::array<std::size_t, 4> &c, const std::array<std::size_t, 6> &g) {
   return {c[0], c[1], c[2], c[3], g[0], g[1], g[2], g[3], g[5], g[4]};
 }
@@ -80,7 +89,7 @@ Deck writeDeck(const SetUp &setUp, const MeshData &mesh) {
   Deck deck;
   inp << "** " << (study.file.empty() ? "study" : study.file) << ": " << toString(study.physics)
       << ", written by nimbo. Units: mm, N, MPa (N/mm^2), t/mm^3, s.\n"
-      << "** Run it again here with: ccx -i " << setUp.stem << "\n";
+      << "** Run it again here with: ccx -i " << deckStem(setUp.stem) << "\n";
 
   std::vector<bool> used(mesh.nodes.size(), false);
   for (const auto &tet : mesh.tetrahedra) {

@@ -12,6 +12,8 @@
 #include <BRepAlgoAPI_Cut.hxx>
 #include <BRepPrimAPI_MakeCylinder.hxx>
 
+#include <algorithm>
+#include <cmath>
 #include <filesystem>
 
 using nimbo::Part;
@@ -71,6 +73,30 @@ TEST(MeshAssembly, ThinCurvedWallMeshesWithFinerChords) {
   ASSERT_FALSE(summary.retries.empty());
   EXPECT_NE(summary.retries.back().find("24 elements per circle"), std::string::npos) << summary.retries.back();
   EXPECT_EQ(nimbo::test::expectConformalMesh(file, imprint).nodes, summary.nodes);
+}
+
+// A surface group with a size of its own is meshed finer than the rest, and only it.
+TEST(MeshAssembly, RefinedFacesGetTheirSize) {
+  const nimbo::Imprint imprint = nimbo::imprintAssembly({part("cube", box({0, 0, 0}, {100, 100, 100}))});
+  TempDir dir;
+  const std::string file = (dir.path() / "cube.msh").string();
+  nimbo::MeshOptions options;
+  options.size = 20;
+  options.surfaces = {{"fine", {1}, 4.0}, {"others", {2, 3, 4, 5, 6}, 0.0}};
+  nimbo::meshAssembly(imprint, file, options);
+  const nimbo::MeshData mesh = nimbo::readMesh(file);
+  const auto longestEdge = [&](const std::string &group) {
+    double longest = 0;
+    for (const auto &t : mesh.surfaces.at(group)) {
+      for (int k = 0; k < 3; ++k) {
+        const auto &a = mesh.nodes[t[k]], &b = mesh.nodes[t[(k + 1) % 3]];
+        longest = std::max(longest, std::hypot(a[0] - b[0], a[1] - b[1], a[2] - b[2]));
+      }
+    }
+    return longest;
+  };
+  EXPECT_LT(longestEdge("fine"), 6.0);
+  EXPECT_GT(longestEdge("others"), 15.0);
 }
 
 TEST(MeshAssembly, SecondOrderAndBadOrders) {

@@ -149,3 +149,22 @@ def test_the_results_grid_reads_alike_here_and_in_meshio(tmp_path):
     assert len(grid["cells"]) == solved["mesh"]["elements"] and set(grid["cell_data"]["part"]) == {1}
     assert numpy.array_equal(theirs.points, grid["points"]) and numpy.array_equal(theirs.cells_dict["tetra"], grid["cells"])
     assert numpy.array_equal(theirs.point_data["temperature"], temperature)
+
+
+def test_a_structural_study_gives_its_reactions_and_a_quadratic_grid(tmp_path):
+    """The same bar held at one end and pulled by 1 kN at the other: the reaction takes the whole
+    pull, and results.vtu holds the report's largest displacement and von Mises stress."""
+    if shutil.which("ccx") is None:
+        pytest.skip("ccx is not installed")
+    study = dict(bar_study(), physics="elasticity",
+                 materials=[{"parts": "*", "youngs_modulus": "210 GPa", "poissons_ratio": 0.3}],
+                 boundaries=[{"name": "wall", "faces": {"normal": [-1, 0, 0]}, "fixed": True},
+                             {"name": "pull", "faces": {"normal": [1, 0, 0]}, "force": ["1 kN", 0, 0]}])
+    solved = nimbo.solve(study, str(tmp_path / "study"))
+    assert solved["units"]["stress"] == "MPa" and solved["balance"] < 1e-5
+    assert solved["boundaries"][0]["reaction"][0] == pytest.approx(-1000, rel=1e-5)
+    grid = nimbo.read_results(solved["files"]["vtu"])
+    part = solved["parts"][0]
+    assert grid["cell_type"] == "tetra10"
+    assert numpy.linalg.norm(grid["point_data"]["displacement"], axis=1).max() == pytest.approx(part["displacement_max"])
+    assert grid["point_data"]["von_mises"].max() == pytest.approx(part["von_mises_max"])

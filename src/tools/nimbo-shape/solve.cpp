@@ -1,5 +1,5 @@
-// solve: a study file's conduction problem meshed, solved by GetDP and reported per part and per
-// boundary.
+// solve: a study file meshed and solved (conduction by GetDP, stress and vibration by CalculiX) and
+// reported per part and per boundary.
 #include "shape_files.h"
 #include "subcommand.h"
 #include "terminal_progress.h"
@@ -33,10 +33,12 @@ std::string flowUnitOf(const json &report) {
   return report["physics"] == "heat" ? "W" : report["physics"] == "current" ? "A" : "C";
 }
 
-std::string fieldTitle(nimbo::Physics physics) {
+// The drawing's title; a structural one says how much its shape is deformed.
+std::string fieldTitle(nimbo::Physics physics, int mode, double deformation) {
+  const std::string shape = deformation > 0 ? ", deformed x" + figure(deformation) : "";
   return physics == nimbo::Physics::heat         ? "temperature (degC)"
-         : physics == nimbo::Physics::elasticity ? "von Mises stress (MPa)"
-         : physics == nimbo::Physics::modal      ? "mode 1 displacement (relative)"
+         : physics == nimbo::Physics::elasticity ? "von Mises stress (MPa)" + shape
+         : physics == nimbo::Physics::modal      ? "mode " + std::to_string(mode) + " displacement (mass-normalised)" + shape
                                                  : "potential (V)";
 }
 
@@ -44,32 +46,73 @@ std::string vector3(const json &v) {
   return "[" + figure(v[0].get<double>()) + ", " + figure(v[1].get<double>()) + ", " + figure(v[2].get<double>()) + "]";
 }
 
+// A structural study's tables, with their heads, as the text and the page show them: its parts'
+// figures (a modal study's parts and materials), its boundaries' forces, and its modes.
+Rows structuralParts(const json &report) {
+  const bool modal = report.contains("modes");
+  Rows rows = {modal ? std::vector<std::string>{"part", "material"}
+                     : std::vector<std::string>{"part", "material", "displacement max (mm)", "von Mises max (MPa)",
+                                                "principal max (MPa)", "principal min (MPa)"}};
+  for (const json &part : report["parts"]) {
+    rows.push_back({textOf(part["path"]), textOf(part["material"])});
+    if (modal) continue;
+    for (const char *key : {"displacement_max", "von_mises_max", "principal_max", "principal_min"}) {
+      rows.back().push_back(figure(part[key]));
+    }
+  }
+  return rows;
+}
+
+Rows structuralBoundaries(const json &report) {
+  Rows rows = {{"boundary", "faces", "area (mm^2)", "force (N)"}};
+  for (const json &boundary : report["boundaries"]) {
+    const bool held = boundary.contains("reaction");
+    rows.push_back({textOf(boundary["name"]), textOf(boundary["faces"]), figure(boundary["area"]),
+                    (held ? "reaction " : "applied ") + vector3(held ? boundary["reaction"] : boundary["applied"])});
+  }
+  return rows;
+}
+
+// The modes, with a last row summing the effective mass per direction: whether enough were asked for.
+Rows structuralModes(const json &report) {
+  Rows rows = {{"mode", "frequency (Hz)", "effective mass x", "y", "z"}};
+  std::array<double, 3> sum{};
+  for (const json &mode : report["modes"]) {
+    const json &mass = mode["effective_mass"];
+    rows.push_back({textOf(mode["mode"]), figure(mode["frequency"]), figure(mass[0]), figure(mass[1]), figure(mass[2])});
+    for (int d = 0; d < 3; ++d) sum[d] += mass[d].get<double>();
+  }
+  rows.push_back({"sum", "", figure(sum[0]), figure(sum[1]), figure(sum[2])});
+  return rows;
+}
+
 // A structural study's tables and its line: per part, per boundary, probes or modes.
 void printStructural(const json &report, std::ostream &out) {
   const bool modal = report.contains("modes");
-  Rows rows = {{"part", "material", "displacement max (mm)", "von Mises max (MPa)", "principal max (MPa)",
-                "principal min (MPa)"}};
+  if (!modal) {
+    printRows(structuralParts(report), out);
+    out << '\n';
+    printRows(structuralBoundaries(report), out);
+    out << '\n';
+  }
   std::string worst;
   double greatest = -1;
-  for (const json &part : report["parts"]) {
-    rows.push_back({textOf(part["path"]), textOf(part["material"]), figure(part["displacement_max"]),
-                    figure(part["von_mises_max"]), figure(part["principal_max"]), figure(part["principal_min"])});
-    if (part["von_mises_max"].get<double>() > greatest) {
-      greatest = part["von_mises_max"];
-      worst = part["path"];
+  std::string reactions;
+  if (!modal) {
+    for (const json &part : report["parts"]) {
+      if (part["von_mises_max"].get<double>() > greatest) {
+        greatest = part["von_mises_max"];
+        worst = part["path"];
+      }
+    }
+    for (const json &boundary : report["boundaries"]) {
+      if (boundary.contains("reaction")) {
+        reactions += (reactions.empty() ? "" : ", ") + boundary["name"].get<std::string>() + " " +
+                     vector3(boundary["reaction"]);
+      }
     }
   }
-  if (!modal) printRows(rows, out), out << '\n';
-  rows = {{"boundary", "faces", "area (mm^2)", "force (N)"}};
-  std::string reactions;
-  for (const json &boundary : report["boundaries"]) {
-    const bool held = boundary.contains("reaction");
-    const json &force = held ? boundary["reaction"] : boundary["applied"];
-    rows.push_back({textOf(boundary["name"]), textOf(boundary["faces"]), figure(boundary["area"]),
-                    (held ? "reaction " : "applied ") + vector3(force)});
-    if (held) reactions += (reactions.empty() ? "" : ", ") + boundary["name"].get<std::string>() + " " + vector3(force);
-  }
-  if (!modal) printRows(rows, out), out << '\n';
+  Rows rows;
   if (!modal && !report["probes"].empty()) {
     rows = {{"probe", "part", "displacement (mm)", "von Mises (MPa)", "principal (MPa)"}};
     for (const json &probe : report["probes"]) {
@@ -79,15 +122,8 @@ void printStructural(const json &report, std::ostream &out) {
     printRows(rows, out);
     out << '\n';
   }
-  std::array<double, 3> sum{};
   if (modal) {
-    rows = {{"mode", "frequency (Hz)", "effective mass x", "y", "z"}};
-    for (const json &mode : report["modes"]) {
-      const json &mass = mode["effective_mass"];
-      rows.push_back({textOf(mode["mode"]), figure(mode["frequency"]), figure(mass[0]), figure(mass[1]), figure(mass[2])});
-      for (int d = 0; d < 3; ++d) sum[d] += mass[d].get<double>();
-    }
-    rows.push_back({"sum", "", figure(sum[0]), figure(sum[1]), figure(sum[2])});
+    rows = structuralModes(report);
     printRows(rows, out);
     out << '\n';
   }
@@ -107,9 +143,10 @@ void printStructural(const json &report, std::ostream &out) {
   out << "solved " << report["study"].get<std::string>() << ": ";
   if (modal) {
     const json &modes = report["modes"];
+    const std::vector<std::string> &sum = rows.back();
     out << modes.size() << " modes from " << figure(modes.front()["frequency"]) << " to "
-        << figure(modes.back()["frequency"]) << " Hz; effective mass x " << figure(sum[0]) << ", y " << figure(sum[1])
-        << ", z " << figure(sum[2]) << " of " << figure(report["mass"]) << " kg\n";
+        << figure(modes.back()["frequency"]) << " Hz; effective mass x " << sum[2] << ", y " << sum[3] << ", z "
+        << sum[4] << " of " << figure(report["mass"]) << " kg\n";
   } else {
     out << "von Mises up to " << figure(greatest) << " MPa in " << worst << "; reactions " << reactions << " N; balance "
         << figure(report["balance"]) << '\n';
@@ -117,45 +154,30 @@ void printStructural(const json &report, std::ostream &out) {
 }
 
 // Each part's boundary coloured by the field; the report's two tables, a part's row framing it.
-nimbo::Page solvePage(const nimbo::SolveResult &result, const json &report) {
+nimbo::Page solvePage(const nimbo::SolveResult &result, const json &report, int mode, double deformation) {
   nimbo::Page page;
   page.title = "solve " + report["study"].get<std::string>();
-  page.field.title = fieldTitle(result.physics);
-  for (nimbo::PartSurface &part : nimbo::solvedPartSurfaces(result)) {
+  page.field.title = fieldTitle(result.physics, mode, deformation);
+  for (nimbo::PartSurface &part : nimbo::solvedPartSurfaces(result, deformation)) {
     page.field.pieces.push_back({part.path, std::move(part.surface)});
   }
   if (result.structural) {
-    nimbo::PageTable parts{"parts", "Parts",
-                           {"part", "material", "displacement max (mm)", "von Mises max (MPa)", "principal max (MPa)",
-                            "principal min (MPa)"},
-                           {}};
-    for (const json &part : report["parts"]) {
-      parts.rows.push_back({{textOf(part["path"]), textOf(part["material"]), figure(part["displacement_max"]),
-                             figure(part["von_mises_max"]), figure(part["principal_max"]), figure(part["principal_min"])},
-                            {part["path"].get<std::string>()}});
-    }
-    page.tables = {parts};
+    // The text's tables; a part's row frames it.
+    const auto table = [](const char *id, const char *title, const Rows &rows, bool framing) {
+      nimbo::PageTable page{id, title, rows.front(), {}};
+      for (std::size_t k = 1; k < rows.size(); ++k) {
+        page.rows.push_back({rows[k], framing ? std::vector<std::string>{rows[k][0]} : std::vector<std::string>{}});
+      }
+      return page;
+    };
+    page.tables = {table("parts", "Parts", structuralParts(report), true)};
+    page.summary = std::to_string(result.nodes) + " nodes, " + std::to_string(result.elements) + " elements; ";
     if (report.contains("modes")) {
-      nimbo::PageTable modes{"modes", "Modes", {"mode", "frequency (Hz)", "effective mass x", "y", "z"}, {}};
-      for (const json &mode : report["modes"]) {
-        const json &mass = mode["effective_mass"];
-        modes.rows.push_back(
-            {{textOf(mode["mode"]), figure(mode["frequency"]), figure(mass[0]), figure(mass[1]), figure(mass[2])}, {}});
-      }
-      page.tables.push_back(modes);
-      page.summary = std::to_string(result.nodes) + " nodes, " + std::to_string(result.elements) + " elements; " +
-                     std::to_string(report["modes"].size()) + " modes";
+      page.tables.push_back(table("modes", "Modes", structuralModes(report), false));
+      page.summary += std::to_string(report["modes"].size()) + " modes";
     } else {
-      nimbo::PageTable boundaries{"boundaries", "Boundaries", {"boundary", "faces", "area (mm^2)", "force (N)"}, {}};
-      for (const json &boundary : report["boundaries"]) {
-        const bool held = boundary.contains("reaction");
-        boundaries.rows.push_back({{textOf(boundary["name"]), textOf(boundary["faces"]), figure(boundary["area"]),
-                                    (held ? "reaction " : "applied ") + vector3(held ? boundary["reaction"] : boundary["applied"])},
-                                   {}});
-      }
-      page.tables.push_back(boundaries);
-      page.summary = std::to_string(result.nodes) + " nodes, " + std::to_string(result.elements) + " elements; balance " +
-                     figure(report["balance"]);
+      page.tables.push_back(table("boundaries", "Boundaries", structuralBoundaries(report), false));
+      page.summary += "balance " + figure(report["balance"]);
     }
     return page;
   }
@@ -266,17 +288,23 @@ Outcome solveFile(const Options &options) {
   const std::string folder = resultFolder(options);
   const nimbo::SolveResult result = aboutStudy(
       options.study, [&] { return nimbo::solveStudy(study, folder, options.solve, OnTerminal("Solving")); });
+  const bool drawn = !options.svg.empty() || !options.html.empty();
+  const double deformation = drawn ? aboutStudy(options.study, [&] { return nimbo::deformationScale(result); }) : 0.0;
 
   if (!options.svg.empty()) {
     writeTextFile(
         aboutStudy(
             options.study,
-            [&] { return nimbo::renderFieldSvg(nimbo::solvedSurface(result), fieldTitle(study.physics), seen); }),
+            [&] {
+              return nimbo::renderFieldSvg(nimbo::solvedSurface(result, deformation),
+                                           fieldTitle(study.physics, options.solve.mode, deformation), seen);
+            }),
         options.svg);
   }
   json report = solveReport(options.study, result, options.svg, 0.0, options.html);
   if (!options.html.empty()) {
-    aboutStudy(options.study, [&] { nimbo::writePage(solvePage(result, report), options.html); });
+    aboutStudy(options.study,
+               [&] { nimbo::writePage(solvePage(result, report, options.solve.mode, deformation), options.html); });
   }
   report["times"]["total"] = secondsSince(started);
   return {report, printSolve, textOnlyKeys::solve};
@@ -295,6 +323,9 @@ std::function<Plan()> defineSolve(CLI::App &command, const CommonOptions &common
   command.add_option("--view", options->view,
                      "The drawing's view: iso, front, back, top, bottom, left, right, or X,Y,Z");
   command.add_option("--getdp", options->solve.getdp, "The GetDP executable (default: getdp on PATH)");
+  command.add_option("--ccx", options->solve.ccx, "The CalculiX executable (default: ccx on PATH)");
+  command.add_option("--mode", options->solve.mode, "Modal studies: the mode drawn by --svg and --html (default: 1)")
+      ->check(CLI::PositiveNumber);
   return [options, &common] {
     options->solve.verbose = common.verbose;
     std::vector<std::string> outputs;
@@ -308,5 +339,7 @@ std::function<Plan()> defineSolve(CLI::App &command, const CommonOptions &common
 }  // namespace
 
 extern const Subcommand solve_command{
-    "solve", "Mesh and solve the steady conduction study STUDY.yaml with GetDP; report per part and per boundary",
+    "solve",
+    "Mesh and solve the study STUDY.yaml: steady conduction with GetDP, stress or vibration with CalculiX; report per "
+    "part and per boundary",
     nullptr, defineSolve};
