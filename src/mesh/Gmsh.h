@@ -78,4 +78,9 @@ void checkNumbering(const std::vector<NumberedShape> &numbered, double scale);
 /// retried and worked; throws naming the face or the parts that no algorithm meshed.
 std::vector<std::string> generateWithRetries(const Imprint &imprinted, GmshSession &session);
 
+/// Puts the mid-edge nodes of quadratic tetrahedra that their curved edges turn inside out back on
+/// the straight edges, until every element is valid at its corners and its integration points.
+/// Returns how many nodes moved.
+std::size_t straightenInvertedQuadratics();
+
 }  // namespace nimbo::detail

@@ -166,7 +166,13 @@ MeshSummary mesh(const Imprint &imprinted, const std::string &output, const Mesh
   summary.retries = detail::generateWithRetries(imprinted, session);
   if (scope.UserBreak()) throw nimbo_exception("Meshing stopped before it was complete");
   scope.Next(7);
-  if (options.order == 2) gmsh::model::mesh::setOrder(2);
+  if (options.order == 2) {
+    gmsh::model::mesh::setOrder(2);
+    if (const std::size_t moved = detail::straightenInvertedQuadratics()) {
+      summary.retries.push_back("quadratic elements: " + std::to_string(moved) +
+                                " mid-edge nodes put back on straight edges, where curved ones turned elements inside out");
+    }
+  }
   // What the mesh holds is counted before it is written: a mesh without elements in some part is
   // refused, and leaves no file.
   std::set<std::size_t> all;

@@ -200,6 +200,7 @@ SolveResult solveStudy(const Study &study, const std::string &folder, const Solv
 
   RouteOptions route;
   route.heal = study.heal;
+  route.imprint.assignOverlaps = study.assignOverlaps;
   route.mesh.size = study.size;
   route.mesh.order = study.order;
   route.mesh.format = solver.format;

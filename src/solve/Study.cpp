@@ -332,16 +332,16 @@ Study studyFrom(const YAML::Node &node, const std::string &file, const std::stri
   if (structural) study.order = 2;
 
   if (const YAML::Node mesh = node["mesh"]) {
-    onlyKeys(mesh, top / "mesh", {"size", "order", "heal", "refine"});
+    onlyKeys(mesh, top / "mesh", {"size", "order", "heal", "assign_overlaps", "refine"});
     if (mesh["size"]) study.size = positive(mesh["size"], top / "mesh" / "size", "mm");
     if (mesh["order"]) {
       const double order = number(mesh["order"], top / "mesh" / "order", "");
       if (order != 1 && order != 2) (top / "mesh" / "order").fail("must be 1 or 2, not " + mesh["order"].Scalar());
       study.order = static_cast<int>(order);
     }
-    if (const YAML::Node heal = mesh["heal"]) {
-      if (!YAML::convert<bool>::decode(heal, study.heal)) {
-        (top / "mesh" / "heal").fail("must be true or false, not " + heal.Scalar());
+    for (const auto &[key, flag] : {std::pair<const char *, bool *>{"heal", &study.heal}, {"assign_overlaps", &study.assignOverlaps}}) {
+      if (const YAML::Node given = mesh[key]; given && !YAML::convert<bool>::decode(given, *flag)) {
+        (top / "mesh" / key).fail("must be true or false, not " + given.Scalar());
       }
     }
     if (mesh["refine"]) {

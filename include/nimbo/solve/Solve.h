@@ -146,6 +146,7 @@ struct Study {
   double size = 0.0;  ///< the largest element size in mm; 0 leaves it to Gmsh
   int order = 1;      ///< 1 or 2; structural studies default to 2, as linear tetrahedra lock in bending
   bool heal = false;  ///< the parts healed for the element size before they are imprinted
+  bool assignOverlaps = false;  ///< overlapping parts' common regions given to the earlier part, as imprintAssembly does
   std::vector<Refinement> refinements;
   std::vector<Material> materials;
   std::vector<Source> sources;  ///< heat only

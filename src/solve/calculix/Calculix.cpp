@@ -33,6 +33,9 @@ std::string errorIn(const std::string &output) {
     if (line.empty()) break;
     message += (message.empty() ? "" : " ") + line;
   }
+  // ccx pads its numbers into columns.
+  message.erase(std::unique(message.begin(), message.end(), [](char a, char b) { return a == ' ' && b == ' '; }),
+                message.end());
   return message;
 }
 

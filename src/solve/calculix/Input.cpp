@@ -24,6 +24,13 @@ std::string number(double value) {
   return text;
 }
 
+// As many digits as ccx reads: its fields hold 20 characters.
+std::string exact(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.14g", std::abs(value) < 1e-99 ? 0.0 : value);
+  return text;
+}
+
 gp_Vec vec(const std::array<double, 3> &p) { return {p[0], p[1], p[2]}; }
 
 void add(Vec3 &to, const gp_Vec &load) {
@@ -68,6 +75,23 @@ void spread(std::map<std::size_t, Vec3> &loads, const std::array<std::size_t, 3>
   for (int k = 0; k < 3; ++k) add(loads[edges ? (*edges)[k] : corners[k]], total / 3.0);
 }
 
+// Whether a tetrahedron is a flat sliver, which holds neither volume nor stiffness and which CalculiX
+// refuses whichever way it is turned. Throws for one turned inside out, which no solver can take.
+bool flat(const MeshData &mesh, const std::array<std::size_t, 10> &nodes) {
+  const gp_Vec a = vec(mesh.nodes[nodes[1]]) - vec(mesh.nodes[nodes[0]]),
+               b = vec(mesh.nodes[nodes[2]]) - vec(mesh.nodes[nodes[0]]),
+               c = vec(mesh.nodes[nodes[3]]) - vec(mesh.nodes[nodes[0]]);
+  const double volume = a.Crossed(b).Dot(c);
+  const double edge = std::max({a.Magnitude(), b.Magnitude(), c.Magnitude()});
+  if (volume > 1e-8 * edge * edge * edge) return false;
+  if (-volume > 1e-8 * edge * edge * edge) {
+    const auto &p = mesh.nodes[nodes[0]];
+    throw nimbo_exception("Gmsh's mesh holds a tetrahedron turned inside out at (" + number(p[0]) + ", " +
+                          number(p[1]) + ", " + number(p[2]) + "); try another element size");
+  }
+  return true;
+}
+
 }  // namespace
 
 std::string deckStem(const std::string &stem) {
@@ -101,12 +125,15 @@ Deck writeDeck(const SetUp &setUp, const MeshData &mesh) {
   inp << "*NODE\n";
   for (std::size_t n = 0; n < mesh.nodes.size(); ++n) {
     if (!used[n]) continue;
-    inp << n + 1 << ", " << number(mesh.nodes[n][0]) << ", " << number(mesh.nodes[n][1]) << ", "
-        << number(mesh.nodes[n][2]) << "\n";
+    // All the digits ccx takes: a sliver's volume may be smaller than the last digit of a rounded
+    // coordinate.
+    inp << n + 1 << ", " << exact(mesh.nodes[n][0]) << ", " << exact(mesh.nodes[n][1]) << ", " << exact(mesh.nodes[n][2])
+        << "\n";
   }
 
   // One element set per part; the materials each part takes.
   std::vector<const Material *> materials;
+  std::size_t dropped = 0;
   for (std::size_t k = 0; k < setUp.parts.size(); ++k) {
     const SolvePart &part = setUp.parts[k];
     const auto volume = mesh.volumes.find(part.path);
@@ -114,18 +141,25 @@ Deck writeDeck(const SetUp &setUp, const MeshData &mesh) {
     inp << "** part " << k + 1 << ": " << part.path << "\n"
         << "*ELEMENT, TYPE=" << (quadratic ? "C3D10" : "C3D4") << ", ELSET=P" << k + 1 << "\n";
     for (const std::size_t t : volume->second) {
-      inp << t + 1;
+      std::array<std::size_t, 10> nodes{};
       if (quadratic) {
-        for (const std::size_t n : calculixOrder(mesh.tetrahedra[t], mesh.tetrahedronEdges.at(t))) inp << ", " << n + 1;
+        nodes = calculixOrder(mesh.tetrahedra[t], mesh.tetrahedronEdges.at(t));
       } else {
-        for (const std::size_t n : mesh.tetrahedra[t]) inp << ", " << n + 1;
+        std::copy(mesh.tetrahedra[t].begin(), mesh.tetrahedra[t].end(), nodes.begin());
       }
+      if (flat(mesh, nodes)) {
+        ++dropped;
+        continue;
+      }
+      inp << t + 1;
+      for (int k = 0; k < (quadratic ? 10 : 4); ++k) inp << ", " << nodes[k] + 1;
       inp << "\n";
     }
     if (std::find(materials.begin(), materials.end(), part.material) == materials.end()) {
       materials.push_back(part.material);
     }
   }
+  if (dropped) inp << "** " << dropped << " flat tetrahedra of the mesh (slivers of no volume) are left out\n";
   for (std::size_t m = 0; m < materials.size(); ++m) {
     const Material &material = *materials[m];
     inp << "** material " << m + 1 << ": " << nameOf(material) << "\n"
