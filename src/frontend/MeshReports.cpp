@@ -48,10 +48,9 @@ json structuralReport(const nimbo::StructuralResult &result) {
   }
   json boundaries = json::array();
   for (const nimbo::StructuralBoundaryResult &boundary : result.boundaries) {
-    boundaries.push_back({{"name", boundary.name},
-                          {"faces", boundary.faces},
-                          {"area", boundary.area},
-                          {boundary.held ? "reaction" : "applied", boundary.force}});
+    boundaries.push_back({{"name", boundary.name}, {"faces", boundary.faces}, {"area", boundary.area}});
+    // Modes carry no forces.
+    if (result.modes.empty()) boundaries.back()[boundary.held ? "reaction" : "applied"] = boundary.force;
   }
   json probes = json::array();
   for (const nimbo::ProbeResult &probe : result.probes) {

@@ -265,4 +265,19 @@ boundaries:
 )");
   EXPECT_NE(free.find("the structure can still move: "), std::string::npos) << free;
   EXPECT_NE(free.find(" can move along y, move along z, turn about x (held only by \"slide\")"), std::string::npos) << free;
+
+  // Two blocks that share an edge only: the second turns about it, whatever holds the first.
+  try {
+    nimbo::solveStudy(studyOn(dir, {box({0, 0, 0}, {10, 10, 10}), box({10, 10, 0}, {20, 20, 10})}, materials + R"(
+boundaries:
+  - {name: wall, faces: {plane: {point: [0, 0, 0], normal: [1, 0, 0]}}, fixed: true}
+  - {name: pull, faces: {plane: {point: [20, 0, 0], normal: [1, 0, 0]}}, force: [1000, 0, 0]}
+)"),
+                      (dir.path() / "hinged").string());
+    ADD_FAILURE() << "solved";
+  } catch (const nimbo_exception &error) {
+    EXPECT_NE(std::string(error.what()).find("b.brep"), std::string::npos) << error.what();
+    EXPECT_NE(std::string(error.what()).find("it meets the other parts only at points or along lines"), std::string::npos)
+        << error.what();
+  }
 }
