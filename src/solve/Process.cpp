@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -99,6 +100,19 @@ std::string runProgram(const Program &program, const std::vector<std::string> &a
   std::vector<char *> argv;
   for (std::string &word : words) argv.push_back(word.data());
   argv.push_back(nullptr);
+  // This process's environment with the program's own settings in place of those of their names,
+  // made before the fork: the child may only exec.
+  std::vector<std::string> settings;
+  for (char **entry = environ; *entry; ++entry) {
+    const std::string setting = *entry;
+    const std::string name = setting.substr(0, setting.find('=') + 1);
+    const auto same = [&](const std::string &own) { return own.rfind(name, 0) == 0; };
+    if (std::none_of(program.environment.begin(), program.environment.end(), same)) settings.push_back(setting);
+  }
+  settings.insert(settings.end(), program.environment.begin(), program.environment.end());
+  std::vector<char *> envp;
+  for (std::string &setting : settings) envp.push_back(setting.data());
+  envp.push_back(nullptr);
 
   const pid_t child = fork();
   if (child == 0) {
@@ -108,7 +122,7 @@ std::string runProgram(const Program &program, const std::vector<std::string> &a
     } else {
       dup2(output[1], STDOUT_FILENO);
       dup2(output[1], STDERR_FILENO);
-      execvp(argv[0], argv.data());
+      execve(argv[0], argv.data(), envp.data());
       error = errno;
     }
     (void)!write(failure[1], &error, sizeof error);

@@ -16,6 +16,8 @@ struct Program {
   std::string package;  ///< the Debian package that installs it
   /// Its own error line in what it printed, or empty when it printed none.
   std::string (*errorIn)(const std::string &output);
+  /// "NAME=value" settings of its environment, besides this process's.
+  std::vector<std::string> environment = {};
 };
 
 /// The program with its absolute path (searched on PATH when the path has no folder). Throws

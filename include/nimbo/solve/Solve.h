@@ -176,6 +176,7 @@ struct SolveOptions {
   std::string getdp = "getdp";  ///< GetDP's executable, found on PATH when it has no folder
   std::string ccx = "ccx";      ///< CalculiX's, the same way
   int mode = 1;                 ///< modal: the mode whose displacement is drawn (from 1)
+  int threads = 0;              ///< CalculiX's threads; 0 for one per core
   double seconds = 0.0;         ///< the solver's time limit; 0 for none
   bool verbose = false;         ///< Gmsh's and the solver's messages to standard error
 };

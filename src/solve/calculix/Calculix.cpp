@@ -14,6 +14,7 @@
 #include <fstream>
 #include <limits>
 #include <sstream>
+#include <thread>
 
 namespace nimbo::detail {
 namespace {
@@ -39,7 +40,14 @@ std::string errorIn(const std::string &output) {
   return message;
 }
 
-Program calculixProgram(const std::string &path) { return {"CalculiX", path, "calculix-ccx", errorIn}; }
+Program calculixProgram(const std::string &path, int threads = 0) {
+  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+  const std::string count = std::to_string(threads > 0 ? static_cast<unsigned>(threads) : cores);
+  // Its matrix set-up, solver and stresses each read their own count.
+  return {"CalculiX", path, "calculix-ccx", errorIn,
+          {"OMP_NUM_THREADS=" + count, "CCX_NPROC_EQUATION_SOLVER=" + count, "CCX_NPROC_STIFFNESS=" + count,
+           "CCX_NPROC_RESULTS=" + count}};
+}
 
 std::string find(const SolveOptions &options) { return findProgram(calculixProgram(options.ccx)).path; }
 
@@ -310,7 +318,7 @@ Solution solve(const SetUp &setUp, const std::string &ccx, const SolveOptions &o
   const auto running = Clock::now();
   std::string printed;
   try {
-    printed = runProgram(calculixProgram(ccx), {"-i", stem}, setUp.scratch.string(), options, progress);
+    printed = runProgram(calculixProgram(ccx, options.threads), {"-i", stem}, setUp.scratch.string(), options, progress);
   } catch (const nimbo_exception &error) {
     throw nimbo_exception(error.what() + kept);
   }

@@ -16,6 +16,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -229,6 +230,29 @@ boundaries:
   ASSERT_FALSE(result.retries.empty());
   EXPECT_NE(result.retries.back().find("put back on straight edges"), std::string::npos) << result.retries.back();
   EXPECT_NEAR(result.structural->boundaries.at(0).force[2], -1000, 1e-2);
+}
+
+// ccx runs with the threads asked for, and its error line is the failure's message.
+TEST(StructuralStudy, CalculixGetsItsThreadsAndItsErrorLineIsReported) {
+  TempDir dir;
+  const std::filesystem::path fake = dir.path() / "ccx";
+  std::ofstream(fake) << "#!/bin/sh\necho ' *ERROR in fake: threads' \"$OMP_NUM_THREADS\" \"$CCX_NPROC_EQUATION_SOLVER\"\nexit 201\n";
+  std::filesystem::permissions(fake, std::filesystem::perms::owner_all);
+  nimbo::SolveOptions options;
+  options.ccx = fake.string();
+  options.threads = 3;
+  try {
+    nimbo::solveStudy(studyOn(dir, {box({0, 0, 0}, {10, 10, 10})}, R"(
+physics: elasticity
+materials: [{parts: "*", youngs_modulus: 210 GPa, poissons_ratio: 0.3}]
+boundaries: [{faces: {rest: true}, fixed: true}]
+)"),
+                      (dir.path() / "results").string(), options);
+    ADD_FAILURE() << "solved";
+  } catch (const nimbo_exception &error) {
+    EXPECT_EQ(std::string(error.what()).rfind("CalculiX failed: ERROR in fake: threads 3 3 (the deck is kept in ", 0), 0u)
+        << error.what();
+  }
 }
 
 TEST(StructuralStudy, RefusalsNameTheEntry) {

@@ -324,6 +324,8 @@ std::function<Plan()> defineSolve(CLI::App &command, const CommonOptions &common
                      "The drawing's view: iso, front, back, top, bottom, left, right, or X,Y,Z");
   command.add_option("--getdp", options->solve.getdp, "The GetDP executable (default: getdp on PATH)");
   command.add_option("--ccx", options->solve.ccx, "The CalculiX executable (default: ccx on PATH)");
+  command.add_option("--threads", options->solve.threads, "CalculiX's threads (default: one per core)")
+      ->check(CLI::PositiveNumber);
   command.add_option("--mode", options->solve.mode, "Modal studies: the mode drawn by --svg and --html (default: 1)")
       ->check(CLI::PositiveNumber);
   return [options, &common] {
