@@ -80,6 +80,19 @@ json structuralReport(const nimbo::StructuralResult &result) {
   return report;
 }
 
+// The mesh's counts (and its retries, only when meshing took more than one try) and the files
+// written, under the names the solver's kind gives its input and its own results.
+std::pair<json, json> meshAndFiles(const nimbo::SolveResult &result, const char *input, const char *results,
+                                   const std::string &drawing, const std::string &page) {
+  json mesh = {{"nodes", result.nodes}, {"elements", result.elements}};
+  if (!result.retries.empty()) mesh["retries"] = result.retries;
+  json files = {{"mesh", result.meshFile}, {input, result.problemFile}, {results, result.fieldFile}};
+  if (!result.vtuFile.empty()) files["vtu"] = result.vtuFile;
+  if (!drawing.empty()) files["drawing"] = drawing;
+  if (!page.empty()) files["page"] = page;
+  return {mesh, files};
+}
+
 }  // namespace
 
 json solveReport(const std::string &study, const nimbo::SolveResult &result, const std::string &drawing, double seconds,
@@ -87,12 +100,7 @@ json solveReport(const std::string &study, const nimbo::SolveResult &result, con
   if (result.structural) {
     json report = {{"study", study}, {"physics", nimbo::toString(result.physics)}};
     report.update(structuralReport(*result.structural));
-    json mesh = {{"nodes", result.nodes}, {"elements", result.elements}};
-    if (!result.retries.empty()) mesh["retries"] = result.retries;
-    json files = {{"mesh", result.meshFile}, {"input", result.problemFile}, {"results", result.fieldFile}};
-    if (!result.vtuFile.empty()) files["vtu"] = result.vtuFile;
-    if (!drawing.empty()) files["drawing"] = drawing;
-    if (!page.empty()) files["page"] = page;
+    const auto [mesh, files] = meshAndFiles(result, "input", "results", drawing, page);
     report["mesh"] = mesh;
     report["times"] = {{"setup", result.setupSeconds},
                        {"mesh", result.meshSeconds},
@@ -114,13 +122,7 @@ json solveReport(const std::string &study, const nimbo::SolveResult &result, con
     boundaries.push_back(
         {{"name", boundary.name}, {"faces", boundary.faces}, {"area", boundary.area}, {"flow", boundary.flow}});
   }
-  json mesh = {{"nodes", result.nodes}, {"elements", result.elements}};
-  // Only when meshing took more than one try, which the report says how.
-  if (!result.retries.empty()) mesh["retries"] = result.retries;
-  json files = {{"mesh", result.meshFile}, {"problem", result.problemFile}, {"field", result.fieldFile}};
-  if (!result.vtuFile.empty()) files["vtu"] = result.vtuFile;
-  if (!drawing.empty()) files["drawing"] = drawing;
-  if (!page.empty()) files["page"] = page;
+  const auto [mesh, files] = meshAndFiles(result, "problem", "field", drawing, page);
   return {{"study", study},
           {"physics", nimbo::toString(result.physics)},
           {"unit", nimbo::unitOf(result.physics)},

@@ -46,6 +46,15 @@ std::string vector3(const json &v) {
   return "[" + figure(v[0].get<double>()) + ", " + figure(v[1].get<double>()) + ", " + figure(v[2].get<double>()) + "]";
 }
 
+// "wrote a, b, c": the files of the report, in this order, those it has.
+void printWritten(const json &files, std::initializer_list<const char *> keys, std::ostream &out) {
+  std::string written;
+  for (const char *key : keys) {
+    if (files.contains(key)) written += (written.empty() ? "wrote " : ", ") + files[key].get<std::string>();
+  }
+  out << written << '\n';
+}
+
 // A structural study's tables, with their heads, as the text and the page show them: its parts'
 // figures (a modal study's parts and materials), its boundaries' forces, and its modes.
 Rows structuralParts(const json &report) {
@@ -135,11 +144,8 @@ void printStructural(const json &report, std::ostream &out) {
                 report["mesh"]["nodes"].get<std::size_t>(), report["mesh"]["elements"].get<std::size_t>(),
                 times["setup"].get<double>(), times["mesh"].get<double>(), times["write"].get<double>(),
                 times["calculix"].get<double>(), times["read"].get<double>());
-  out << line << '\n' << "wrote";
-  for (const char *key : {"mesh", "input", "results", "vtu", "drawing", "page"}) {
-    if (report["files"].contains(key)) out << (std::string(key) == "mesh" ? " " : ", ") << report["files"][key].get<std::string>();
-  }
-  out << '\n';
+  out << line << '\n';
+  printWritten(report["files"], {"mesh", "input", "results", "vtu", "drawing", "page"}, out);
   out << "solved " << report["study"].get<std::string>() << ": ";
   if (modal) {
     const json &modes = report["modes"];
@@ -239,12 +245,7 @@ void printSolve(const json &report, std::ostream &out) {
                 times["setup"].get<double>(), times["mesh"].get<double>(), times["solve"].get<double>(),
                 times["getdp"].get<double>());
   out << line << '\n';
-  out << "wrote " << report["files"]["mesh"].get<std::string>() << ", " << report["files"]["problem"].get<std::string>()
-      << ", " << report["files"]["field"].get<std::string>();
-  if (report["files"].contains("vtu")) out << ", " << report["files"]["vtu"].get<std::string>();
-  if (report["files"].contains("drawing")) out << ", " << report["files"]["drawing"].get<std::string>();
-  if (report["files"].contains("page")) out << ", " << report["files"]["page"].get<std::string>();
-  out << '\n';
+  printWritten(report["files"], {"mesh", "problem", "field", "vtu", "drawing", "page"}, out);
   out << "solved " << report["study"].get<std::string>() << ": " << figure(least) << " to " << figure(greatest) << " "
       << unit << " over " << report["parts"].size() << " parts; " << flows;
   if (report["sources"].get<double>() != 0) out << "; sources " << figure(report["sources"]) << " W";
