@@ -10,7 +10,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   python3
   libcli11-dev nlohmann-json3-dev
-  libgmsh-dev librsvg2-bin getdp calculix-ccx
+  libgmsh-dev librsvg2-bin getdp calculix-ccx openmpi-bin
   pybind11-dev python3-pybind11 python3-numpy python3-pytest python3-meshio
   libjs-three chromium
   parallel

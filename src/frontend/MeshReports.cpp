@@ -86,11 +86,19 @@ std::pair<json, json> meshAndFiles(const nimbo::SolveResult &result, const char 
                                    const std::string &drawing, const std::string &page) {
   json mesh = {{"nodes", result.nodes}, {"elements", result.elements}};
   if (!result.retries.empty()) mesh["retries"] = result.retries;
-  json files = {{"mesh", result.meshFile}, {input, result.problemFile}, {results, result.fieldFile}};
+  json files = {{"mesh", result.meshFile}, {input, result.problemFile}};
+  if (!result.fieldFile.empty()) files[results] = result.fieldFile;
   if (!result.vtuFile.empty()) files["vtu"] = result.vtuFile;
   if (!drawing.empty()) files["drawing"] = drawing;
   if (!page.empty()) files["page"] = page;
   return {mesh, files};
+}
+
+// How the linear system was solved, which with its iterations tells where a large study's time went.
+json solverEntry(const nimbo::SolveResult &result) {
+  json solver = {{"method", result.solver}, {"processes", result.processes}};
+  if (result.iterations > 0) solver["iterations"] = result.iterations;
+  return solver;
 }
 
 }  // namespace
@@ -102,6 +110,7 @@ json solveReport(const std::string &study, const nimbo::SolveResult &result, con
     report.update(structuralReport(*result.structural));
     const auto [mesh, files] = meshAndFiles(result, "input", "results", drawing, page);
     report["mesh"] = mesh;
+    report["solver"] = solverEntry(result);
     report["times"] = {{"setup", result.setupSeconds},
                        {"mesh", result.meshSeconds},
                        {"write", result.writeSeconds},
@@ -131,11 +140,14 @@ json solveReport(const std::string &study, const nimbo::SolveResult &result, con
           {"sources", result.sources},
           {"balance", result.balance},
           {"mesh", mesh},
+          {"solver", solverEntry(result)},
           {"times",
            {{"setup", result.setupSeconds},
             {"mesh", result.meshSeconds},
-            {"solve", result.solveSeconds},
+            {"write", result.writeSeconds},
             {"getdp", result.getdpSeconds},
+            {"read", result.readSeconds},
+            {"solve", result.solveSeconds},
             {"total", seconds}}},
           {"files", files}};
 }

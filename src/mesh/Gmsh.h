@@ -71,12 +71,12 @@ struct NumberedShape {
 /// model's size, which sets the tolerance.
 void checkNumbering(const std::vector<NumberedShape> &numbered, double scale);
 
-/// Meshes the model in 3D as Gmsh does by default; when that fails, meshes again only what failed:
+/// Meshes the model in 3D by Delaunay (HXT first when `large`); when that fails, meshes again only what failed:
 /// the surfaces left without triangles, each alone with Gmsh's other 2D algorithms, then the volumes,
 /// whose failure is first blamed on the surfaces it names and then on the 3D algorithm. Each surface
 /// and the volumes go through each algorithm at most once, so a hopeless case ends. Returns what was
 /// retried and worked; throws naming the face or the parts that no algorithm meshed.
-std::vector<std::string> generateWithRetries(const Imprint &imprinted, GmshSession &session);
+std::vector<std::string> generateWithRetries(const Imprint &imprinted, GmshSession &session, bool large);
 
 /// Puts the mid-edge nodes of quadratic tetrahedra that their curved edges turn inside out back on
 /// the straight edges, until every element is valid at its corners and its integration points.

@@ -80,7 +80,7 @@ std::size_t surfaceNodes(const std::vector<int> &faces) {
 }
 
 MeshSummary mesh(const Imprint &imprinted, const std::string &output, const MeshOptions &options,
-                 const Message_ProgressRange &progress, GmshSession &session) {
+                 const Message_ProgressRange &progress, GmshSession &session, double elements) {
   Message_ProgressScope scope(progress, "Meshing", 10);
 
   gmsh::model::add("nimbo");
@@ -163,7 +163,9 @@ MeshSummary mesh(const Imprint &imprinted, const std::string &output, const Mesh
   gmsh::option::setNumber("Mesh.MshFileVersion", options.format == MeshFormat::msh22 ? 2.2 : 4.1);
   gmsh::option::setNumber("Mesh.ScalingFactor", options.scale);
   scope.Next();
-  summary.retries = detail::generateWithRetries(imprinted, session);
+  // Where HXT's speed is worth its risk (see generateWithRetries).
+  constexpr double largeFrom = 300000;
+  summary.retries = detail::generateWithRetries(imprinted, session, elements >= largeFrom);
   if (scope.UserBreak()) throw nimbo_exception("Meshing stopped before it was complete");
   scope.Next(7);
   if (options.order == 2) {
@@ -282,8 +284,9 @@ MeshSummary meshAssembly(const Imprint &imprinted, const std::string &output, co
       }
     }
   }
+  const double elements = checkElementCount(imprinted, options);
   GmshSession session(options.verbose);
-  return inGmsh(session, "", [&] { return mesh(imprinted, output, options, progress, session); });
+  return inGmsh(session, "", [&] { return mesh(imprinted, output, options, progress, session, elements); });
 }
 
 MeshData readMesh(const std::string &path) {

@@ -51,13 +51,15 @@ PyMesh meshDataOf(const std::string &path) {
 }
 
 py::dict meshOf(const FileAssembly &assembly, const std::string &output, double size, int order,
-                const std::string &format, bool assignOverlaps, const py::object &progress, bool heal) {
+                const std::string &format, bool assignOverlaps, const py::object &progress, bool heal,
+                double maxElements) {
   if (order != 1 && order != 2) throw module_error("order: must be 1 or 2, not " + std::to_string(order));
   RouteOptions options;
   options.heal = heal;
   options.imprint.assignOverlaps = assignOverlaps;
   options.mesh.size = size;
   options.mesh.order = order;
+  options.mesh.maxElements = maxElements;
   const std::optional<MeshFormat> named = meshFormatNamed(format);
   if (!named) throw module_error("format: \"" + format + "\" is neither msh4 nor msh2");
   options.mesh.format = *named;
@@ -71,7 +73,13 @@ py::dict meshOf(const FileAssembly &assembly, const std::string &output, double 
                 textOnlyKeys::mesh);
 }
 
-py::dict solveOf(const py::object &study, const std::optional<std::string> &output, const py::object &progress) {
+py::dict solveOf(const py::object &study, const std::optional<std::string> &output, const py::object &progress,
+                 int processes, const std::string &launcher, bool pos, double maxElements) {
+  SolveOptions options;
+  options.processes = processes;
+  options.launcher = launcher;
+  options.pos = pos;
+  options.maxElements = maxElements;
   const auto started = Clock::now();
   std::string name;
   Study read;
@@ -89,7 +97,7 @@ py::dict solveOf(const py::object &study, const std::optional<std::string> &outp
   const std::string folder = output.value_or(defaultResultFolder(name));
   const SolveResult result = released(name, progress, [&](const Message_ProgressRange &range) {
     const std::lock_guard<std::mutex> turn(gmshTurn);
-    return solveStudy(read, folder, {}, range);
+    return solveStudy(read, folder, options, range);
   });
   return dictOf(solveReport(name, result, "", secondsSince(started)), textOnlyKeys::solve);
 }
@@ -105,11 +113,13 @@ void defineSolving(py::module_ &m) {
   m.def("read_mesh", &meshDataOf, py::arg("path"), "Reads a .msh file (4.1 or 2.2)");
   m.def("mesh", &meshOf, py::arg("assembly"), py::arg("output"), py::arg("size") = 0.0, py::arg("order") = 1,
         py::arg("format") = "msh4", py::arg("assign_overlaps") = false, py::arg("progress") = py::none(),
-        py::arg("heal") = false,
+        py::arg("heal") = false, py::arg("max_elements") = 0.0,
         "Imprints and meshes with Gmsh by the tool's route (`heal` heals for the size first, as `mesh --heal`): "
         "the dict of `mesh --json`");
   m.def("solve", &solveOf, py::arg("study"), py::arg("output") = py::none(), py::arg("progress") = py::none(),
-        "Solves a study (a YAML file, or its dict) with GetDP: the dict of `solve --json`");
+        py::arg("processes") = 1, py::arg("launcher") = "", py::arg("pos") = false, py::arg("max_elements") = 0.0,
+        "Solves a study (a YAML file, or its dict) with GetDP or CalculiX, as `solve` does with --processes, "
+        "--launcher, --pos and --max-elements: the dict of `solve --json`");
 }
 
 }  // namespace nimbo::python

@@ -3,11 +3,9 @@
 
 #include "Vtu.h"
 
-#include <nimbo/mesh/Mesh.h>
 #include <nimbo/nimbo_exception.h>
 
 #include <cmath>
-#include <filesystem>
 #include <fstream>
 #include <limits>
 
@@ -28,32 +26,18 @@ std::map<std::size_t, double> readNodeValues(const std::string &path) {
   return valueOf;
 }
 
-std::string writeFieldVtu(const SolveResult &result, const std::string &folder) {
-  std::string name;
-  switch (result.physics) {
-    case Physics::heat:
-      name = "temperature";
-      break;
-    case Physics::electrostatic:
-    case Physics::current:
-      name = "potential";
-      break;
-    default:
-      return {};  // other solvers write their own grid
-  }
-  const MeshData mesh = readMesh(result.meshFile);
-  const std::map<std::size_t, double> valueOf = readNodeValues(result.nodesFile);
-  VtuArray field{name, 1, std::vector<double>(mesh.nodes.size(), std::numeric_limits<double>::quiet_NaN())};
-  // Nodes on no tetrahedron (none in a conforming mesh) keep NaN; corners must have a value.
+std::vector<double> nodeField(const MeshData &mesh, const std::string &nodesFile) {
+  const std::map<std::size_t, double> valueOf = readNodeValues(nodesFile);
+  std::vector<double> field(mesh.nodes.size(), std::numeric_limits<double>::quiet_NaN());
   const auto valueAt = [&](std::size_t row) {
     const auto found = valueOf.find(mesh.nodeTags[row]);
     return found == valueOf.end() ? std::numeric_limits<double>::quiet_NaN() : found->second;
   };
   for (const auto &corners : mesh.tetrahedra) {
     for (const std::size_t row : corners) {
-      field.values[row] = valueAt(row);
-      if (std::isnan(field.values[row])) {
-        throw nimbo_exception(result.nodesFile + " has no value at node " + std::to_string(mesh.nodeTags[row]));
+      field[row] = valueAt(row);
+      if (std::isnan(field[row])) {
+        throw nimbo_exception(nodesFile + " has no value at node " + std::to_string(mesh.nodeTags[row]));
       }
     }
   }
@@ -64,19 +48,19 @@ std::string writeFieldVtu(const SolveResult &result, const std::string &folder) 
   for (std::size_t t = 0; t < mesh.tetrahedronEdges.size(); ++t) {
     for (int e = 0; e < 6; ++e) {
       const std::size_t row = mesh.tetrahedronEdges[t][e];
-      field.values[row] = valueAt(row);
-      if (std::isnan(field.values[row])) {
-        field.values[row] =
-            (field.values[mesh.tetrahedra[t][ends[e][0]]] + field.values[mesh.tetrahedra[t][ends[e][1]]]) / 2;
+      field[row] = valueAt(row);
+      if (std::isnan(field[row])) {
+        field[row] = (field[mesh.tetrahedra[t][ends[e][0]]] + field[mesh.tetrahedra[t][ends[e][1]]]) / 2;
       }
     }
   }
-  std::vector<std::string> parts;
-  for (const PartResult &part : result.parts) parts.push_back(part.path);
-  const std::string path = (std::filesystem::path(folder) / "results.vtu").string();
+  return field;
+}
+
+void writeFieldVtu(const std::string &path, const MeshData &mesh, const std::vector<double> &field,
+                   const std::string &name, const std::vector<std::string> &parts) {
   // The mesh file is in metres.
-  writeVtu(path, mesh, 1000.0, parts, {field});
-  return path;
+  writeVtu(path, mesh, 1000.0, parts, {VtuArray{name, 1, field}});
 }
 
 }  // namespace nimbo::detail

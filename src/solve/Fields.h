@@ -1,11 +1,12 @@
 // A solved scalar field at the mesh's nodes, as the result files hold it, and the grid written from it.
 #pragma once
 
-#include <nimbo/solve/Solve.h>
+#include <nimbo/mesh/Mesh.h>
 
 #include <cstddef>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace nimbo::detail {
 
@@ -13,12 +14,15 @@ namespace nimbo::detail {
 /// nimbo_exception naming the file when it cannot be read or gives fewer values than it counts.
 std::map<std::size_t, double> readNodeValues(const std::string &path);
 
-/// Writes "results.vtu" into `folder` from the study's mesh and nodes files: the mesh in mm, the
-/// field at its points as "temperature" or "potential", the part numbers in the order of
-/// result.parts. A mid-edge node the nodes file leaves out takes the mean of its edge's corners.
-/// Returns its path; an empty one for physics other than heat, electrostatics and current, whose
-/// solvers write their own. Throws nimbo_exception when a corner has no value or a file cannot be
-/// read or written.
-std::string writeFieldVtu(const SolveResult &result, const std::string &folder);
+/// The field of a nodes file at every node row of the mesh. A mid-edge node the file leaves out
+/// takes the mean of its edge's corners; a node on no tetrahedron is NaN. Throws nimbo_exception
+/// when a corner has no value.
+std::vector<double> nodeField(const MeshData &mesh, const std::string &nodesFile);
+
+/// Writes the grid `path` (results.vtu) from a mesh in metres: its points in mm, the field at them
+/// under `name`, and on the cells the number of their part in the order of `parts` (physical
+/// volumes by name). Throws nimbo_exception when it cannot be written.
+void writeFieldVtu(const std::string &path, const MeshData &mesh, const std::vector<double> &field,
+                   const std::string &name, const std::vector<std::string> &parts);
 
 }  // namespace nimbo::detail

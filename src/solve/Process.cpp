@@ -116,6 +116,8 @@ std::string runProgram(const Program &program, const std::vector<std::string> &a
 
   const pid_t child = fork();
   if (child == 0) {
+    // A group of its own, so that stopping it stops what it started too: mpirun's processes.
+    setpgid(0, 0);
     int error = 0;
     if (chdir(folder.c_str()) != 0) {
       error = errno;
@@ -136,7 +138,9 @@ std::string runProgram(const Program &program, const std::vector<std::string> &a
     throw nimbo_exception("Cannot start " + name + ": " + std::strerror(errno));
   }
 
-  Message_ProgressScope scope(progress, name.c_str(), 1);
+  constexpr int steps = 100;
+  Message_ProgressScope scope(progress, name.c_str(), steps);
+  int done = 0;
   const auto started = std::chrono::steady_clock::now();
   std::string text;
   std::string pending;  // the unfinished line, for passing lines on whole
@@ -150,12 +154,13 @@ std::string runProgram(const Program &program, const std::vector<std::string> &a
       const ssize_t n = read(output[0], buffer, sizeof buffer);
       if (n > 0) {
         text.append(buffer, static_cast<std::size_t>(n));
-        if (options.verbose) {
-          pending.append(buffer, static_cast<std::size_t>(n));
-          // Progress is redrawn in place with carriage returns: each state on a line of its own.
-          for (std::size_t end; (end = pending.find_first_of("\r\n")) != std::string::npos; pending.erase(0, end + 1)) {
-            if (pending.find_first_not_of(' ') < end) std::cerr << prefix << pending.substr(0, end) << '\n';
-          }
+        pending.append(buffer, static_cast<std::size_t>(n));
+        // Progress is redrawn in place with carriage returns: each state on a line of its own.
+        for (std::size_t end; (end = pending.find_first_of("\r\n")) != std::string::npos; pending.erase(0, end + 1)) {
+          const std::string line = pending.substr(0, end);
+          if (options.verbose && line.find_first_not_of(' ') != std::string::npos) std::cerr << prefix << line << '\n';
+          const double along = program.progressIn ? program.progressIn(line) : -1.0;
+          for (; done < std::min(static_cast<int>(along * steps), steps); ++done) scope.Next();
         }
       } else if (n == 0 || errno != EINTR) {
         break;  // the program closed its output: it has ended
@@ -165,7 +170,8 @@ std::string runProgram(const Program &program, const std::vector<std::string> &a
     stopped = scope.UserBreak();
     late = options.seconds > 0 && seconds > options.seconds;
     if (stopped || late) {
-      kill(child, SIGKILL);
+      kill(-child, SIGKILL);
+      kill(child, SIGKILL);  // in case it had not yet made its group
       break;
     }
   }

@@ -4,6 +4,7 @@
 
 #include <nimbo/solve/Solve.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,8 @@ struct Program {
   std::string (*errorIn)(const std::string &output);
   /// "NAME=value" settings of its environment, besides this process's.
   std::vector<std::string> environment = {};
+  /// How far along its run a line it printed says it is, from 0 to 1; negative when it says nothing.
+  std::function<double(const std::string &line)> progressIn = {};
 };
 
 /// The program with its absolute path (searched on PATH when the path has no folder). Throws

@@ -6,7 +6,6 @@
 #include <nimbo/nimbo_exception.h>
 #include <nimbo/pipeline/Pipeline.h>
 
-#include "Fields.h"
 #include "Solver.h"
 
 #include <BRepClass3d_SolidClassifier.hxx>
@@ -206,6 +205,7 @@ SolveResult solveStudy(const Study &study, const std::string &folder, const Solv
   route.mesh.format = solver.format;
   route.mesh.scale = solver.scale;
   route.mesh.verbose = options.verbose;
+  route.mesh.maxElements = options.maxElements;
   // Set up again on each imprint the route meshes: healing may renumber the faces.
   SetUpParts setUp;
   const auto surfacesOf = [&](const Prepared &prepared) {
@@ -247,7 +247,7 @@ SolveResult solveStudy(const Study &study, const std::string &folder, const Solv
   result.retries = meshed.retries;
 
   const auto solving = Clock::now();
-  detail::SetUp handed{study, std::move(setUp.parts), {}, scratch, meshFile.filename().string(), stem};
+  detail::SetUp handed{study, std::move(setUp.parts), {}, scratch, meshFile.filename().string(), stem, meshed.nodes};
   for (std::size_t k = 0; k < handed.parts.size(); ++k) {
     handed.parts[k].physical = meshed.parts[k].physical;
     handed.parts[k].volume = meshed.parts[k].volume;
@@ -259,6 +259,9 @@ SolveResult solveStudy(const Study &study, const std::string &folder, const Solv
   result.writeSeconds = solution.writeSeconds;
   result.getdpSeconds = solution.solverSeconds;
   result.readSeconds = solution.readSeconds;
+  result.solver = solution.method;
+  result.iterations = solution.iterations;
+  result.processes = isStructural(study.physics) ? 1 : std::max(options.processes, 1);
 
   const CompoundFaces faces = compoundFacesOf(routed.prepared.imprint);
   const auto areaOf = [&](std::size_t b) {
@@ -295,7 +298,7 @@ SolveResult solveStudy(const Study &study, const std::string &folder, const Solv
 
   result.meshFile = moveInto(meshFile, folder);
   result.problemFile = moveInto(scratch / solution.problemFile, folder);
-  result.fieldFile = moveInto(scratch / solution.fieldFile, folder);
+  if (!solution.fieldFile.empty()) result.fieldFile = moveInto(scratch / solution.fieldFile, folder);
   result.nodesFile = moveInto(scratch / solution.nodesFile, folder);
   for (const std::string &file : solution.otherFiles) moveInto(scratch / file, folder);
   if (!solution.vtuFile.empty()) result.vtuFile = moveInto(scratch / solution.vtuFile, folder);
@@ -303,7 +306,6 @@ SolveResult solveStudy(const Study &study, const std::string &folder, const Solv
     result.displacementFile = moveInto(scratch / solution.displacementFile, folder);
   }
   fs::remove_all(scratch);
-  if (result.vtuFile.empty()) result.vtuFile = detail::writeFieldVtu(result, folder);
   result.solveSeconds = secondsSince(solving);
   return result;
 }

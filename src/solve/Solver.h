@@ -41,6 +41,7 @@ struct SetUp {
   std::filesystem::path scratch;
   std::string meshName;  ///< the mesh's file name in `scratch`
   std::string stem;      ///< what the problem's own files are named by
+  std::size_t nodes = 0;  ///< of the mesh
 };
 
 /// What a solver answers, in SI units.
@@ -58,6 +59,8 @@ struct Solution {
   double writeSeconds = 0.0;    ///< writing its input
   double solverSeconds = 0.0;   ///< the solver's own run
   double readSeconds = 0.0;     ///< reading its answer
+  std::string method;           ///< how the linear system was solved (SolveResult::solver)
+  int iterations = 0;           ///< of an iterative method
   /// What it wrote in the scratch folder, by file name: moved into the results when all went well.
   std::string problemFile;
   std::string fieldFile;

@@ -306,7 +306,7 @@ const char *unitOf(Physics physics) {
 Study studyFrom(const YAML::Node &node, const std::string &file, const std::string &folder) {
   const Entry top(file, "");
   if (!node || node.IsNull()) top.fail("the study is empty");
-  onlyKeys(node, top, {"geometry", "physics", "mesh", "materials", "sources", "boundaries", "gravity", "modes", "probes"});
+  onlyKeys(node, top, {"geometry", "physics", "mesh", "materials", "sources", "boundaries", "gravity", "modes", "probes", "solver"});
   Study study;
   study.file = file;
 
@@ -452,6 +452,16 @@ Study studyFrom(const YAML::Node &node, const std::string &file, const std::stri
       if (!probes[k]["point"]) entry.fail("needs \"point\", [x, y, z] in mm");
       probe.point = point(probes[k]["point"], entry / "point");
       study.probes.push_back(probe);
+    }
+  }
+  if (node["solver"]) {
+    const std::string solver = text(node["solver"], top / "solver");
+    if (solver != "direct" && solver != "iterative") {
+      (top / "solver").fail("must be direct or iterative, not \"" + solver + "\"");
+    }
+    study.solver = solver == "direct" ? LinearSolver::direct : LinearSolver::iterative;
+    if (study.physics == Physics::modal && study.solver == LinearSolver::iterative) {
+      (top / "solver").fail("modal studies are solved directly");
     }
   }
   return study;

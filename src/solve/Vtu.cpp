@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <limits>
 
 namespace nimbo::detail {
 namespace {
@@ -149,8 +150,14 @@ void writeVtu(const std::string &path, const MeshData &mesh, double scale, const
     out << "      </CellData>\n      <Points>\n";
     writeArray(out, "Float64", "Points", 3, points);
     out << "      </Points>\n      <Cells>\n";
-    writeArray(out, "Int64", "connectivity", 1, connectivity);
-    writeArray(out, "Int64", "offsets", 1, offsets);
+    // Indices as Int32 while they fit, which takes a third off a large mesh's file.
+    if (connectivity.size() <= static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
+      writeArray(out, "Int32", "connectivity", 1, std::vector<std::int32_t>(connectivity.begin(), connectivity.end()));
+      writeArray(out, "Int32", "offsets", 1, std::vector<std::int32_t>(offsets.begin(), offsets.end()));
+    } else {
+      writeArray(out, "Int64", "connectivity", 1, connectivity);
+      writeArray(out, "Int64", "offsets", 1, offsets);
+    }
     writeArray(out, "UInt8", "types", 1, types);
     out << "      </Cells>\n    </Piece>\n  </UnstructuredGrid>\n</VTKFile>\n";
   });

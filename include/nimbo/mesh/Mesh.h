@@ -43,6 +43,8 @@ struct MeshOptions {
   double scale = 1.0;
   std::vector<SurfaceGroup> surfaces;  ///< physical surfaces besides the interfaces and boundaries
   bool verbose = false;                ///< Gmsh's messages to standard error, a stage at a time
+  /// Refused before meshing above this many elements (checkElementCount); 0 for defaultMaxElements().
+  double maxElements = 0.0;
 };
 
 /// One part's region of the mesh.
@@ -96,6 +98,19 @@ struct MeshSummary {
 /// be caught: run untrusted shapes in a process of their own.
 MeshSummary meshAssembly(const Imprint &imprinted, const std::string &output, const MeshOptions &options = {},
                          const Message_ProgressRange &progress = Message_ProgressRange());
+
+/// About how many tetrahedra meshAssembly makes of the imprint at the options' sizes: the parts'
+/// volume over that of a tetrahedron of the size, and for each smaller size on surfaces a layer that
+/// grades from it to the largest. 0 when no size is given (Gmsh then sizes by the model).
+double estimateElements(const Imprint &imprinted, const MeshOptions &options);
+
+/// The elements a study fits in the memory available now, at its measured bytes per element.
+double defaultMaxElements();
+
+/// The estimate, checked before meshing: throws input_error above options.maxElements (or
+/// defaultMaxElements()) with the estimate and the smallest size that fits: "size 0.02 mm would make
+/// about 2e11 elements; the smallest size that fits is 0.6 mm, or raise --max-elements".
+double checkElementCount(const Imprint &imprinted, const MeshOptions &options);
 
 /// A mesh file read back: its nodes, its tetrahedra and its triangles, by physical group.
 struct MeshData {

@@ -137,6 +137,13 @@ struct Refinement {
   double size;  ///< in mm
 };
 
+/// How the solver's linear system is solved.
+enum class LinearSolver {
+  automatic,  ///< direct for small systems, iterative above a size where that is faster
+  direct,     ///< a sparse LU or Cholesky factorisation
+  iterative,  ///< a Krylov method with algebraic multigrid (GetDP) or CalculiX's iterative Cholesky
+};
+
 /// A study: the geometry, the physics, the mesh and the problem. Outer faces that no boundary
 /// takes are insulated.
 struct Study {
@@ -154,6 +161,7 @@ struct Study {
   std::optional<gp_Vec> gravity;  ///< structural: a body acceleration in m/s^2
   int modes = 10;                 ///< modal: how many eigenmodes
   std::vector<Probe> probes;
+  LinearSolver solver = LinearSolver::automatic;
 };
 
 /// Reads a study from its YAML file; geometry paths are relative to the file's folder. Throws
@@ -177,6 +185,15 @@ struct SolveOptions {
   std::string ccx = "ccx";      ///< CalculiX's, the same way
   int mode = 1;                 ///< modal: the mode whose displacement is drawn (from 1)
   int threads = 0;              ///< CalculiX's threads; 0 for one per core
+  /// GetDP's MPI processes: more than 1 runs it as "mpirun -np N getdp ..." (or under `launcher`)
+  int processes = 1;
+  /// Words that start GetDP's processes in place of "mpirun -np N" ("srun" inside a Slurm job);
+  /// empty for mpirun.
+  std::string launcher;
+  bool pos = false;  ///< GetDP studies: also the field as a Gmsh view, field.pos
+  /// Refuse before meshing when the mesh would have more elements (estimateElements); 0 for what
+  /// fits in the memory at hand (defaultMaxElements).
+  double maxElements = 0.0;
   double seconds = 0.0;         ///< the solver's time limit; 0 for none
   bool verbose = false;         ///< Gmsh's and the solver's messages to standard error
 };
@@ -271,6 +288,10 @@ struct SolveResult {
   double writeSeconds = 0.0;  ///< writing the solver's input, of solveSeconds
   double getdpSeconds = 0.0;  ///< the solver's own run (GetDP's or CalculiX's), of solveSeconds
   double readSeconds = 0.0;   ///< reading its results, of solveSeconds
+  /// How the linear system was solved: "direct (MUMPS)", "iterative (GMRES, BoomerAMG)", ...
+  std::string solver;
+  int iterations = 0;  ///< of an iterative solver; 0 for a direct one
+  int processes = 1;   ///< the solver's processes
   /// What meshing took more than one try for, and how (MeshSummary::retries, with the healing of
   /// the route's last resort).
   std::vector<std::string> retries;

@@ -323,6 +323,7 @@ Solution solve(const SetUp &setUp, const std::string &ccx, const SolveOptions &o
     throw nimbo_exception(error.what() + kept);
   }
   solution.solverSeconds = std::chrono::duration<double>(Clock::now() - running).count();
+  solution.method = iterativeFor(setUp) ? "iterative (Cholesky-preconditioned CG)" : "direct (SPOOLES)";
 
   const std::vector<FrdBlock> blocks = readFrd((setUp.scratch / (stem + ".frd")).string());
   const DatResults dat = readDat((setUp.scratch / (stem + ".dat")).string());

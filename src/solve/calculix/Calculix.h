@@ -30,6 +30,10 @@ struct Deck {
   std::array<double, 3> weight{};                      ///< the gravity load, N
 };
 
+/// Whether a static study is solved by CalculiX's iterative Cholesky: when the study asks, or when
+/// it does not say and the mesh is large enough for that to be faster than the direct solver.
+bool iterativeFor(const SetUp &setUp);
+
 /// Writes the deck of the study on its mesh (in mm). Throws nimbo_exception when a boundary has no
 /// element of the mesh, or two boundaries hold one node in one direction to different values.
 Deck writeDeck(const SetUp &setUp, const MeshData &mesh);

@@ -60,7 +60,7 @@ double densityOf(const SolvePart &part) { return part.power != 0 ? part.power / 
 
 }  // namespace
 
-std::string problemText(const SetUp &setUp) {
+std::string problemText(const SetUp &setUp, bool pos) {
   const Study &study = setUp.study;
   const std::vector<SolvePart> &parts = setUp.parts;
   const std::vector<SolveBoundary> &boundaries = setUp.boundaries;
@@ -148,9 +148,10 @@ std::string problemText(const SetUp &setUp) {
          "  { Name Vol; Case { { Region All; Jacobian Vol; } } }\n"
          "  { Name Sur; Case { { Region All; Jacobian Sur; } } }\n"
          "}\n\n"
+         "// Exact for linear elements' integrands (at most quadratic); curved quadratic ones take more.\n"
          "Integration {\n"
          "  { Name Int; Case { { Type Gauss; Case {\n"
-         "    { GeoElement Triangle; NumberOfPoints 6; }  { GeoElement Tetrahedron; NumberOfPoints 15; }\n"
+         "    { GeoElement Triangle; NumberOfPoints 3; }  { GeoElement Tetrahedron; NumberOfPoints 4; }\n"
          "    { GeoElement Triangle2; NumberOfPoints 6; } { GeoElement Tetrahedron2; NumberOfPoints 15; } } } } }\n"
          "}\n\n";
 
@@ -184,9 +185,7 @@ std::string problemText(const SetUp &setUp) {
          "    Quantity {\n"
          "      { Name u; Value { Local { [ {u} ]; In Domain; Jacobian Vol; } } }\n"
          "      { Name volume; Value { Integral { [ 1 ]; In Domain; Jacobian Vol; Integration Int; } } }\n"
-         "      { Name integral; Value { Integral { [ {u} ]; In Domain; Jacobian Vol; Integration Int; } } }\n"
-         "      { Name least; Value { Term { Type Global; [ #1 ]; In Domain; } } }  // stored below\n"
-         "      { Name greatest; Value { Term { Type Global; [ #2 ]; In Domain; } } }\n";
+         "      { Name integral; Value { Integral { [ {u} ]; In Domain; Jacobian Vol; Integration Int; } } }\n";
   if (!fixed.empty()) pro << "      { Name fixedFlow; Value { Term { [ {I} ]; In Fixed; } } }\n";
   if (!flux.empty()) {
     pro << "      { Name fluxFlow; Value { Integral { [ g[] ]; In Flux; Jacobian Sur; Integration Int; } } }\n";
@@ -207,19 +206,15 @@ std::string problemText(const SetUp &setUp) {
     pro << "      Echo[ \"" << label << "\", Format Table, File > \"" << figuresName << "\" ];\n"
         << "      Print[ " << print << ", Format Table, File > \"" << figuresName << "\" ];\n";
   };
+  // The field is printed once, at the nodes: nimbo takes each part's extremes and the grid from it.
   pro << "PostOperation {\n"
          "  { Name Post; NameOfPostProcessing Field;\n"
-         "    Operation {\n"
-      << "      Print[ u, OnElementsOf Domain, File \"" << fieldName << "\", Name \"" << field << "\" ];\n"
-      << "      Print[ u, OnElementsOf Domain, Format NodeTable, File \"" << nodesName << "\" ];\n"
+         "    Operation {\n";
+  if (pos) pro << "      Print[ u, OnElementsOf Domain, File \"" << fieldName << "\", Name \"" << field << "\" ];\n";
+  pro << "      Print[ u, OnElementsOf Domain, Format NodeTable, File \"" << nodesName << "\" ];\n"
       << "      Echo[ \"figures of " << plain(study.file) << "\", Format Table, File \"" << figuresName << "\" ];\n";
   for (std::size_t k = 0; k < parts.size(); ++k) {
     const std::string region = partRegion(k);
-    pro << "      // " << plain(parts[k].path) << ": the least and greatest value at its nodes, stored on the way\n"
-        << "      Print[ u, OnElementsOf " << region << ", StoreMinInRegister 1, StoreMaxInRegister 2, Format Table, "
-        << "File \"extremes.txt\" ];\n";
-    figure("part " + std::to_string(k + 1) + " min", "least, OnRegion " + region);
-    figure("part " + std::to_string(k + 1) + " max", "greatest, OnRegion " + region);
     figure("part " + std::to_string(k + 1) + " volume", "volume[" + region + "], OnGlobal");
     figure("part " + std::to_string(k + 1) + " integral", "integral[" + region + "], OnGlobal");
   }

@@ -10,12 +10,12 @@
 namespace nimbo::detail {
 
 /// The .pro text: regions, constants, a nodal formulation whose fixed boundaries carry their flow
-/// as a global quantity, and the operations that print the field and the figures to the files
-/// named below, in the scratch folder where GetDP runs.
-std::string problemText(const SetUp &setUp);
+/// as a global quantity, and the operations that print the field at the nodes, the figures, and
+/// with `pos` the field as a Gmsh view, to the files named below, in the scratch folder where GetDP runs.
+std::string problemText(const SetUp &setUp, bool pos);
 
 /// Files the problem writes.
-inline const char *const fieldName = "field.pos";     ///< the field as a Gmsh view
+inline const char *const fieldName = "field.pos";     ///< the field as a Gmsh view, when asked for
 inline const char *const nodesName = "nodes.txt";     ///< the field at the nodes, for drawing
 inline const char *const figuresName = "figures.txt";  ///< one "key value..." line per figure
 

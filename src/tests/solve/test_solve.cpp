@@ -32,8 +32,8 @@ namespace {
 bool haveGetdp() { return nimbo::test::onPath("getdp"); }
 
 
-nimbo::SolveResult solved(const TempDir &dir, const nimbo::Study &study) {
-  return nimbo::solveStudy(study, (dir.path() / "results").string());
+nimbo::SolveResult solved(const TempDir &dir, const nimbo::Study &study, const nimbo::SolveOptions &options = {}) {
+  return nimbo::solveStudy(study, (dir.path() / "results").string(), options);
 }
 
 const nimbo::BoundaryResult &boundaryNamed(const nimbo::SolveResult &result, const std::string &name) {
@@ -90,7 +90,10 @@ std::vector<TopoDS_Shape> seriesBlocks() { return {box({0, 0, 0}, {10, 10, 10}),
 TEST(SolveStudy, TwoBlocksInSeriesMatchTheOneDimensionalSolution) {
   if (!haveGetdp()) GTEST_SKIP() << "getdp is not installed";
   TempDir dir;
-  const nimbo::SolveResult result = solved(dir, studyOn(dir, seriesBlocks(), seriesStudy));
+  nimbo::SolveOptions withView;
+  withView.pos = true;
+  const nimbo::SolveResult result = solved(dir, studyOn(dir, seriesBlocks(), seriesStudy), withView);
+  EXPECT_EQ(result.solver, "direct (MUMPS LU)");
   ASSERT_EQ(result.parts.size(), 2u);
   EXPECT_EQ(result.parts[0].material, "slow");
   EXPECT_NEAR(result.parts[0].mean, 62.5, 1e-6);
@@ -104,7 +107,7 @@ TEST(SolveStudy, TwoBlocksInSeriesMatchTheOneDimensionalSolution) {
   EXPECT_LT(std::abs(result.balance), 1e-9);
 
   // The result folder holds what a user reruns by hand, and the drawing reads it back.
-  for (const std::string &file : {result.meshFile, result.problemFile, result.fieldFile}) {
+  for (const std::string &file : {result.meshFile, result.problemFile, result.fieldFile, result.vtuFile}) {
     EXPECT_TRUE(std::filesystem::is_regular_file(file)) << file;
   }
   const auto exact = [](double x) { return x < 10 ? 100 - 7.5 * x : 25 - 2.5 * (x - 10); };
@@ -130,6 +133,45 @@ TEST(SolveStudy, TwoBlocksInSeriesMatchTheOneDimensionalSolution) {
   for (std::size_t p = 0; p < 2; ++p) {
     EXPECT_EQ(std::make_pair(least[p], most[p]), std::make_pair(result.parts[p].min, result.parts[p].max));
   }
+}
+
+// The same closed form by GMRES with algebraic multigrid, on two MPI processes.
+TEST(SolveStudy, IterativeSolverOnTwoProcessesHoldsTheOneDimensionalSolution) {
+  if (!haveGetdp() || !nimbo::test::onPath("mpirun")) GTEST_SKIP() << "getdp or mpirun is not installed";
+  TempDir dir;
+  nimbo::SolveOptions options;
+  options.processes = 2;
+  const nimbo::SolveResult result =
+      solved(dir, studyOn(dir, seriesBlocks(), std::string(seriesStudy) + "solver: iterative\n"), options);
+  EXPECT_EQ(result.solver, "iterative (GMRES, BoomerAMG)");
+  EXPECT_GT(result.iterations, 0);
+  EXPECT_EQ(result.processes, 2);
+  EXPECT_NEAR(result.parts[0].mean, 62.5, 1e-6);
+  EXPECT_NEAR(result.parts[1].max, 25.0, 1e-6);
+  EXPECT_NEAR(boundaryNamed(result, "hot").flow, 0.75, 1e-6);
+  EXPECT_TRUE(result.fieldFile.empty());  // the view only on request
+}
+
+// The sample study split over two processes answers as one process does.
+TEST(SolveStudy, JointOnTwoProcessesEqualsOneProcess) {
+#ifdef NIMBO_SANITIZED
+  GTEST_SKIP() << "two solves of the joint take minutes under the sanitizers";
+#endif
+  if (!haveGetdp() || !nimbo::test::onPath("mpirun")) GTEST_SKIP() << "getdp or mpirun is not installed";
+  TempDir dir;
+  const nimbo::Study study = nimbo::readStudy(NIMBO_SAMPLES_DIR "/joint_heat.yaml");
+  nimbo::SolveOptions two;
+  two.processes = 2;
+  const nimbo::SolveResult one = nimbo::solveStudy(study, (dir.path() / "one").string());
+  const nimbo::SolveResult split = nimbo::solveStudy(study, (dir.path() / "two").string(), two);
+  const auto same = [](double a, double b) { EXPECT_NEAR(a, b, 1e-8 * std::max(std::abs(a), 1.0)); };
+  ASSERT_EQ(one.parts.size(), split.parts.size());
+  for (std::size_t k = 0; k < one.parts.size(); ++k) {
+    same(one.parts[k].min, split.parts[k].min);
+    same(one.parts[k].max, split.parts[k].max);
+    same(one.parts[k].mean, split.parts[k].mean);
+  }
+  for (std::size_t b = 0; b < one.boundaries.size(); ++b) same(one.boundaries[b].flow, split.boundaries[b].flow);
 }
 
 // Gmsh's mid-edge nodes go in VTK's order, each the middle of its edge's corners there; a grid with
@@ -263,7 +305,7 @@ TEST(SolveStudy, StudiesThatCannotBeSolvedAreRefusedWithTheirEntry) {
   };
   EXPECT_EQ(misread("physics: magnetic\n"), "study.yaml: physics: \"magnetic\" is not supported (heat, electrostatic, current, elasticity or modal)");
   EXPECT_EQ(misread("physics: heat\nmaterial: []\n"),
-            "study.yaml: unknown key \"material\" (known here: boundaries, geometry, gravity, materials, mesh, modes, physics, probes, sources)");
+            "study.yaml: unknown key \"material\" (known here: boundaries, geometry, gravity, materials, mesh, modes, physics, probes, solver, sources)");
   EXPECT_EQ(misread("physics: heat\nmaterials: [{name: steel, parts: \"*\", conductivity: 50 W/mK}]\n"),
             "study.yaml: material \"steel\": conductivity: unknown unit \"W/mK\" (known: Pa, kPa, MPa, GPa, N, kN, kg/m^3, "
             "g/cm^3, mm, m, W, W/(m K), W/(m^2 K), W/m^2, degC, K, V, S/m, A/m^2, C/m^2, Hz, m/s^2)");

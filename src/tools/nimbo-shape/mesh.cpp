@@ -57,6 +57,9 @@ std::function<Plan()> defineMesh(CLI::App &command, const CommonOptions &common)
   command
       .add_option("--size", options->route.mesh.size, "Largest element size in mm (default: Gmsh's, from the model's size)")
       ->check(CLI::PositiveNumber);
+  command.add_option("--max-elements", options->route.mesh.maxElements,
+                     "Refuse before meshing a mesh of more elements (default: what fits in the memory at hand)")
+      ->check(CLI::PositiveNumber);
   command.add_option("--order", options->route.mesh.order, "1 for linear elements, 2 for quadratic")->check(CLI::Range(1, 2));
   command
       .add_option_function<std::string>(

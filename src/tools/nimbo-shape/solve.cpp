@@ -96,6 +96,14 @@ Rows structuralModes(const json &report) {
 }
 
 // A structural study's tables and its line: per part, per boundary, probes or modes.
+// "solver iterative (GMRES, BoomerAMG), 11 iterations, 2 processes"
+std::string solverLine(const json &solver) {
+  std::string line = "solver " + solver["method"].get<std::string>();
+  if (solver.contains("iterations")) line += ", " + textOf(solver["iterations"]) + " iterations";
+  if (solver["processes"].get<int>() > 1) line += ", " + textOf(solver["processes"]) + " processes";
+  return line;
+}
+
 void printStructural(const json &report, std::ostream &out) {
   const bool modal = report.contains("modes");
   if (!modal) {
@@ -144,7 +152,7 @@ void printStructural(const json &report, std::ostream &out) {
                 report["mesh"]["nodes"].get<std::size_t>(), report["mesh"]["elements"].get<std::size_t>(),
                 times["setup"].get<double>(), times["mesh"].get<double>(), times["write"].get<double>(),
                 times["calculix"].get<double>(), times["read"].get<double>());
-  out << line << '\n';
+  out << line << '\n' << solverLine(report["solver"]) << '\n';
   printWritten(report["files"], {"mesh", "input", "results", "vtu", "drawing", "page"}, out);
   out << "solved " << report["study"].get<std::string>() << ": ";
   if (modal) {
@@ -240,11 +248,11 @@ void printSolve(const json &report, std::ostream &out) {
   const json &times = report["times"];
   char line[512];
   std::snprintf(line, sizeof line,
-                "mesh %zu nodes, %zu elements; setup %.2f s, mesh %.2f s, solve %.2f s (GetDP %.2f s)",
+                "mesh %zu nodes, %zu elements; setup %.2f s, mesh %.2f s, solve %.2f s (GetDP %.2f s, read %.2f s)",
                 report["mesh"]["nodes"].get<std::size_t>(), report["mesh"]["elements"].get<std::size_t>(),
                 times["setup"].get<double>(), times["mesh"].get<double>(), times["solve"].get<double>(),
-                times["getdp"].get<double>());
-  out << line << '\n';
+                times["getdp"].get<double>(), times["read"].get<double>());
+  out << line << '\n' << solverLine(report["solver"]) << '\n';
   printWritten(report["files"], {"mesh", "problem", "field", "vtu", "drawing", "page"}, out);
   out << "solved " << report["study"].get<std::string>() << ": " << figure(least) << " to " << figure(greatest) << " "
       << unit << " over " << report["parts"].size() << " parts; " << flows;
@@ -326,6 +334,15 @@ std::function<Plan()> defineSolve(CLI::App &command, const CommonOptions &common
   command.add_option("--getdp", options->solve.getdp, "The GetDP executable (default: getdp on PATH)");
   command.add_option("--ccx", options->solve.ccx, "The CalculiX executable (default: ccx on PATH)");
   command.add_option("--threads", options->solve.threads, "CalculiX's threads (default: one per core)")
+      ->check(CLI::PositiveNumber);
+  command.add_option("--processes", options->solve.processes,
+                     "GetDP's MPI processes, started by mpirun (default: 1, no MPI)")
+      ->check(CLI::PositiveNumber);
+  command.add_option("--launcher", options->solve.launcher,
+                     "What starts GetDP's MPI processes in place of \"mpirun -np N\", as \"srun\" in a Slurm job");
+  command.add_flag("--pos", options->solve.pos, "GetDP studies: also write the field as a Gmsh view (field.pos)");
+  command.add_option("--max-elements", options->solve.maxElements,
+                     "Refuse before meshing a mesh of more elements (default: what fits in the memory at hand)")
       ->check(CLI::PositiveNumber);
   command.add_option("--mode", options->solve.mode, "Modal studies: the mode drawn by --svg and --html (default: 1)")
       ->check(CLI::PositiveNumber);

@@ -1,0 +1,120 @@
+// How large a mesh will be, told before meshing: a slip of the size (0.02 for 2) would otherwise
+// run until the machine's memory is gone.
+#include <nimbo/mesh/Mesh.h>
+
+#include <nimbo/nimbo_exception.h>
+
+#include <BRepGProp.hxx>
+#include <GProp_GProps.hxx>
+#include <TopExp.hxx>
+#include <TopTools_IndexedMapOfShape.hxx>
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+namespace nimbo {
+namespace {
+
+// Gmsh's tetrahedra at size h hold about h^3/6 each: a flanged shaft of 55418 mm^3 at 0.65 mm gave
+// 920k by Delaunay and 812k by HXT, which this puts at 1.2M; curved faces add more at coarse sizes.
+constexpr double tetrahedraPerCube = 6.0;
+
+// A study's peak memory over all its processes per element, measured at a million elements (see
+// docs/performance.md): meshing, then GetDP's iterative solver.
+constexpr double bytesPerElement = 1000.0;
+
+struct Sizes {
+  double volume = 0.0;  ///< of every part, mm^3
+  double size = 0.0;
+  std::vector<std::pair<double, double>> refined;  ///< area (mm^2) and size of each refined group
+};
+
+// A refined face grades from its size s up to the largest over about the largest size, which adds
+// about 3 A / s^2 tetrahedra (the integral of 6 / size^3 across that layer).
+double estimate(const Sizes &sizes, double factor) {
+  const double size = sizes.size * factor;
+  double count = sizes.volume * tetrahedraPerCube / (size * size * size);
+  for (const auto &[area, small] : sizes.refined) count += 3.0 * area / std::pow(small * factor, 2);
+  return count;
+}
+
+Sizes sizesOf(const Imprint &imprinted, const MeshOptions &options) {
+  Sizes sizes;
+  sizes.size = options.size;
+  for (const ImprintedPart &part : imprinted.parts) sizes.volume += part.volume;
+  TopTools_IndexedMapOfShape faces;
+  TopExp::MapShapes(imprinted.compound, TopAbs_FACE, faces);
+  for (const SurfaceGroup &group : options.surfaces) {
+    if (!(group.size > 0) || group.size >= options.size) continue;
+    double area = 0.0;
+    for (const int face : group.faces) {
+      if (face < 1 || face > faces.Extent()) continue;
+      GProp_GProps properties;
+      BRepGProp::SurfaceProperties(faces(face), properties);
+      area += properties.Mass();
+    }
+    sizes.refined.emplace_back(area, group.size);
+  }
+  return sizes;
+}
+
+// "2e11" for a large count, the whole number for a small one.
+std::string about(double count) {
+  char text[32];
+  if (count < 1e6) {
+    std::snprintf(text, sizeof text, "%.0f", count);
+    return text;
+  }
+  const int exponent = static_cast<int>(std::floor(std::log10(count)));
+  std::snprintf(text, sizeof text, "%.0fe%d", count / std::pow(10.0, exponent), exponent);
+  return text;
+}
+
+// Up to two significant digits, rounded up so that the size given fits.
+std::string roundedUp(double size) {
+  const double unit = std::pow(10.0, std::floor(std::log10(size)) - 1);
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", std::ceil(size / unit - 1e-9) * unit);
+  return text;
+}
+
+}  // namespace
+
+double estimateElements(const Imprint &imprinted, const MeshOptions &options) {
+  if (!(options.size > 0)) return 0.0;
+  return estimate(sizesOf(imprinted, options), 1.0);
+}
+
+double defaultMaxElements() {
+  std::ifstream meminfo("/proc/meminfo");
+  std::string key;
+  double kilobytes = 0.0;
+  while (meminfo >> key >> kilobytes) {
+    if (key == "MemAvailable:") return kilobytes * 1024.0 / bytesPerElement;
+    meminfo.ignore(256, '\n');
+  }
+  return 1e7;  // no /proc: as much as a machine of 10 GB holds
+}
+
+double checkElementCount(const Imprint &imprinted, const MeshOptions &options) {
+  if (!(options.size > 0)) return 0.0;
+  const Sizes sizes = sizesOf(imprinted, options);
+  const double count = estimate(sizes, 1.0);
+  const double limit = options.maxElements > 0 ? options.maxElements : defaultMaxElements();
+  if (count <= limit) return count;
+  double low = 1.0, high = 2.0;
+  while (estimate(sizes, high) > limit) high *= 2;
+  for (int step = 0; step < 60; ++step) {
+    const double middle = std::sqrt(low * high);
+    (estimate(sizes, middle) > limit ? low : high) = middle;
+  }
+  char size[32];
+  std::snprintf(size, sizeof size, "%g", options.size);
+  throw input_error("size " + std::string(size) + " mm would make about " + about(count) +
+                    " elements; the smallest size that fits is " + roundedUp(options.size * high) +
+                    " mm, or raise --max-elements");
+}
+
+}  // namespace nimbo
