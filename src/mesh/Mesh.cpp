@@ -36,15 +36,24 @@ int addGroup(int dim, const std::vector<int> &tags, const std::string &name) {
 
 struct VolumeCount {
   std::size_t elements = 0;
+  std::size_t nodes = 0;
   double volume = 0.0;
 };
 
 constexpr int linearTetrahedron = 4;  // Gmsh's element type
 
-// The elements of the volumes and their volume as meshed: the Jacobian integrated with a rule exact
-// for the cubic determinant of a quadratic element, so that a solver integrating over the same
-// elements finds the same volume.
-VolumeCount countVolumes(const std::vector<int> &volumes, std::set<std::size_t> &nodes) {
+// Which nodes were counted, by tag in plain vectors (a million tetrahedra name four million corners):
+// the last part that counted each, and whether any did.
+struct NodeMarks {
+  std::vector<std::size_t> part;
+  std::vector<char> any;
+  std::size_t total = 0;
+};
+
+// The elements of the volumes of part `part`, their nodes and their volume as meshed: the Jacobian
+// integrated with a rule exact for the cubic determinant of a quadratic element, so that a solver
+// integrating over the same elements finds the same volume.
+VolumeCount countVolumes(const std::vector<int> &volumes, std::size_t part, NodeMarks &marks) {
   VolumeCount count;
   for (const int tag : volumes) {
     std::vector<int> types;
@@ -53,7 +62,20 @@ VolumeCount countVolumes(const std::vector<int> &volumes, std::set<std::size_t> 
     gmsh::model::mesh::getElements(types, elements, elementNodes, 3, tag);
     for (std::size_t t = 0; t < types.size(); ++t) {
       count.elements += elements[t].size();
-      nodes.insert(elementNodes[t].begin(), elementNodes[t].end());
+      for (const std::size_t node : elementNodes[t]) {
+        if (node >= marks.any.size()) {
+          marks.any.resize(node + 1, 0);
+          marks.part.resize(node + 1, static_cast<std::size_t>(-1));
+        }
+        if (marks.part[node] != part) {
+          marks.part[node] = part;
+          ++count.nodes;
+        }
+        if (!marks.any[node]) {
+          marks.any[node] = 1;
+          ++marks.total;
+        }
+      }
       std::vector<double> points, weights, jacobians, determinants, coordinates;
       // A linear tetrahedron's determinant is constant: one point integrates it exactly.
       gmsh::model::mesh::getIntegrationPoints(types[t], types[t] == linearTetrahedron ? "Gauss1" : "Gauss4", points,
@@ -78,6 +100,8 @@ std::size_t surfaceNodes(const std::vector<int> &faces) {
   }
   return nodes.size();
 }
+
+MeshData meshData(double scale);
 
 MeshSummary mesh(const Imprint &imprinted, const std::string &output, const MeshOptions &options,
                  const Message_ProgressRange &progress, GmshSession &session, double elements) {
@@ -162,6 +186,7 @@ MeshSummary mesh(const Imprint &imprinted, const std::string &output, const Mesh
   gmsh::option::setNumber("Mesh.AlgorithmSwitchOnFailure", 0);
   gmsh::option::setNumber("Mesh.MshFileVersion", options.format == MeshFormat::msh22 ? 2.2 : 4.1);
   gmsh::option::setNumber("Mesh.ScalingFactor", options.scale);
+  gmsh::option::setNumber("Mesh.Binary", options.binary ? 1 : 0);
   scope.Next();
   // Where HXT's speed is worth its risk (see generateWithRetries).
   constexpr double largeFrom = 300000;
@@ -177,19 +202,17 @@ MeshSummary mesh(const Imprint &imprinted, const std::string &output, const Mesh
   }
   // What the mesh holds is counted before it is written: a mesh without elements in some part is
   // refused, and leaves no file.
-  std::set<std::size_t> all;
+  NodeMarks marks;
   for (std::size_t k = 0; k < imprinted.parts.size(); ++k) {
-    std::set<std::size_t> nodes;
-    const VolumeCount count = countVolumes(imprinted.parts[k].solidNumbers, nodes);
+    const VolumeCount count = countVolumes(imprinted.parts[k].solidNumbers, k, marks);
     if (count.elements == 0) throw nimbo_exception("Gmsh made no volume elements in " + imprinted.parts[k].path);
     MeshedPart &meshed = summary.parts[k];
     meshed.elements = count.elements;
-    meshed.nodes = nodes.size();
+    meshed.nodes = count.nodes;
     meshed.volume = count.volume;
     summary.elements += count.elements;
-    all.insert(nodes.begin(), nodes.end());
   }
-  summary.nodes = all.size();
+  summary.nodes = marks.total;
   for (std::size_t k = 0; k < imprinted.interfaces.size(); ++k) {
     summary.interfaces[k].nodes = surfaceNodes(imprinted.interfaces[k].faceNumbers);
   }
@@ -203,21 +226,32 @@ MeshSummary mesh(const Imprint &imprinted, const std::string &output, const Mesh
       })) {
     throw nimbo_exception("Cannot write " + output);
   }
+  if (options.keepData) summary.data = std::make_shared<const MeshData>(meshData(options.scale));
   session.flush();
   scope.Next(2);
   return summary;
 }
 
-// The mesh held by Gmsh's model, as plain arrays: corner nodes only, which every element order has first.
-MeshData meshData() {
+// The mesh held by Gmsh's model, as plain arrays, its coordinates times `scale`.
+MeshData meshData(double scale) {
   MeshData data;
   std::vector<double> coordinates, parametric;
   gmsh::model::mesh::getNodes(data.nodeTags, coordinates, parametric, -1, -1, false, false);
-  std::map<std::size_t, std::size_t> rowOf;
+  for (double &coordinate : coordinates) coordinate *= scale;
+  // Rows by tag in a plain vector: Gmsh numbers nodes densely, and a million tetrahedra look up four
+  // million corners.
+  constexpr std::size_t none = static_cast<std::size_t>(-1);
+  const std::size_t largest = data.nodeTags.empty() ? 0 : *std::max_element(data.nodeTags.begin(), data.nodeTags.end());
+  std::vector<std::size_t> rowOf(largest + 1, none);
+  data.nodes.reserve(data.nodeTags.size());
   for (std::size_t k = 0; k < data.nodeTags.size(); ++k) {
     rowOf[data.nodeTags[k]] = k;
     data.nodes.push_back({coordinates[3 * k], coordinates[3 * k + 1], coordinates[3 * k + 2]});
   }
+  const auto rowOfTag = [&](std::size_t tag) {
+    if (tag >= rowOf.size() || rowOf[tag] == none) throw nimbo_exception("the mesh has no node " + std::to_string(tag));
+    return rowOf[tag];
+  };
   gmsh::vectorpair groups;
   gmsh::model::getPhysicalGroups(groups);
   for (const auto &[dim, tag] : groups) {
@@ -227,6 +261,7 @@ MeshData meshData() {
     if (name.empty()) name = std::to_string(tag);
     std::vector<int> entities;
     gmsh::model::getEntitiesForPhysicalGroup(dim, tag, entities);
+    std::vector<std::size_t> *const volume = dim == 3 ? &data.volumes[name] : nullptr;
     for (const int entity : entities) {
       std::vector<int> types;
       std::vector<std::vector<std::size_t>> elements, elementNodes;
@@ -235,9 +270,9 @@ MeshData meshData() {
         const std::size_t per = elementNodes[t].size() / std::max<std::size_t>(elements[t].size(), 1);
         for (std::size_t e = 0; e < elements[t].size(); ++e) {
           const std::size_t *corner = &elementNodes[t][e * per];
-          const auto row = [&](int k) { return rowOf.at(corner[k]); };
+          const auto row = [&](int k) { return rowOfTag(corner[k]); };
           if (dim == 3 && per >= 4) {
-            data.volumes[name].push_back(data.tetrahedra.size());
+            volume->push_back(data.tetrahedra.size());
             data.tetrahedra.push_back({row(0), row(1), row(2), row(3)});
             if (per == 10) data.tetrahedronEdges.push_back({row(4), row(5), row(6), row(7), row(8), row(9)});
           } else if (dim == 2 && per >= 3) {
@@ -298,7 +333,7 @@ MeshData readMesh(const std::string &path) {
     } catch (const std::string &message) {
       throw nimbo_exception("Cannot read the mesh " + path + ": " + message);
     }
-    return meshData();
+    return meshData(1.0);
   });
 }
 

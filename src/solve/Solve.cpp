@@ -206,6 +206,8 @@ SolveResult solveStudy(const Study &study, const std::string &folder, const Solv
   route.mesh.scale = solver.scale;
   route.mesh.verbose = options.verbose;
   route.mesh.maxElements = options.maxElements;
+  route.mesh.binary = true;  // only the solvers and nimbo read it
+  route.mesh.keepData = true;
   // Set up again on each imprint the route meshes: healing may renumber the faces.
   SetUpParts setUp;
   const auto surfacesOf = [&](const Prepared &prepared) {
@@ -247,7 +249,8 @@ SolveResult solveStudy(const Study &study, const std::string &folder, const Solv
   result.retries = meshed.retries;
 
   const auto solving = Clock::now();
-  detail::SetUp handed{study, std::move(setUp.parts), {}, scratch, meshFile.filename().string(), stem, meshed.nodes};
+  detail::SetUp handed{study, std::move(setUp.parts), {}, scratch, meshFile.filename().string(), stem, meshed.nodes,
+                       meshed.data};
   for (std::size_t k = 0; k < handed.parts.size(); ++k) {
     handed.parts[k].physical = meshed.parts[k].physical;
     handed.parts[k].volume = meshed.parts[k].volume;

@@ -9,6 +9,7 @@
 #include <Message_ProgressRange.hxx>
 
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -42,6 +43,7 @@ struct SetUp {
   std::string meshName;  ///< the mesh's file name in `scratch`
   std::string stem;      ///< what the problem's own files are named by
   std::size_t nodes = 0;  ///< of the mesh
+  std::shared_ptr<const MeshData> mesh;  ///< as its file holds it
 };
 
 /// What a solver answers, in SI units.

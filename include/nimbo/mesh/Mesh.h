@@ -9,6 +9,7 @@
 #include <array>
 #include <cstddef>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -43,6 +44,8 @@ struct MeshOptions {
   double scale = 1.0;
   std::vector<SurfaceGroup> surfaces;  ///< physical surfaces besides the interfaces and boundaries
   bool verbose = false;                ///< Gmsh's messages to standard error, a stage at a time
+  bool keepData = false;  ///< MeshSummary::data holds the mesh as written, for a caller that reads it next
+  bool binary = false;  ///< the file in Gmsh's binary form of the format: a third of the size, read far faster
   /// Refused before meshing above this many elements (checkElementCount); 0 for defaultMaxElements().
   double maxElements = 0.0;
 };
@@ -71,6 +74,8 @@ struct MeshedSurface {
   std::size_t nodes;  ///< on its faces
 };
 
+struct MeshData;
+
 /// What the written mesh holds.
 struct MeshSummary {
   std::size_t nodes = 0;                    ///< of the volume elements
@@ -81,6 +86,8 @@ struct MeshSummary {
   /// What Gmsh meshed only at a later try, and how: "face 12 of a/b: MeshAdapt after Frontal-Delaunay
   /// failed", "volumes: HXT after Delaunay failed". Empty when its first try meshed everything.
   std::vector<std::string> retries;
+  /// With MeshOptions::keepData, the mesh as the file holds it (what readMesh would give back).
+  std::shared_ptr<const MeshData> data;
 };
 
 /// Meshes the imprinted compound in 3D with Gmsh and writes it to `output` in the format asked

@@ -302,7 +302,7 @@ void writeGrid(const std::filesystem::path &path, const SetUp &setUp, const Mesh
 Solution solve(const SetUp &setUp, const std::string &ccx, const SolveOptions &options,
                const Message_ProgressRange &progress) {
   const auto writing = Clock::now();
-  const MeshData mesh = readMesh((setUp.scratch / setUp.meshName).string());
+  const MeshData &mesh = *setUp.mesh;
   const Deck deck = writeDeck(setUp, mesh);
   Solution solution;
   const std::string stem = deckStem(setUp.stem);
