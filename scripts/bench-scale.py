@@ -66,7 +66,7 @@ def tree_rss(root):
 
 def run(tool, study, folder, extra):
     started = time.monotonic()
-    process = subprocess.Popen([tool, "solve", study, "--json", "-o", folder] + extra,
+    process = subprocess.Popen([tool, "solve", study, "--json", "--timeout", "3600", "-o", folder] + extra,
                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     peak = 0
     while process.poll() is None:
@@ -74,7 +74,7 @@ def run(tool, study, folder, extra):
         time.sleep(0.05)
     out, err = process.communicate()
     if process.returncode != 0:
-        sys.exit(f"{study}: {err.strip()}")
+        return {"error": err.strip().splitlines()[-1] if err.strip() else f"exit status {process.returncode}"}
     report = json.loads(out)
     report["wall"] = time.monotonic() - started
     report["peak"] = peak
@@ -103,8 +103,8 @@ def main():
                 out.write((HEAT if physics == "heat" else STRESS).format(geometry=geometry, size=size))
             report = run(tool, study, os.path.join(work, f"{physics}_{size}_{len(rows)}"), extra)
             rows.append((physics, size, extra, report))
-            print(f"{physics} size {size} {' '.join(extra)}: {report['mesh']['elements']} elements, "
-                  f"{report['wall']:.1f} s", file=sys.stderr)
+            print(f"{physics} size {size} {' '.join(extra)}: "
+                  + (report["error"] if "error" in report else json.dumps(report)), file=sys.stderr)
     finally:
         shutil.rmtree(work, ignore_errors=True)
 
@@ -112,6 +112,9 @@ def main():
           "| peak memory MB | field files MB | MB per 1M elements |")
     print("|---|---|---|---|---|---|---|---|---|---|---|---|")
     for physics, size, extra, r in rows:
+        if "error" in r:
+            print(f"| {physics} {size} mm | failed: {r['error']} |")
+            continue
         t, solver = r["times"], r["solver"]
         method = solver["method"] + (f", {solver['iterations']} it." if "iterations" in solver else "")
         if solver["processes"] > 1:
@@ -120,7 +123,7 @@ def main():
         print(f"| {physics} {size} mm | {elements:,} | {r['mesh']['nodes']:,} | {method} | {t['mesh']:.1f} "
               f"| {t['write']:.1f} | {t.get('getdp', t.get('calculix', 0)):.1f} | {t['read']:.1f} | {r['wall']:.1f} "
               f"| {r['peak'] / 1e6:.0f} | {r['field_bytes'] / 1e6:.1f} | {r['field_bytes'] / elements:.0f} |")
-    heat = [r for physics, _, extra, r in rows if physics == "heat" and not extra]
+    heat = [r for physics, _, extra, r in rows if physics == "heat" and not extra and "error" not in r]
     if len(heat) >= 3:
         small, large = heat[1], heat[2]
         ratios = []
@@ -129,7 +132,7 @@ def main():
             ratios.append(f"{stage} {per[1] / per[0]:.2f}")
         print(f"\ntime per element at {large['mesh']['elements']:,} against {small['mesh']['elements']:,}: "
               + ", ".join(ratios))
-    split = [r for physics, _, extra, r in rows if extra]
+    split = [r for physics, _, extra, r in rows if extra and "error" not in r]
     if split and len(heat) >= 3:
         print(f"GetDP on 2 processes against 1: {split[0]['times']['getdp'] / heat[2]['times']['getdp']:.2f}")
 

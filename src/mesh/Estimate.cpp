@@ -31,12 +31,16 @@ struct Sizes {
   std::vector<std::pair<double, double>> refined;  ///< area (mm^2) and size of each refined group
 };
 
-// A refined face grades from its size s up to the largest over about the largest size, which adds
-// about 3 A / s^2 tetrahedra (the integral of 6 / size^3 across that layer).
+// A refined face's size s grows linearly to the largest, h, over about 3 h (a 100 mm cube at 20 mm with
+// one face at 4 mm made 7231 tetrahedra, this says 7500): the integral of 6 A / size^3 across that
+// layer, less what the volume at h already counts.
 double estimate(const Sizes &sizes, double factor) {
-  const double size = sizes.size * factor;
-  double count = sizes.volume * tetrahedraPerCube / (size * size * size);
-  for (const auto &[area, small] : sizes.refined) count += 3.0 * area / std::pow(small * factor, 2);
+  const double h = sizes.size * factor;
+  double count = sizes.volume * tetrahedraPerCube / (h * h * h);
+  for (const auto &[area, size] : sizes.refined) {
+    const double s = size * factor, layer = 3 * h;
+    count += 3 * area * layer / (h - s) * (1 / (s * s) - 1 / (h * h));
+  }
   return count;
 }
 

@@ -16,6 +16,7 @@
 #include <TopoDS_Compound.hxx>
 
 #include <fnmatch.h>
+#include <malloc.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -239,6 +240,9 @@ SolveResult solveStudy(const Study &study, const std::string &folder, const Solv
     fs::remove_all(scratch, ignored);
     throw;
   }
+  // What meshing freed goes back to the system before the solver starts: its peak and the solver's
+  // add up (at a million elements, 0.3 GB of this process's 0.9 GB).
+  malloc_trim(0);
   const MeshSummary &meshed = routed.summary;
   SolveResult result;
   result.physics = study.physics;

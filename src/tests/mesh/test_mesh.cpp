@@ -97,6 +97,29 @@ TEST(MeshAssembly, RefinedFacesGetTheirSize) {
   };
   EXPECT_LT(longestEdge("fine"), 6.0);
   EXPECT_GT(longestEdge("others"), 15.0);
+  // The estimate that guards against sizes that cannot fit is of the right size, refinement included.
+  const double estimate = nimbo::estimateElements(imprint, options);
+  EXPECT_GT(estimate, 0.5 * static_cast<double>(mesh.tetrahedra.size()));
+  EXPECT_LT(estimate, 2.0 * static_cast<double>(mesh.tetrahedra.size()));
+}
+
+TEST(MeshAssembly, SizesThatCannotFitAreRefusedBeforeMeshing) {
+  const nimbo::Imprint imprint = nimbo::imprintAssembly({part("cube", box({0, 0, 0}, {100, 100, 100}))});
+  TempDir dir;
+  const std::string file = (dir.path() / "cube.msh").string();
+  nimbo::MeshOptions options;
+  options.size = 0.01;
+  options.maxElements = 1e6;
+  try {
+    nimbo::meshAssembly(imprint, file, options);
+    ADD_FAILURE() << "meshed";
+  } catch (const nimbo::input_error &error) {
+    // 6 tetrahedra per cube of the size: 6e6 / 0.01^3; the cube root of 6 is 1.817.
+    EXPECT_STREQ(error.what(),
+                 "size 0.01 mm would make about 6e12 elements; the smallest size that fits is 1.9 mm, or raise "
+                 "--max-elements");
+  }
+  EXPECT_FALSE(std::filesystem::exists(file));
 }
 
 TEST(MeshAssembly, SecondOrderAndBadOrders) {
@@ -106,7 +129,19 @@ TEST(MeshAssembly, SecondOrderAndBadOrders) {
   options.size = 5;
   options.order = 2;
   const std::string file = (dir.path() / "cube.msh").string();
+  options.keepData = true;
+  options.scale = 0.001;
   const nimbo::MeshSummary quadratic = nimbo::meshAssembly(imprint, file, options);
+  // The mesh kept for the caller is the one written.
+  const nimbo::MeshData written = nimbo::readMesh(file);
+  ASSERT_TRUE(quadratic.data);
+  EXPECT_EQ(quadratic.data->nodeTags, written.nodeTags);
+  ASSERT_EQ(quadratic.data->nodes.size(), written.nodes.size());
+  for (std::size_t k = 0; k < written.nodes.size(); ++k) {
+    for (int c = 0; c < 3; ++c) EXPECT_NEAR(quadratic.data->nodes[k][c], written.nodes[k][c], 1e-15);
+  }
+  EXPECT_EQ(quadratic.data->tetrahedra, written.tetrahedra);
+  EXPECT_EQ(quadratic.data->tetrahedronEdges, written.tetrahedronEdges);
   options.order = 1;
   const nimbo::MeshSummary linear = nimbo::meshAssembly(imprint, file, options);
   EXPECT_EQ(quadratic.elements, linear.elements);
