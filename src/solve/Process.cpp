@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -114,10 +115,14 @@ std::string runProgram(const Program &program, const std::vector<std::string> &a
   for (std::string &setting : settings) envp.push_back(setting.data());
   envp.push_back(nullptr);
 
+  const pid_t parent = getpid();
   const pid_t child = fork();
   if (child == 0) {
-    // A group of its own, so that stopping it stops what it started too: mpirun's processes.
+    // A group of its own, so that stopping it stops what it started too: mpirun's processes. And
+    // ended when this process is (a worker given up on is killed): mpirun passes SIGTERM on.
     setpgid(0, 0);
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != parent) _exit(127);
     int error = 0;
     if (chdir(folder.c_str()) != 0) {
       error = errno;

@@ -44,6 +44,12 @@ def test_a_bad_file_raises_naming_it(tmp_path):
     assert issubclass(nimbo.Error, RuntimeError)
 
 
+def test_a_size_that_cannot_fit_is_refused_before_meshing(joint, tmp_path):
+    with pytest.raises(nimbo.Error, match="size 0.02 mm would make about .* elements; the smallest size that fits"):
+        nimbo.mesh(joint, str(tmp_path / "joint.msh"), size=0.02, max_elements=1e6)
+    assert not (tmp_path / "joint.msh").exists()
+
+
 def test_interface_triangles_belong_to_both_parts(tmp_path):
     mesh_file = str(tmp_path / "joint.msh")
     subprocess.run([os.environ["NIMBO_SHAPE"], "mesh", JOINT, "-o", mesh_file, "--size", "10"], check=True,
