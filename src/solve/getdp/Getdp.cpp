@@ -69,6 +69,7 @@ constexpr std::size_t iterativeFrom = 10000;
 
 struct Method {
   std::string name;
+  bool iterative;
   std::vector<std::string> options;  ///< PETSc's, on GetDP's command line
 };
 
@@ -80,9 +81,9 @@ struct Method {
 Method methodFor(const SetUp &setUp) {
   const bool iterative = setUp.study.solver == LinearSolver::iterative ||
                          (setUp.study.solver == LinearSolver::automatic && setUp.nodes >= iterativeFrom);
-  if (!iterative) return {"direct (MUMPS LU)", {}};
-  return {"iterative (GMRES, BoomerAMG)",
-          {"-ksp_type", "gmres", "-ksp_gmres_restart", "100", "-ksp_rtol", "1e-10", "-ksp_max_it", "2000",
+  if (!iterative) return {"direct (MUMPS LU)", false, {}};
+  return {"iterative (GMRES, BoomerAMG)", true,
+          {"-ksp_monitor", "-ksp_type", "gmres", "-ksp_gmres_restart", "100", "-ksp_rtol", "1e-10", "-ksp_max_it", "2000",
            "-pc_type", "hypre", "-pc_hypre_type", "boomeramg", "-pc_hypre_boomeramg_coarsen_type", "HMIS",
            "-pc_hypre_boomeramg_interp_type", "ext+i", "-pc_hypre_boomeramg_P_max", "4",
            "-pc_hypre_boomeramg_agg_nl", "1"}};
@@ -123,6 +124,20 @@ std::pair<Program, std::vector<std::string>> launch(const std::string &getdp, co
   return {program, words};
 }
 
+// The least and greatest value at the corners of a physical volume's tetrahedra.
+std::pair<double, double> extremesOver(const MeshData &mesh, const std::vector<double> &field, const std::string &volume) {
+  double least = std::numeric_limits<double>::infinity(), greatest = -least;
+  const auto rows = mesh.volumes.find(volume);
+  if (rows == mesh.volumes.end()) return {least, greatest};
+  for (const std::size_t t : rows->second) {
+    for (const std::size_t row : mesh.tetrahedra[t]) {
+      least = std::min(least, field[row]);
+      greatest = std::max(greatest, field[row]);
+    }
+  }
+  return {least, greatest};
+}
+
 Solution solve(const SetUp &setUp, const std::string &getdp, const SolveOptions &options,
                const Message_ProgressRange &progress) {
   Solution solution;
@@ -139,14 +154,10 @@ Solution solve(const SetUp &setUp, const std::string &getdp, const SolveOptions 
   const std::string kept = " (the problem is kept in " + setUp.scratch.string() + ")";
   const Method method = methodFor(setUp);
   auto [program, words] = launch(getdp, options);
-  if (!method.options.empty()) program.progressIn = iterationProgress();
-  for (const std::string &word : {solution.problemFile, std::string("-solve"), std::string("Solve"), std::string("-pos"),
-                                  std::string("Post"), std::string("-v"), std::string(options.verbose ? "4" : "2")}) {
-    words.push_back(word);
-  }
+  if (method.iterative) program.progressIn = iterationProgress();
+  words.insert(words.end(), {solution.problemFile, "-solve", "Solve", "-pos", "Post", "-v", options.verbose ? "4" : "2",
+                             "-ksp_converged_reason"});
   words.insert(words.end(), method.options.begin(), method.options.end());
-  if (!method.options.empty()) words.push_back("-ksp_monitor");
-  words.push_back("-ksp_converged_reason");
   const auto running = Clock::now();
   std::string output;
   try {
@@ -161,7 +172,7 @@ Solution solve(const SetUp &setUp, const std::string &getdp, const SolveOptions 
                           "); give the study \"solver: direct\"" + kept);
   }
   solution.method = method.name;
-  if (!method.options.empty()) solution.iterations = iterations;
+  if (method.iterative) solution.iterations = iterations;
 
   const auto reading = Clock::now();
   const std::map<std::string, double> figures = readFigures((setUp.scratch / figuresName).string());
@@ -188,16 +199,7 @@ Solution solve(const SetUp &setUp, const std::string &getdp, const SolveOptions 
                             " mm^3 where its mesh holds " + std::to_string(meshed) +
                             " mm^3, so its results would be wrong; a model this small may be in metres" + kept);
     }
-    double least = std::numeric_limits<double>::infinity(), greatest = -least;
-    const auto rows = mesh.volumes.find(setUp.parts[k].path);
-    if (rows != mesh.volumes.end()) {
-      for (const std::size_t t : rows->second) {
-        for (const std::size_t row : mesh.tetrahedra[t]) {
-          least = std::min(least, field[row]);
-          greatest = std::max(greatest, field[row]);
-        }
-      }
-    }
+    const auto [least, greatest] = extremesOver(mesh, field, setUp.parts[k].path);
     solution.parts.push_back({least, greatest, figure(key + " integral") / figure(key + " volume")});
   }
   for (std::size_t b = 0; b < setUp.boundaries.size(); ++b) {
