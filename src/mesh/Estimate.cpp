@@ -21,9 +21,10 @@ namespace {
 // 920k by Delaunay and 812k by HXT, which this puts at 1.2M; curved faces add more at coarse sizes.
 constexpr double tetrahedraPerCube = 6.0;
 
-// A study's peak memory over all its processes per element, measured at a million elements (see
-// docs/performance.md): meshing, then GetDP's iterative solver.
-constexpr double bytesPerElement = 1000.0;
+// A study's peak memory over all its processes per element (docs/performance.md): 0.72 GB for 1.04M
+// linear tetrahedra (meshing, then GetDP's iterative solver), 2.0 GB for 272k quadratic ones
+// (CalculiX, three unknowns at each of ten nodes).
+double bytesPerElement(int order) { return order == 2 ? 8000.0 : 1000.0; }
 
 struct Sizes {
   double volume = 0.0;  ///< of every part, mm^3
@@ -91,22 +92,22 @@ double estimateElements(const Imprint &imprinted, const MeshOptions &options) {
   return estimate(sizesOf(imprinted, options), 1.0);
 }
 
-double defaultMaxElements() {
+double defaultMaxElements(int order) {
   std::ifstream meminfo("/proc/meminfo");
   std::string key;
   double kilobytes = 0.0;
   while (meminfo >> key >> kilobytes) {
-    if (key == "MemAvailable:") return kilobytes * 1024.0 / bytesPerElement;
+    if (key == "MemAvailable:") return kilobytes * 1024.0 / bytesPerElement(order);
     meminfo.ignore(256, '\n');
   }
-  return 1e7;  // no /proc: as much as a machine of 10 GB holds
+  return 1e10 / bytesPerElement(order);  // no /proc: what a machine of 10 GB holds
 }
 
 double checkElementCount(const Imprint &imprinted, const MeshOptions &options) {
   if (!(options.size > 0)) return 0.0;
   const Sizes sizes = sizesOf(imprinted, options);
   const double count = estimate(sizes, 1.0);
-  const double limit = options.maxElements > 0 ? options.maxElements : defaultMaxElements();
+  const double limit = options.maxElements > 0 ? options.maxElements : defaultMaxElements(options.order);
   if (count <= limit) return count;
   double low = 1.0, high = 2.0;
   while (estimate(sizes, high) > limit) high *= 2;

@@ -46,7 +46,7 @@ struct MeshOptions {
   bool verbose = false;                ///< Gmsh's messages to standard error, a stage at a time
   bool keepData = false;  ///< MeshSummary::data holds the mesh as written, for a caller that reads it next
   bool binary = false;  ///< the file in Gmsh's binary form of the format: a third of the size, read far faster
-  /// Refused before meshing above this many elements (checkElementCount); 0 for defaultMaxElements().
+  /// Refused before meshing above this many elements (checkElementCount); 0 for defaultMaxElements(order).
   double maxElements = 0.0;
 };
 
@@ -111,11 +111,12 @@ MeshSummary meshAssembly(const Imprint &imprinted, const std::string &output, co
 /// grades from it to the largest. 0 when no size is given (Gmsh then sizes by the model).
 double estimateElements(const Imprint &imprinted, const MeshOptions &options);
 
-/// The elements a study fits in the memory available now, at its measured bytes per element.
-double defaultMaxElements();
+/// The elements of `order` a study fits in the memory available now, at its measured bytes per
+/// element (1 kB linear, 8 kB quadratic).
+double defaultMaxElements(int order = 1);
 
 /// The estimate, checked before meshing: throws input_error above options.maxElements (or
-/// defaultMaxElements()) with the estimate and the smallest size that fits: "size 0.02 mm would make
+/// defaultMaxElements(options.order)) with the estimate and the smallest size that fits: "size 0.02 mm would make
 /// about 2e11 elements; the smallest size that fits is 0.6 mm, or raise --max-elements".
 double checkElementCount(const Imprint &imprinted, const MeshOptions &options);
 
