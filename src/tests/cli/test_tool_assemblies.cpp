@@ -16,6 +16,8 @@
 #include <TopoDS_Compound.hxx>
 #include <nlohmann/json.hpp>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <fstream>
@@ -216,6 +218,36 @@ TEST(NimboShapeSolve, JointStudyBalancesItsHeatAndARefusalNamesTheStudy) {
             0u)
       << bad.err;
   EXPECT_EQ(std::count(bad.err.begin(), bad.err.end(), '\n'), 1);
+}
+
+// A study given up on takes its solver with it: the worker is killed, and what it started must not
+// run on (GetDP's MPI ranks did).
+TEST(NimboShapeSolve, AStudyGivenUpOnLeavesNoSolverRunning) {
+#ifndef NIMBO_HAVE_MESH
+  GTEST_SKIP() << "built without Gmsh";
+#endif
+  if (heavy_skip != nullptr) GTEST_SKIP() << heavy_skip;
+  TempDir dir;
+  const std::filesystem::path fake = dir.path() / "getdp", pid = dir.path() / "getdp.pid";
+  writeText(fake, "#!/bin/sh\necho $$ > " + pid.string() + "\nexec sleep 60\n");
+  std::filesystem::permissions(fake, std::filesystem::perms::owner_all);
+  const ToolRun run =
+      runTool({"solve", samples + "/joint_heat.yaml", "-o", "out", "--getdp", fake.string(), "--timeout", "10"}, dir.path());
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.err.find("gave up after 10 s"), std::string::npos) << run.err;
+  const pid_t solver = std::stoi(readText(pid));
+  // Ended, or a zombie waiting for whoever inherited it.
+  const auto endedNow = [&] {
+    std::ifstream stat("/proc/" + std::to_string(solver) + "/stat");
+    std::string line;
+    return !std::getline(stat, line) || line.substr(line.rfind(')') + 2, 1) == "Z";
+  };
+  bool ended = false;
+  for (int tries = 0; tries < 50 && !ended; ++tries) {
+    ended = endedNow();
+    if (!ended) usleep(100000);
+  }
+  EXPECT_TRUE(ended) << "the solver " << solver << " still runs";
 }
 
 TEST(NimboShapeDiff, ExitStatusAndJsonFollowWhatChanged) {
