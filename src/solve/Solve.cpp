@@ -253,8 +253,7 @@ SolveResult solveStudy(const Study &study, const std::string &folder, const Solv
   result.retries = meshed.retries;
 
   const auto solving = Clock::now();
-  detail::SetUp handed{study, std::move(setUp.parts), {}, scratch, meshFile.filename().string(), stem, meshed.nodes,
-                       meshed.data};
+  detail::SetUp handed{study, std::move(setUp.parts), {}, scratch, meshFile.filename().string(), stem, meshed.data};
   for (std::size_t k = 0; k < handed.parts.size(); ++k) {
     handed.parts[k].physical = meshed.parts[k].physical;
     handed.parts[k].volume = meshed.parts[k].volume;

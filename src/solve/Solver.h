@@ -42,9 +42,15 @@ struct SetUp {
   std::filesystem::path scratch;
   std::string meshName;  ///< the mesh's file name in `scratch`
   std::string stem;      ///< what the problem's own files are named by
-  std::size_t nodes = 0;  ///< of the mesh
   std::shared_ptr<const MeshData> mesh;  ///< as its file holds it
 };
+
+/// Whether the study's linear system is solved iteratively: when it asks, or when it leaves the
+/// choice to nimbo and its mesh has at least `from` nodes (each solver's measured threshold).
+inline bool solvedIteratively(const SetUp &setUp, std::size_t from) {
+  return setUp.study.solver == LinearSolver::iterative ||
+         (setUp.study.solver == LinearSolver::automatic && setUp.mesh->nodes.size() >= from);
+}
 
 /// What a solver answers, in SI units.
 struct Solution {

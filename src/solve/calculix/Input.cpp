@@ -111,9 +111,7 @@ bool iterativeFor(const SetUp &setUp) {
   // 24 s and 0.24 GB; but that solver's tolerance is fixed, and its reactions balance the loads only
   // to 1e-4 to 1e-2 (1e-8 by SPOOLES): it is for the sizes SPOOLES cannot hold.
   constexpr std::size_t iterativeFrom = 50000;
-  return setUp.study.physics == Physics::elasticity &&
-         (setUp.study.solver == LinearSolver::iterative ||
-          (setUp.study.solver == LinearSolver::automatic && setUp.nodes >= iterativeFrom));
+  return setUp.study.physics == Physics::elasticity && solvedIteratively(setUp, iterativeFrom);
 }
 
 Deck writeDeck(const SetUp &setUp, const MeshData &mesh) {

@@ -79,9 +79,7 @@ struct Method {
 // problems want (HMIS, extended interpolation, one aggressive level), its set-up and solve at 190k
 // unknowns took 1.7 s instead of 8.8 s.
 Method methodFor(const SetUp &setUp) {
-  const bool iterative = setUp.study.solver == LinearSolver::iterative ||
-                         (setUp.study.solver == LinearSolver::automatic && setUp.nodes >= iterativeFrom);
-  if (!iterative) return {"direct (MUMPS LU)", false, {}};
+  if (!solvedIteratively(setUp, iterativeFrom)) return {"direct (MUMPS LU)", false, {}};
   return {"iterative (GMRES, BoomerAMG)", true,
           {"-ksp_monitor", "-ksp_type", "gmres", "-ksp_gmres_restart", "100", "-ksp_rtol", "1e-10", "-ksp_max_it", "2000",
            "-pc_type", "hypre", "-pc_hypre_type", "boomeramg", "-pc_hypre_boomeramg_coarsen_type", "HMIS",
