@@ -23,6 +23,7 @@
 #include <TopoDS_Compound.hxx>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <map>
@@ -46,13 +47,13 @@ bool untouched(const std::vector<TopoDS_Shape> &solids, const TopoDS_Shape &give
 
 // How far a part's volume may move in the fuse: a tiny share of it, or its area times its largest
 // tolerance, the precision to which the file defines its boundary (a split curve may lie anywhere
-// within it).
+// within it). That area needs only its first digits.
 double volumeSlack(const TopoDS_Shape &shape, double volume) {
   double tolerance = 0.0;
   for (const TopAbs_ShapeEnum type : {TopAbs_VERTEX, TopAbs_EDGE, TopAbs_FACE}) {
     tolerance = std::max(tolerance, BRep_Tool::MaxTolerance(shape, type));
   }
-  return std::max(detail::relativeVolumeSlack * volume, tolerance * detail::areaOf(shape));
+  return std::max(detail::relativeVolumeSlack * volume, tolerance * detail::areaOf(shape, 1e-3));
 }
 
 // 1-based numbers of `shapes` in `map`.
@@ -88,6 +89,14 @@ bool isValid(const detail::FusedSolids &fused) {
   return BRepCheck_Analyzer(compoundOf(solids), true, true).IsValid();
 }
 
+// Seconds since `from`, and `from` moved to now: the clock of one stage after another.
+double lap(std::chrono::steady_clock::time_point &from) {
+  const auto now = std::chrono::steady_clock::now();
+  const double seconds = std::chrono::duration<double>(now - from).count();
+  from = now;
+  return seconds;
+}
+
 void checkStop(const Message_ProgressScope &scope) {
   if (scope.UserBreak()) throw nimbo_exception("Imprint stopped before it was complete");
 }
@@ -112,21 +121,29 @@ std::string overlapRefusal(const std::vector<Part> &parts,
 
 // The imprint of the solid parts with one glue, checked; throws CheckFailure when a check fails.
 // `trial` is an automatic glue's, whose result must not even hold common regions: its fuse was
-// judged free of crossing faces, so any is the glue's mistake.
+// judged free of crossing faces, so any is the glue's mistake. Its stages' times add to `times`,
+// a failed one's too.
 Imprint imprintWith(const std::vector<Part> &parts, const std::vector<std::size_t> &solids,
                     const std::vector<TopoDS_Shape> &arguments, const ImprintOptions &options, Glue glue, bool trial,
-                    Message_ProgressScope &scope) {
+                    ImprintTimes &times, Message_ProgressScope &scope) {
+  auto clock = std::chrono::steady_clock::now();
   Imprint result;
   result.glue = glue;
   result.fuzzy = options.fuzzy;
   // The kernel's parallel fuse has been seen to give, now and then, a compound that is not valid
   // where one thread gives a valid one: such a result is made again on one thread.
   detail::FusedSolids fused = fuseParts(arguments, options, glue, true, scope.Next(7));
+  times.fuse += lap(clock);
   checkStop(scope);
-  if (!isValid(fused) && arguments.size() > 1) {
+  const bool valid = isValid(fused);
+  times.checks += lap(clock);
+  if (!valid && arguments.size() > 1) {
     fused = fuseParts(arguments, options, glue, false, scope.Next());
+    times.fuse += lap(clock);
     checkStop(scope);
-    if (!isValid(fused)) {
+    const bool validAlone = isValid(fused);
+    times.checks += lap(clock);
+    if (!validAlone) {
       throw CheckFailure{glue == Glue::off
                              ? "Imprint gave a compound that is not valid; try a fuzzy value"
                              : "Imprint gave a compound that is not valid; try a fuzzy value or glue off",
@@ -141,7 +158,7 @@ Imprint imprintWith(const std::vector<Part> &parts, const std::vector<std::size_
     const std::vector<std::size_t> &from = fused.owners[index - 1];
     if (from.size() < 2) continue;
     if (trial) throw CheckFailure{"The glued fuse gave parts a common region"};
-    const double volume = volumeOf(fused.solids(index));
+    const double volume = volumeOf(fused.solids(index), detail::integrationPrecision);
     for (std::size_t a = 1; a < from.size(); ++a) {
       shared[{partOf(from.front()), partOf(from[a])}] += volume;
       lost[partOf(from[a])] += volume;
@@ -150,8 +167,9 @@ Imprint imprintWith(const std::vector<Part> &parts, const std::vector<std::size_
   std::map<std::pair<std::size_t, std::size_t>, double> overlaps;
   for (const auto &[pair, volume] : shared) {
     const double minimum =
-        options.minimumOverlap.value_or(detail::relativeMinimumOverlap * std::min(volumeOf(parts[pair.first].shape),
-                                                                                  volumeOf(parts[pair.second].shape)));
+        options.minimumOverlap.value_or(detail::relativeMinimumOverlap *
+                                        std::min(volumeOf(parts[pair.first].shape, detail::integrationPrecision),
+                                                 volumeOf(parts[pair.second].shape, detail::integrationPrecision)));
     if (volume > minimum) overlaps[pair] = volume;
   }
   if (!overlaps.empty() && !options.assignOverlaps) throw input_error(overlapRefusal(parts, overlaps));
@@ -172,9 +190,10 @@ Imprint imprintWith(const std::vector<Part> &parts, const std::vector<std::size_
   for (auto &[pair, shared_faces] : faces.shared) {
     result.interfaces.push_back({{partOf(pair.first), partOf(pair.second)}, std::move(shared_faces), {}, 0.0});
   }
+  times.checks += lap(clock);
   // Areas of curved interfaces are integrated closely, which takes long: on every core.
   detail::inParallel(result.interfaces.size(), 0, [&](std::size_t k) {
-    result.interfaces[k].area = detail::areaOf(compoundOf(result.interfaces[k].faces));
+    result.interfaces[k].area = detail::areaOf(compoundOf(result.interfaces[k].faces), detail::integrationPrecision);
   });
 
   // The numbering a written compound keeps, and Gmsh gives what it imports.
@@ -187,6 +206,7 @@ Imprint imprintWith(const std::vector<Part> &parts, const std::vector<std::size_
     part.boundaryNumbers = numbersIn(faceNumbers, part.boundary);
   }
   for (Interface &interface : result.interfaces) interface.faceNumbers = numbersIn(faceNumbers, interface.faces);
+  times.measures += lap(clock);
   scope.Next();
 
   // The checks: no volume lost or gained, and a compound the mesher can trust. A part the fuse left
@@ -197,7 +217,7 @@ Imprint imprintWith(const std::vector<Part> &parts, const std::vector<std::size_
     if (scope.UserBreak()) return;
     ImprintedPart &part = result.parts[k];
     const TopoDS_Shape now = compoundOf(part.solids);
-    part.volume = volumeOf(now);
+    part.volume = volumeOf(now, detail::integrationPrecision);
     if (untouched(part.solids, parts[part.part].shape)) {
       expected[k] = part.volume;
       return;
@@ -205,8 +225,10 @@ Imprint imprintWith(const std::vector<Part> &parts, const std::vector<std::size_
     slack[k] = volumeSlack(now, part.volume);
     // Only read here: operator[] would insert a part that lost nothing while other threads read.
     const auto taken = lost.find(part.part);
-    expected[k] = volumeOf(parts[part.part].shape) - (taken == lost.end() ? 0.0 : taken->second);
+    expected[k] =
+        volumeOf(parts[part.part].shape, detail::integrationPrecision) - (taken == lost.end() ? 0.0 : taken->second);
   });
+  times.checks += lap(clock);
   checkStop(scope);
   for (std::size_t k = 0; k < result.parts.size(); ++k) {
     const ImprintedPart &part = result.parts[k];
@@ -252,10 +274,14 @@ Imprint imprintAssembly(const std::vector<Part> &parts, const ImprintOptions &op
   Message_ProgressScope scope(progress, "Imprinting", 10);
   std::vector<TopoDS_Shape> arguments;
   for (const std::size_t i : solids) arguments.push_back(parts[i].shape);
+  ImprintTimes times;
+  auto clock = std::chrono::steady_clock::now();
   const Glue glue = options.glue == Glue::automatic ? detail::chosenGlue(arguments, options.fuzzy) : options.glue;
+  times.glue = lap(clock);
   const auto imprint = [&](Glue with, bool trial, const ImprintOptions &given) {
-    Imprint result = imprintWith(parts, solids, arguments, given, with, trial, scope);
+    Imprint result = imprintWith(parts, solids, arguments, given, with, trial, times, scope);
     result.skipped = skipped;
+    result.times = times;
     return result;
   };
   const Glue general = options.glue == Glue::automatic ? Glue::off : glue;

@@ -210,6 +210,9 @@ json imprintReport(const std::vector<std::string> &files, const std::string &out
     report["assigned"] = assigned;
   }
   if (prepared.healing) report["healing"] = healingJson(*prepared.healing, given);
+  const nimbo::ImprintTimes &times = imprint.times;
+  report["times"] = {
+      {"glue", times.glue}, {"fuse", times.fuse}, {"checks", times.checks}, {"measures", times.measures}};
   report["seconds"] = seconds;
   return report;
 }

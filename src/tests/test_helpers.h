@@ -20,6 +20,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace nimbo::test {
 
@@ -60,7 +61,7 @@ inline TopoDS_Face triangulationOnlyFace() {
 }
 
 /// A compound of the given shapes, in order.
-inline TopoDS_Compound compoundOf(std::initializer_list<TopoDS_Shape> shapes) {
+inline TopoDS_Compound compoundOf(const std::vector<TopoDS_Shape> &shapes) {
   TopoDS_Compound compound;
   BRep_Builder builder;
   builder.MakeCompound(compound);

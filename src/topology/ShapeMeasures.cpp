@@ -305,7 +305,7 @@ GProp_GProps measureProperties(const TopoDS_Shape &shape, TopAbs_ShapeEnum domin
   }
 }
 
-double volumeOf(const TopoDS_Shape &shape) {
+double volumeOf(const TopoDS_Shape &shape, double precision) {
   if (shape.IsNull()) return 0.0;
   // Face by face about a point amid the vertices, as the kernel integrates: its faces then come out
   // as it gives them, and the small terms about a near point keep its relative precision meaningful.
@@ -327,17 +327,17 @@ double volumeOf(const TopoDS_Shape &shape) {
     flux.SetLocation(centre);
     integrand.Load(face);
     if (face.NbChildren() == 0) {
-      flux.Perform(integrand, measurePrecision);
+      flux.Perform(integrand, precision);
     } else {
       domain.Init(face);
-      flux.Perform(integrand, domain, measurePrecision);
+      flux.Perform(integrand, domain, precision);
     }
     volume += flux.Mass();
   }
   return std::abs(volume);
 }
 
-double areaOf(const TopoDS_Shape &shape) {
+double areaOf(const TopoDS_Shape &shape, double precision) {
   if (shape.IsNull()) return 0.0;
   double area = 0.0;
   for (TopExp_Explorer it(shape, TopAbs_FACE); it.More(); it.Next()) {
@@ -347,7 +347,7 @@ double areaOf(const TopoDS_Shape &shape) {
       continue;
     }
     GProp_GProps properties;
-    BRepGProp::SurfaceProperties(face, properties, measurePrecision);
+    BRepGProp::SurfaceProperties(face, properties, precision);
     area += properties.Mass();
   }
   return area;

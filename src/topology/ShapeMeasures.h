@@ -23,12 +23,12 @@ constexpr double measurePrecision = 1e-12;
 /// a surface, as in the kernel's own measures.
 GProp_GProps measureProperties(const TopoDS_Shape &shape, TopAbs_ShapeEnum dominantType);
 
-/// The magnitude of the shape's volume to measurePrecision, planar faces bounded by lines and arcs
-/// in closed form; 0 for a null shape.
-double volumeOf(const TopoDS_Shape &shape);
+/// The magnitude of the shape's volume to `precision` (relative, face by face), planar faces
+/// bounded by lines and arcs in closed form; 0 for a null shape.
+double volumeOf(const TopoDS_Shape &shape, double precision = measurePrecision);
 
-/// The shape's area to measurePrecision, planar faces bounded by lines and arcs in closed form; 0
-/// for a null shape.
-double areaOf(const TopoDS_Shape &shape);
+/// The shape's area to `precision`, planar faces bounded by lines and arcs in closed form; 0 for a
+/// null shape.
+double areaOf(const TopoDS_Shape &shape, double precision = measurePrecision);
 
 }  // namespace nimbo::detail

@@ -239,6 +239,14 @@ struct AssignedRegion {
 };
 
 /// The solid parts as one conformal compound, mapped back onto the parts.
+/// Where an imprint's time went, in seconds, summed over every fuse it tried.
+struct ImprintTimes {
+  double glue = 0.0;      ///< choosing the glue from how the parts' faces meet
+  double fuse = 0.0;      ///< the general fuses
+  double checks = 0.0;    ///< the compounds' validity and the parts' volumes
+  double measures = 0.0;  ///< the interfaces' areas
+};
+
 struct Imprint {
   TopoDS_Shape compound;                 ///< every solid once, in the order of the parts
   std::vector<ImprintedPart> parts;      ///< the solid parts, in the order given
@@ -249,6 +257,7 @@ struct Imprint {
   /// The fuzzy value the fuse used, in mm: the one asked for, or where none was and the parts' own
   /// tolerances gave a compound that is not valid, the one that mended it; 0 for none.
   double fuzzy = 0.0;
+  ImprintTimes times;
 };
 
 /// Fuses the solid parts (the general fuse, in parallel, leaving the parts' own shapes alone) and

@@ -57,11 +57,14 @@ void printImprint(const json &report, std::ostream &out) {
   printRows(rows, out);
   out << '\n';
   printRouteLines(report, out);
-  char summary[256];
-  std::snprintf(
-      summary, sizeof summary, "wrote %s: %zu solids of %zu parts, %zu shared faces in %zu interfaces, glue %s, %.2f s",
-      report["output"].get<std::string>().c_str(), solids, report["parts"].size(), faces, report["interfaces"].size(),
-      report["glue"].get<std::string>().c_str(), report["seconds"].get<double>());
+  const json &times = report["times"];
+  char summary[320];
+  std::snprintf(summary, sizeof summary,
+                "wrote %s: %zu solids of %zu parts, %zu shared faces in %zu interfaces, glue %s, %.2f s (fuse %.2f s, "
+                "checks %.2f s)",
+                report["output"].get<std::string>().c_str(), solids, report["parts"].size(), faces,
+                report["interfaces"].size(), report["glue"].get<std::string>().c_str(), report["seconds"].get<double>(),
+                times["fuse"].get<double>(), times["checks"].get<double>());
   out << summary << '\n';
 }
 
