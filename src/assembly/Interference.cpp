@@ -80,10 +80,9 @@ Finding fuseOf(const Part &a, std::size_t i, const Part &b, std::size_t j, doubl
   }
   if (!common.empty()) {
     const TopoDS_Shape region = compoundOf(common);
-    const double volume = volumeOf(region, detail::integrationPrecision);
-    const double minimum = settings.minimumOverlap.value_or(
-        detail::relativeMinimumOverlap * std::min(volumeOf(a.shape, detail::integrationPrecision),
-                                                  volumeOf(b.shape, detail::integrationPrecision)));
+    const double volume = volumeOf(region);
+    const double minimum = settings.minimumOverlap.value_or(detail::relativeMinimumOverlap *
+                                                            std::min(volumeOf(a.shape), volumeOf(b.shape)));
     if (volume > minimum) return Overlap{{i, j}, volume, region};
   }
   const auto shared = [&](TopAbs_ShapeEnum type) {
@@ -94,7 +93,7 @@ Finding fuseOf(const Part &a, std::size_t i, const Part &b, std::size_t j, doubl
   const std::vector<TopoDS_Shape> faces = shared(TopAbs_FACE);
   if (!faces.empty()) {
     const TopoDS_Shape contact = compoundOf(faces);
-    return Contact{{i, j}, ContactKind::face, detail::areaOf(contact, detail::integrationPrecision), contact};
+    return Contact{{i, j}, ContactKind::face, detail::areaOf(contact), contact};
   }
   return Contact{{i, j}, shared(TopAbs_EDGE).empty() ? ContactKind::point : ContactKind::edge, 0.0, TopoDS_Shape()};
 }

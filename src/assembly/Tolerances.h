@@ -31,13 +31,6 @@ constexpr double noTurn = 1e-12;
 /// by 5e-7 between two requested precisions.
 constexpr double relativeVolumeSlack = 1e-6;
 
-/// The imprint and the clash integrate volumes and areas to this relative precision, a hundredth of
-/// the imprint's slack, where the shape library asks 1e-12: asked that, the kernel's adaptive rule
-/// spends most of its time failing to prove it on split B-spline faces. On caxif_as1 each face's flux
-/// came within 2e-15 of its value asked 1e-12, in a tenth of the time; asked 1e-6, one came only
-/// within 3e-9.
-constexpr double integrationPrecision = 1e-2 * relativeVolumeSlack;
-
 /// Face directions closer than this (radians) are one: a turn this small moves a part's points by
 /// about the comparison's 0.1 % of its size, which the comparison could not tell anyway.
 constexpr double sameDirection = 1e-3;

@@ -305,34 +305,39 @@ GProp_GProps measureProperties(const TopoDS_Shape &shape, TopAbs_ShapeEnum domin
   }
 }
 
-double volumeOf(const TopoDS_Shape &shape, double precision) {
-  if (shape.IsNull()) return 0.0;
-  // Face by face about a point amid the vertices, as the kernel integrates: its faces then come out
-  // as it gives them, and the small terms about a near point keep its relative precision meaningful.
-  const gp_Pnt centre(vertexCentre(shape));
-  double volume = 0.0;
+gp_Pnt volumeCentre(const TopoDS_Shape &shape) {
+  // A point amid the vertices, as the kernel integrates about: its faces then come out as it gives
+  // them, and the small terms about a near point keep its relative precision meaningful.
+  return gp_Pnt(vertexCentre(shape));
+}
+
+double volumeTerm(const TopoDS_Face &face, const gp_Pnt &centre) {
+  if (!bounds(face.Orientation())) return 0.0;
+  // The flux of (x - centre)/3 through the face: (p - centre).n A / 3.
+  if (const std::optional<PlanarLoop> planar = planarLoop(face)) {
+    return (planar->point - centre.XYZ()).Dot(planar->loop) / 6.0;
+  }
+  TopLoc_Location location;
+  if (BRep_Tool::Surface(face, location).IsNull()) return 0.0;
   BRepGProp_Face integrand;
-  BRepGProp_Domain domain;
+  BRepGProp_Vinert flux;
+  flux.SetLocation(centre);
+  integrand.Load(face);
+  if (face.NbChildren() == 0) {
+    flux.Perform(integrand, measurePrecision);
+  } else {
+    BRepGProp_Domain domain(face);
+    flux.Perform(integrand, domain, measurePrecision);
+  }
+  return flux.Mass();
+}
+
+double volumeOf(const TopoDS_Shape &shape) {
+  if (shape.IsNull()) return 0.0;
+  const gp_Pnt centre = volumeCentre(shape);
+  double volume = 0.0;
   for (TopExp_Explorer it(shape, TopAbs_FACE); it.More(); it.Next()) {
-    const TopoDS_Face &face = TopoDS::Face(it.Current());
-    if (!bounds(face.Orientation())) continue;
-    // The flux of (x - centre)/3 through the face: (p - centre).n A / 3.
-    if (const std::optional<PlanarLoop> planar = planarLoop(face)) {
-      volume += (planar->point - centre.XYZ()).Dot(planar->loop) / 6.0;
-      continue;
-    }
-    TopLoc_Location location;
-    if (BRep_Tool::Surface(face, location).IsNull()) continue;
-    BRepGProp_Vinert flux;
-    flux.SetLocation(centre);
-    integrand.Load(face);
-    if (face.NbChildren() == 0) {
-      flux.Perform(integrand, precision);
-    } else {
-      domain.Init(face);
-      flux.Perform(integrand, domain, precision);
-    }
-    volume += flux.Mass();
+    volume += volumeTerm(TopoDS::Face(it.Current()), centre);
   }
   return std::abs(volume);
 }

@@ -6,7 +6,9 @@
 
 #include <GProp_GProps.hxx>
 #include <TopAbs_ShapeEnum.hxx>
+#include <TopoDS_Face.hxx>
 #include <TopoDS_Shape.hxx>
+#include <gp_Pnt.hxx>
 
 namespace nimbo::detail {
 
@@ -23,9 +25,17 @@ constexpr double measurePrecision = 1e-12;
 /// a surface, as in the kernel's own measures.
 GProp_GProps measureProperties(const TopoDS_Shape &shape, TopAbs_ShapeEnum dominantType);
 
-/// The magnitude of the shape's volume to `precision` (relative, face by face), planar faces
-/// bounded by lines and arcs in closed form; 0 for a null shape.
-double volumeOf(const TopoDS_Shape &shape, double precision = measurePrecision);
+/// The magnitude of the shape's volume to measurePrecision, planar faces bounded by lines and arcs
+/// in closed form; 0 for a null shape. It is the magnitude of the sum of the volumeTerm of its faces
+/// about its volumeCentre, added in the order they are explored.
+double volumeOf(const TopoDS_Shape &shape);
+
+/// The point volumeOf integrates the shape about.
+gp_Pnt volumeCentre(const TopoDS_Shape &shape);
+
+/// One face's share of a volume integrated about `centre`: its flux of (x - centre)/3; 0 for a face
+/// that bounds nothing or has no surface.
+double volumeTerm(const TopoDS_Face &face, const gp_Pnt &centre);
 
 /// The shape's area to `precision`, planar faces bounded by lines and arcs in closed form; 0 for a
 /// null shape.
