@@ -14,7 +14,10 @@
 #include <BRepMesh_IncrementalMesh.hxx>
 #include <BRepTools.hxx>
 #include <Message_ProgressScope.hxx>
+#include <TopExp.hxx>
 #include <TopExp_Explorer.hxx>
+#include <TopTools_IndexedMapOfShape.hxx>
+#include <TopTools_MapOfShape.hxx>
 #include <gp_Trsf.hxx>
 
 #include <algorithm>
@@ -80,12 +83,23 @@ void meshOncePerProduct(const std::vector<Part> &before, const std::vector<Part>
       if (!fresh && deflection < at->second.first) at->second = {deflection, part.shape};
     }
   }
+  std::vector<std::pair<double, TopoDS_Shape>> coarse;
   for (const auto &[product, instance] : finest) {
     const auto &[deflection, shape] = instance;
-    if (deflection > 0 && !BRepTools::Triangulation(shape, deflection, true)) {
-      BRepMesh_IncrementalMesh(shape, 0.5 * deflection, false, 0.5, false);
-    }
+    if (deflection > 0 && !BRepTools::Triangulation(shape, deflection, true)) coarse.push_back(instance);
   }
+  // Meshing writes to the product's faces and edges only: products that share no edge are meshed
+  // on every core (a thousand blocks took a second on one).
+  TopTools_MapOfShape edges;
+  bool apart = true;
+  for (std::size_t k = 0; k < coarse.size() && apart; ++k) {
+    TopTools_IndexedMapOfShape own;
+    TopExp::MapShapes(coarse[k].second, TopAbs_EDGE, own);
+    for (int e = 1; e <= own.Extent() && apart; ++e) apart = edges.Add(own(e));
+  }
+  detail::inParallel(coarse.size(), apart ? 0 : 1, [&](std::size_t k) {
+    BRepMesh_IncrementalMesh(coarse[k].second, 0.5 * coarse[k].first, false, 0.5, false);
+  });
 }
 
 }  // namespace
