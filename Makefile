@@ -6,8 +6,8 @@
 # make test-sanitize: the same tests on a build of nimbo's code with AddressSanitizer and
 #   UndefinedBehaviorSanitizer, in $(SANITIZE_DIR).
 # make bench: build Release, run the benchmarks (JSON in $(BUILD_DIR)/bench.json), print each case
-#   beside its baseline (the benchmark's own report goes to standard error), then studies of 10k to 1M
-#   elements (scripts/bench-scale.py).
+#   beside its baseline (the benchmark's own report goes to standard error), then whole processes
+#   beside Gmsh's (scripts/bench-processes.py) and studies of 10k to 1M elements (scripts/bench-scale.py).
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 SANITIZE_DIR ?= build-sanitize
@@ -54,7 +54,8 @@ bench: deps
 	python3 scripts/bench-pages.py $(BUILD_DIR)/bench-pages
 	cmake --build $(BUILD_DIR) -j $(JOBS) --target _nimbo && \
 		PYTHONPATH=$(BUILD_DIR)/python /usr/bin/python3 scripts/bench-python-gil.py samples/bolted_joint.step
-	cmake --build $(BUILD_DIR) -j $(JOBS) --target nimbo-shape
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target nimbo-shape nimbo_fragment_baseline
+	python3 scripts/bench-processes.py $(BUILD_DIR)
 	python3 scripts/bench-scale.py $(BUILD_DIR)/src/tools/nimbo-shape/nimbo-shape samples
 
 deps:
