@@ -14,10 +14,12 @@
 #include <BRepMesh_IncrementalMesh.hxx>
 #include <BRepTools.hxx>
 #include <Message_ProgressScope.hxx>
+#include <NCollection_DataMap.hxx>
 #include <TopExp.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopTools_IndexedMapOfShape.hxx>
 #include <TopTools_MapOfShape.hxx>
+#include <TopTools_ShapeMapHasher.hxx>
 #include <gp_Trsf.hxx>
 
 #include <algorithm>
@@ -73,15 +75,13 @@ void byAfter(std::vector<T> &list) {
 // Triangulates each product once, for all its instances: at half the deflection the finest of them
 // asks for in a comparison (meshShape's, which follows each instance's box), a margin no box moves
 // by, so that no comparison triangulates again. One already that fine is left alone.
-void meshOncePerProduct(const std::vector<Part> &before, const std::vector<Part> &after) {
+void meshOncePerProduct(const std::vector<TopoDS_Shape> &shapes) {
   std::map<const void *, std::pair<double, TopoDS_Shape>> finest;
-  for (const std::vector<Part> *parts : {&before, &after}) {
-    for (const Part &part : *parts) {
-      if (part.shape.IsNull() || !TopExp_Explorer(part.shape, TopAbs_VERTEX).More()) continue;
-      const double deflection = meshDeflection(part.shape);
-      const auto [at, fresh] = finest.insert({part.shape.TShape().get(), {deflection, part.shape}});
-      if (!fresh && deflection < at->second.first) at->second = {deflection, part.shape};
-    }
+  for (const TopoDS_Shape &shape : shapes) {
+    if (shape.IsNull() || !TopExp_Explorer(shape, TopAbs_VERTEX).More()) continue;
+    const double deflection = meshDeflection(shape);
+    const auto [at, fresh] = finest.insert({shape.TShape().get(), {deflection, shape}});
+    if (!fresh && deflection < at->second.first) at->second = {deflection, shape};
   }
   std::vector<std::pair<double, TopoDS_Shape>> coarse;
   for (const auto &[product, instance] : finest) {
@@ -112,14 +112,25 @@ AssemblyDiff diffAssemblies(const std::vector<Part> &before, const std::vector<P
   };
   std::vector<Figures> old(before.size());
   std::vector<Figures> now(after.size());
+  // A new part that is an old one's very shape takes its figures.
+  NCollection_DataMap<TopoDS_Shape, std::size_t, TopTools_ShapeMapHasher> oldShapes;
+  for (std::size_t i = 0; i < before.size(); ++i) oldShapes.Bind(before[i].shape, i);
+  std::vector<std::optional<std::size_t>> sameAs(after.size());
+  for (std::size_t j = 0; j < after.size(); ++j) {
+    const std::size_t *i = oldShapes.Seek(after[j].shape);
+    if (i && before[*i].shape.IsEqual(after[j].shape)) sameAs[j] = *i;
+  }
   // The figures only read the parts: both revisions at once, on every core.
   detail::inParallel(before.size() + after.size(), 0, [&](std::size_t k) {
     if (k < before.size()) {
       old[k] = detail::figuresOf(before[k].shape);
-    } else {
+    } else if (!sameAs[k - before.size()]) {
       now[k - before.size()] = detail::figuresOf(after[k - before.size()].shape);
     }
   });
+  for (std::size_t j = 0; j < after.size(); ++j) {
+    if (sameAs[j]) now[j] = old[*sameAs[j]];
+  }
   std::vector<bool> beforeUsed(before.size(), false);
   std::vector<bool> afterUsed(after.size(), false);
   AssemblyDiff diff;
@@ -141,14 +152,23 @@ AssemblyDiff diffAssemblies(const std::vector<Part> &before, const std::vector<P
       if (distance <= reach && measuresAgree(old[i], now[j])) near.push_back({distance, {i, j}});
     }
   }
-  // The comparisons triangulate; with every solid part triangulated first they only read, and run
-  // on every core. Instances of one product share its triangulation, made once and as fine as the
-  // finest of them asks.
-  meshOncePerProduct(before, after);
+  // A pair of one shape (an assembly against itself, or against an edit of it made in memory) is
+  // equal as it stands. The others are compared, which triangulates: with every shape triangulated
+  // first the comparisons only read, and run on every core. Instances of one product share its
+  // triangulation, made once and as fine as the finest of them asks.
   std::vector<char> equal(near.size());
+  std::vector<TopoDS_Shape> compared;
+  for (std::size_t k = 0; k < near.size(); ++k) {
+    const auto &[i, j] = near[k].second;
+    equal[k] = before[i].shape.IsEqual(after[j].shape);
+    if (!equal[k]) compared.insert(compared.end(), {before[i].shape, after[j].shape});
+  }
+  meshOncePerProduct(compared);
   const auto compare = [&](std::size_t k) {
     const auto &[i, j] = near[k].second;
-    equal[k] = detail::equalInPlace(before[i].shape, old[i], after[j].shape, now[j]);
+    if (!before[i].shape.IsEqual(after[j].shape)) {
+      equal[k] = detail::equalInPlace(before[i].shape, old[i], after[j].shape, now[j]);
+    }
   };
   // Parts of several shapes are compared shape by shape, each at its own finer deflection: those
   // pairs may triangulate, and take their turn after.

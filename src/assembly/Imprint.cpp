@@ -167,9 +167,8 @@ Imprint imprintWith(const std::vector<Part> &parts, const std::vector<std::size_
     const bool validAlone = isValid(fused);
     times.checks += lap(clock);
     if (!validAlone) {
-      throw CheckFailure{glue == Glue::off
-                             ? "Imprint gave a compound that is not valid; try a fuzzy value"
-                             : "Imprint gave a compound that is not valid; try a fuzzy value or glue off",
+      throw CheckFailure{glue == Glue::off ? "Imprint gave a compound that is not valid; try a fuzzy value"
+                                           : "Imprint gave a compound that is not valid; try a fuzzy value or glue off",
                          true};
     }
   }

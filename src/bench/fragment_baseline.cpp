@@ -7,10 +7,10 @@
 
 #include <nimbo/assembly/Assembly.h>
 
+#include <gmsh.h>
 #include <Message.hxx>
 #include <Message_Messenger.hxx>
 #include <Message_PrinterOStream.hxx>
-#include <gmsh.h>
 
 #include <cstdio>
 #include <exception>

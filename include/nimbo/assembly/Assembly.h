@@ -238,15 +238,15 @@ struct AssignedRegion {
   double volume;     ///< in mm^3
 };
 
-/// The solid parts as one conformal compound, mapped back onto the parts.
 /// Where an imprint's time went, in seconds, summed over every fuse it tried.
 struct ImprintTimes {
   double glue = 0.0;      ///< choosing the glue from how the parts' faces meet
   double fuse = 0.0;      ///< the general fuses
-  double checks = 0.0;    ///< the compounds' validity and the parts' volumes
+  double checks = 0.0;    ///< the compounds' validity, the search for overlaps, the parts' volumes
   double measures = 0.0;  ///< the interfaces' areas
 };
 
+/// The solid parts as one conformal compound, mapped back onto the parts.
 struct Imprint {
   TopoDS_Shape compound;                 ///< every solid once, in the order of the parts
   std::vector<ImprintedPart> parts;      ///< the solid parts, in the order given

@@ -161,8 +161,8 @@ TEST(ImprintAssembly, SharedCadAssemblyInterfacesAreItsFaceContacts) {
   }
   EXPECT_EQ(interfaces, contacts);
   EXPECT_EQ(countOf(imprint.compound, TopAbs_SOLID), 18);
-  // Its figures are what the part figures give of the written compound: volumes integrated a face
-  // at a time on several threads add up to the same bits.
+  // Its figures are what `parts` gives of the written compound, though integrated a face at a time
+  // on several threads.
   for (const nimbo::ImprintedPart &p : imprint.parts) {
     const double measured = nimbo::measurePart(part(p.path, nimbo::test::compoundOf(p.solids))).volume.value();
     EXPECT_NEAR(p.volume, measured, 1e-9 * measured) << p.path;

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 
 namespace {
 
@@ -58,7 +59,11 @@ Outcome diffFiles(const Options &options) {
   const auto started = std::chrono::steady_clock::now();
   // Each revision alone: its paths are its own, without a file name in front.
   const nimbo::Assembly old = readParts({options.before}, OnTerminal(readingLabel({options.before})));
-  const nimbo::Assembly now = readParts({options.after}, OnTerminal(readingLabel({options.after})));
+  // One file given twice is read once: its parts are then the very same shapes, equal as they stand.
+  std::error_code unknown;
+  const nimbo::Assembly now = std::filesystem::equivalent(options.before, options.after, unknown)
+                                  ? old
+                                  : readParts({options.after}, OnTerminal(readingLabel({options.after})));
   const nimbo::AssemblyDiff diff = about(options.before + " and " + options.after, [&] {
     const Handle(TerminalProgress) progress = TerminalProgress::forStandardError("Comparing");
     return nimbo::diffAssemblies(old.parts, now.parts, Message_ProgressIndicator::Start(progress));
