@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Whole processes against whole processes: `nimbo-shape imprint` beside Gmsh reading the same file,
 fragmenting every volume and writing BREP (build/src/bench/nimbo_fragment_baseline), and
-`nimbo-shape diff` of the 1000-part grid against itself beside `parts` of it. Every run of every
-command is shuffled together, so that a case and its baseline meet the same load; best of --runs.
+`nimbo-shape diff` of the 1000-part grid against itself and against a copy, beside `parts` of it.
+Every run of every command is shuffled together, so that a case and its baseline meet the same
+load; best of --runs.
 
 Usage: bench-processes.py BUILD_DIR [--runs 3] [--shared ../shared/cad] [--quick]
   --quick leaves out the 1000-block imprint, whose baseline takes most of a minute a run.
@@ -11,6 +12,7 @@ Prints a Markdown table.
 import argparse
 import os
 import random
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -54,7 +56,12 @@ def main():
     cases = [(f"`imprint` {name} : Gmsh's fragment", [tool, "imprint", path, "-o", out], [gmsh, path, out])
              for name, path in imprints]
     blocks = grid("blocks_1000.brep")
+    copy = grid("blocks_1000_copy.brep")
+    shutil.copyfile(blocks, copy)
     cases.append(("`diff` of the 1000-part grid against itself : `parts` of it", [tool, "diff", blocks, blocks],
+                  [tool, "parts", blocks]))
+    # Two files, as two revisions are: every part is read twice and compared.
+    cases.append(("`diff` of the 1000-part grid against a copy : `parts` of it", [tool, "diff", blocks, copy],
                   [tool, "parts", blocks]))
 
     runs = [(k, side) for k in range(len(cases)) for side in (1, 2)] * options.runs
