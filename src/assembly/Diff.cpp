@@ -152,8 +152,8 @@ AssemblyDiff diffAssemblies(const std::vector<Part> &before, const std::vector<P
       if (distance <= reach && measuresAgree(old[i], now[j])) near.push_back({distance, {i, j}});
     }
   }
-  // A pair of one shape (an assembly against itself, or against an edit of it made in memory) is
-  // equal as it stands. The others are compared, which triangulates: with every shape triangulated
+  // A pair of one shape (an assembly against itself, or against a revision made from it in memory)
+  // is equal as it stands. The others are compared, which triangulates: with every shape triangulated
   // first the comparisons only read, and run on every core. Instances of one product share its
   // triangulation, made once and as fine as the finest of them asks.
   std::vector<char> equal(near.size());
@@ -166,9 +166,7 @@ AssemblyDiff diffAssemblies(const std::vector<Part> &before, const std::vector<P
   meshOncePerProduct(compared);
   const auto compare = [&](std::size_t k) {
     const auto &[i, j] = near[k].second;
-    if (!before[i].shape.IsEqual(after[j].shape)) {
-      equal[k] = detail::equalInPlace(before[i].shape, old[i], after[j].shape, now[j]);
-    }
+    if (!equal[k]) equal[k] = detail::equalInPlace(before[i].shape, old[i], after[j].shape, now[j]);
   };
   // Parts of several shapes are compared shape by shape, each at its own finer deflection: those
   // pairs may triangulate, and take their turn after.
