@@ -83,26 +83,25 @@ detail::FusedSolids fuseParts(const std::vector<TopoDS_Shape> &arguments, const 
   return detail::fusedSolidsOf(fuse, arguments);
 }
 
-// The volumes of `shapes`, each as volumeOf gives it to the bit: their faces' terms are integrated
-// on every core, a face at a time, so that one part of costly B-spline faces does not keep a core
-// busy alone, and added in volumeOf's order.
-std::vector<double> partVolumes(const std::vector<TopoDS_Shape> &shapes, const Message_ProgressScope &scope) {
-  std::vector<gp_Pnt> centres;
+// For each shape, the sum of term(face, k) over its faces: the faces on every core, so that one
+// shape of costly B-spline faces does not keep a core busy alone, added in the order they are
+// explored, which gives volumeOf's and areaOf's figures to the bit.
+template <typename Term>
+std::vector<double> sumsOverFaces(const std::vector<TopoDS_Shape> &shapes, const Message_ProgressScope &scope,
+                                  const Term &term) {
   std::vector<std::pair<std::size_t, TopoDS_Face>> faces;
   for (std::size_t k = 0; k < shapes.size(); ++k) {
-    centres.push_back(detail::volumeCentre(shapes[k]));
     for (TopExp_Explorer it(shapes[k], TopAbs_FACE); it.More(); it.Next()) {
       faces.emplace_back(k, TopoDS::Face(it.Current()));
     }
   }
   std::vector<double> terms(faces.size());
   detail::inParallel(faces.size(), 0, [&](std::size_t f) {
-    if (!scope.UserBreak()) terms[f] = detail::volumeTerm(faces[f].second, centres[faces[f].first]);
+    if (!scope.UserBreak()) terms[f] = term(faces[f].second, faces[f].first);
   });
-  std::vector<double> volumes(shapes.size(), 0.0);
-  for (std::size_t f = 0; f < faces.size(); ++f) volumes[faces[f].first] += terms[f];
-  for (double &volume : volumes) volume = std::abs(volume);
-  return volumes;
+  std::vector<double> sums(shapes.size(), 0.0);
+  for (std::size_t f = 0; f < faces.size(); ++f) sums[faces[f].first] += terms[f];
+  return sums;
 }
 
 // Whether the fused solids make a compound the mesher can trust.
@@ -212,16 +211,12 @@ Imprint imprintWith(const std::vector<Part> &parts, const std::vector<std::size_
     result.interfaces.push_back({{partOf(pair.first), partOf(pair.second)}, std::move(shared_faces), {}, 0.0});
   }
   times.checks += lap(clock);
-  // Areas of curved interfaces are integrated closely, which takes long: a face at a time on every
-  // core, added in order as areaOf adds them.
-  std::vector<std::pair<std::size_t, const TopoDS_Shape *>> interfaceFaces;
-  for (std::size_t k = 0; k < result.interfaces.size(); ++k) {
-    for (const TopoDS_Shape &face : result.interfaces[k].faces) interfaceFaces.emplace_back(k, &face);
-  }
-  std::vector<double> areas(interfaceFaces.size());
-  detail::inParallel(interfaceFaces.size(), 0,
-                     [&](std::size_t f) { areas[f] = detail::areaOf(*interfaceFaces[f].second); });
-  for (std::size_t f = 0; f < interfaceFaces.size(); ++f) result.interfaces[interfaceFaces[f].first].area += areas[f];
+  // Areas of curved interfaces are integrated closely, which takes long.
+  std::vector<TopoDS_Shape> between;
+  for (const Interface &interface : result.interfaces) between.push_back(compoundOf(interface.faces));
+  const std::vector<double> areas =
+      sumsOverFaces(between, scope, [](const TopoDS_Face &face, std::size_t) { return detail::areaOf(face); });
+  for (std::size_t k = 0; k < areas.size(); ++k) result.interfaces[k].area = areas[k];
 
   // The numbering a written compound keeps, and Gmsh gives what it imports.
   TopTools_IndexedMapOfShape solidNumbers;
@@ -238,15 +233,20 @@ Imprint imprintWith(const std::vector<Part> &parts, const std::vector<std::size_
 
   // The checks: no volume lost or gained, and a compound the mesher can trust. A part the fuse left
   // alone is its input, whose volume needs no second look.
-  std::vector<TopoDS_Shape> now(result.parts.size());
-  for (std::size_t k = 0; k < now.size(); ++k) now[k] = compoundOf(result.parts[k].solids);
-  const std::vector<double> volumes = partVolumes(now, scope);
+  std::vector<TopoDS_Shape> now;
+  std::vector<gp_Pnt> centres;
+  for (const ImprintedPart &part : result.parts) {
+    now.push_back(compoundOf(part.solids));
+    centres.push_back(detail::volumeCentre(now.back()));
+  }
+  const std::vector<double> volumes = sumsOverFaces(
+      now, scope, [&](const TopoDS_Face &face, std::size_t k) { return detail::volumeTerm(face, centres[k]); });
   std::vector<double> expected(result.parts.size());
   std::vector<double> slack(result.parts.size());
   detail::inParallel(result.parts.size(), 0, [&](std::size_t k) {
     if (scope.UserBreak()) return;
     ImprintedPart &part = result.parts[k];
-    part.volume = volumes[k];
+    part.volume = std::abs(volumes[k]);
     if (untouched(part.solids, parts[part.part].shape)) {
       expected[k] = part.volume;
       return;

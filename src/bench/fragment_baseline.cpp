@@ -53,7 +53,7 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "usage: %s FILE OUT.brep | --grids DIR\n", argv[0]);
     return 2;
   }
-  // The kernel's transfer statistics would bury the timings the script reads.
+  // The kernel's transfer statistics, a screenful for every part written, are of no use here.
   Message::DefaultMessenger()->RemovePrinters(STANDARD_TYPE(Message_PrinterOStream));
   try {
     if (std::string(argv[1]) == "--grids") {
