@@ -61,34 +61,54 @@ std::string scriptSafe(std::string text) {
   return text;
 }
 
-// The field's pieces in the glTF frame (metres, Y up), coloured on one scale over all of them.
+unsigned char byte(double share) { return static_cast<unsigned char>(std::lround(std::clamp(share, 0.0, 1.0) * 255)); }
+
+// Each value as its place on the colour bar in a byte, which the page colours through a palette
+// of 256: a step in time then costs a byte a node.
+std::string levels(const std::vector<double> &values, double least, double range) {
+  std::vector<unsigned char> levels;
+  levels.reserve(values.size());
+  for (const double value : values) levels.push_back(byte(range > 0 ? (value - least) / range : 0.5));
+  return base64(levels);
+}
+
+bool allFinite(const std::vector<double> &values) {
+  return std::all_of(values.begin(), values.end(), [](double value) { return std::isfinite(value); });
+}
+
+// The field's pieces in the glTF frame (metres, Y up), coloured on one scale over all of them, and
+// its steps in time when they are light enough to embed.
 json fieldJson(const PageField &field) {
-  double least = INFINITY, greatest = -INFINITY;
+  std::size_t nodes = 0;
   for (const PageFieldPiece &piece : field.pieces) {
     if (piece.surface.values.size() != piece.surface.nodes.size()) {
       throw nimbo_exception("The field piece " + piece.name + " has " + std::to_string(piece.surface.values.size()) +
                             " values for " + std::to_string(piece.surface.nodes.size()) + " nodes");
     }
-    for (const double value : piece.surface.values) {
-      if (!std::isfinite(value))
-        throw nimbo_exception("The field piece " + piece.name + " has a value that is not finite");
+    if (!allFinite(piece.surface.values))
+      throw nimbo_exception("The field piece " + piece.name + " has a value that is not finite");
+    nodes += piece.surface.nodes.size();
+  }
+  const bool embedded = !field.frames.empty() && field.frames.size() * nodes <= pageFrameValues;
+  double least = INFINITY, greatest = -INFINITY;
+  const auto widen = [&](const std::vector<double> &values) {
+    for (const double value : values) {
       least = std::min(least, value);
       greatest = std::max(greatest, value);
     }
+  };
+  if (embedded) {
+    for (const PageFieldFrame &frame : field.frames) std::for_each(frame.values.begin(), frame.values.end(), widen);
+  } else {
+    for (const PageFieldPiece &piece : field.pieces) widen(piece.surface.values);
   }
   const double range = greatest - least;
   json pieces = json::array();
   for (const PageFieldPiece &piece : field.pieces) {
     std::vector<float> positions;
-    std::vector<unsigned char> colors;
     std::vector<std::uint32_t> indices;
-    for (std::size_t i = 0; i < piece.surface.nodes.size(); ++i) {
-      const gp_Pnt &p = piece.surface.nodes[i];
+    for (const gp_Pnt &p : piece.surface.nodes) {
       for (const double c : {p.X(), p.Z(), -p.Y()}) positions.push_back(static_cast<float>(c * 0.001));
-      const Color color = fieldColor(range > 0 ? (piece.surface.values[i] - least) / range : 0.5);
-      for (const double c : {color.red, color.green, color.blue}) {
-        colors.push_back(static_cast<unsigned char>(std::lround(std::clamp(c, 0.0, 1.0) * 255)));
-      }
     }
     for (const auto &triangle : piece.surface.triangles) {
       for (const std::size_t node : triangle) {
@@ -101,12 +121,47 @@ json fieldJson(const PageField &field) {
     }
     pieces.push_back({{"name", piece.name},
                       {"positions", base64(positions)},
-                      {"colors", base64(colors)},
-                      {"indices", base64(indices)}});
+                      {"indices", base64(indices)},
+                      {"levels", levels(piece.surface.values, least, range)}});
+  }
+  json frames = json::array();
+  for (std::size_t k = 0; embedded && k < field.frames.size(); ++k) {
+    json values = json::array();
+    for (const std::vector<double> &piece : field.frames[k].values) values.push_back(levels(piece, least, range));
+    frames.push_back({{"label", field.frames[k].label}, {"levels", values}});
+  }
+  const std::string note = field.frames.empty() || embedded
+                               ? ""
+                               : std::to_string(field.frames.size()) + " steps: too many to embed, the last one shown";
+  std::vector<unsigned char> palette;
+  for (int k = 0; k < 256; ++k) {
+    const Color color = fieldColor(k / 255.0);
+    for (const double c : {color.red, color.green, color.blue}) palette.push_back(byte(c));
   }
   json ramp = json::array();
   for (int k = 0; k <= 10; ++k) ramp.push_back(detail::hex(fieldColor(k / 10.0)));
-  return {{"title", field.title}, {"min", least}, {"max", greatest}, {"ramp", ramp}, {"pieces", pieces}};
+  return {{"title", field.title},       {"min", least},     {"max", greatest},  {"ramp", ramp},
+          {"palette", base64(palette)}, {"pieces", pieces}, {"frames", frames}, {"note", note}};
+}
+
+// A frame must give each piece a finite value per node, as the pieces themselves do.
+void checkFrames(const PageField &field, const std::string &path) {
+  for (const PageFieldFrame &frame : field.frames) {
+    const std::string which = "Cannot write " + path + ": the field's step " + frame.label;
+    if (frame.values.size() != field.pieces.size()) {
+      throw nimbo_exception(which + " has values for " + std::to_string(frame.values.size()) + " of the " +
+                            std::to_string(field.pieces.size()) + " pieces");
+    }
+    for (std::size_t i = 0; i < frame.values.size(); ++i) {
+      const PageFieldPiece &piece = field.pieces[i];
+      if (frame.values[i].size() != piece.surface.nodes.size()) {
+        throw nimbo_exception(which + " has " + std::to_string(frame.values[i].size()) + " values for the " +
+                              std::to_string(piece.surface.nodes.size()) + " nodes of " + piece.name);
+      }
+      if (!allFinite(frame.values[i]))
+        throw nimbo_exception(which + " has a value on " + piece.name + " that is not finite");
+    }
+  }
 }
 
 json pageJson(const Page &page) {
@@ -191,6 +246,7 @@ void checkPageCanBeWritten(const std::string &path) {
 
 void writePage(const Page &page, const std::string &path) {
   checkNames(page, path);
+  checkFrames(page.field, path);
   checkPageCanBeWritten(path);
   std::string scripts;
   for (const char *file : threeJsFiles) scripts += "<script>\n" + fileText(threeJsFolder() + file) + "\n</script>\n";

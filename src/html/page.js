@@ -137,22 +137,74 @@
     }
   }
 
+  // Each piece is coloured by a byte a node, its place on the colour bar, through the palette.
   function addField(field) {
+    const palette = bytesOf(field.palette);
+    const colors = [];
     for (const piece of field.pieces) {
       const geometry = new THREE.BufferGeometry();
-      geometry.setAttribute('position', new THREE.BufferAttribute(new Float32Array(bytesOf(piece.positions).buffer), 3));
-      geometry.setAttribute('color', new THREE.BufferAttribute(bytesOf(piece.colors), 3, true));
+      const positions = new Float32Array(bytesOf(piece.positions).buffer);
+      geometry.setAttribute('position', new THREE.BufferAttribute(positions, 3));
+      geometry.setAttribute('color', new THREE.BufferAttribute(new Uint8Array(positions.length), 3, true));
       geometry.setIndex(new THREE.BufferAttribute(new Uint32Array(bytesOf(piece.indices).buffer), 1));
       geometry.computeVertexNormals();
+      colors.push(geometry.attributes.color);
       const material = new THREE.MeshLambertMaterial({ vertexColors: THREE.VertexColors, side: THREE.DoubleSide });
       register(piece.name, new THREE.Mesh(geometry, material), material, null, field.ramp[5], 'field', { field: true });
     }
+    function paint(levels) {
+      colors.forEach((attribute, i) => {
+        const bytes = bytesOf(levels[i]), rgb = attribute.array;
+        for (let j = 0, k = 0; j < bytes.length; ++j) {
+          const c = 3 * bytes[j];
+          rgb[k++] = palette[c];
+          rgb[k++] = palette[c + 1];
+          rgb[k++] = palette[c + 2];
+        }
+        attribute.needsUpdate = true;
+      });
+      draw();
+    }
+    paint(field.pieces.map((piece) => piece.levels));
+    if (field.frames.length) addFrames(field.frames, paint);
     const bar = document.getElementById('colorbar');
     bar.hidden = false;
     document.getElementById('colorbar-title').textContent = field.title;
     document.getElementById('colorbar-ramp').style.background = 'linear-gradient(to top, ' + field.ramp.join(', ') + ')';
     const ticks = document.getElementById('colorbar-ticks');
     for (let k = 0; k <= 4; ++k) ticks.append(element('div', '', Number((field.min + (field.max - field.min) * k / 4).toPrecision(5)).toString()));
+    document.getElementById('colorbar-note').textContent = field.note;
+  }
+
+  // The slider over the field's steps in time, on the last at first; play runs through them once.
+  function addFrames(frames, paint) {
+    const slider = document.getElementById('frame');
+    const play = document.getElementById('play');
+    let timer = null;
+    function show(k) {
+      slider.value = k;
+      document.getElementById('frame-label').textContent = frames[k].label;
+      paint(frames[k].levels);
+    }
+    function stop() {
+      clearInterval(timer);
+      timer = null;
+      play.textContent = '\u25B6';
+    }
+    slider.max = frames.length - 1;
+    slider.addEventListener('input', () => { stop(); show(Number(slider.value)); });
+    play.addEventListener('click', () => {
+      if (timer) return stop();
+      if (Number(slider.value) === frames.length - 1) show(0);
+      play.textContent = '\u275A\u275A';
+      timer = setInterval(() => {
+        const next = Number(slider.value) + 1;
+        if (next < frames.length) show(next);
+        if (next >= frames.length - 1) stop();
+      }, 400);
+    });
+    document.getElementById('frames').hidden = false;
+    show(frames.length - 1);
   }
 
   // --- Selection ---------------------------------------------------------------------------------

@@ -9,6 +9,7 @@
 
 #include <TopoDS_Shape.hxx>
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -30,10 +31,20 @@ struct PageFieldPiece {
   FieldSurface surface;
 };
 
+/// One time step of a field that changes over time: its label ("t = 5 s") and each piece's values,
+/// in the order of PageField::pieces, one per node of the piece's surface.
+struct PageFieldFrame {
+  std::string label;
+  std::vector<std::vector<double>> values;
+};
+
 /// The field shown on the page, with its colour bar.
 struct PageField {
   std::string title;  ///< of the colour bar, e.g. "temperature (degC)"
   std::vector<PageFieldPiece> pieces;
+  /// Steps of the field in time, earliest first; when given, a slider picks the one shown, coloured on
+  /// one scale over all of them. The pieces' own values are what is shown without the slider.
+  std::vector<PageFieldFrame> frames;
 };
 
 /// A row of a table; clicking it highlights and frames `parts`.
@@ -66,6 +77,11 @@ struct Page {
   double deflection = 0.0;  ///< of the triangulation, in mm; 0 for the drawings' own
 };
 
+/// The most values (frames times nodes) of a field's frames that a page embeds. Each costs a byte in
+/// base64, 1.34 bytes of page, so at most 5.3 MB more: about what a 100 000-node surface weighs
+/// itself, and such a page opens within a second of one without its frames.
+constexpr std::size_t pageFrameValues = 4'000'000;
+
 /// Where three.js and its GLTFLoader and OrbitControls are read from: NIMBO_THREE_DIR when set,
 /// else Debian's libjs-three folder.
 std::string threeJsFolder();
@@ -76,9 +92,11 @@ void checkPageCanBeWritten(const std::string &path);
 
 /// Writes the page as one HTML file: the parts as binary glTF in base64, the field, the tables and
 /// three.js itself inline, so that it needs nothing else. An existing file is replaced only by a
-/// complete one. Throws nimbo_exception naming the file when there is nothing to show, a row names
-/// a part the page does not hold, three.js cannot be read (naming where it was looked for), or the
-/// file cannot be written.
+/// complete one. A field's frames are embedded up to pageFrameValues values in all (frames times
+/// nodes); beyond that the page shows the pieces' own values and says why. Throws nimbo_exception
+/// naming the file when there is nothing to show, a row names a part the page does not hold, a
+/// frame's values do not match the pieces or are not finite (naming the frame), three.js cannot be
+/// read (naming where it was looked for), or the file cannot be written.
 void writePage(const Page &page, const std::string &path);
 
 // --- Pages of the jobs ---------------------------------------------------------------------------
