@@ -66,6 +66,10 @@ json structuralReport(const nimbo::StructuralResult &result) {
                  {"parts", parts},
                  {"boundaries", boundaries},
                  {"mass", result.mass}};
+  if (const auto &t = result.temperature) {
+    report["temperature"] = {{"source", t->source}, {"time", orNull(t->time)}, {"reference", t->reference},
+                             {"min", t->min},       {"max", t->max},           {"folder", t->folder}};
+  }
   if (!result.modes.empty()) {
     json modes = json::array();
     for (const nimbo::ModeResult &mode : result.modes) {
@@ -101,6 +105,37 @@ json solverEntry(const nimbo::SolveResult &result) {
   return solver;
 }
 
+// A heat study over time: its steps, each part at the output times, the peaks and the energy balance.
+void addTransient(const nimbo::TransientResult &transient, json &report) {
+  const nimbo::TimeStepping &time = transient.time;
+  report["time"] = {{"end", time.end},         {"step", time.step},   {"theta", time.theta},
+                    {"initial", time.initial}, {"every", time.every}, {"steps", transient.steps}};
+  json steps = json::array();
+  for (const nimbo::TransientStep &step : transient.outputs) {
+    json parts = json::array();
+    for (const nimbo::PartResult &part : step.parts) {
+      parts.push_back({{"path", part.path}, {"min", part.min}, {"max", part.max}, {"mean", part.mean}});
+    }
+    steps.push_back({{"time", step.time},
+                     {"parts", parts},
+                     {"stored", step.stored},
+                     {"sources", step.sources},
+                     {"boundaries", step.boundaries},
+                     {"vtu", step.vtuFile}});
+  }
+  report["steps"] = steps;
+  json peaks = json::array();
+  for (std::size_t k = 0; k < transient.peaks.size(); ++k) {
+    peaks.push_back({{"path", transient.outputs.back().parts[k].path},
+                     {"max", transient.peaks[k].value},
+                     {"time", transient.peaks[k].time}});
+  }
+  report["peaks"] = peaks;
+  const nimbo::TransientStep &end = transient.outputs.back();
+  report["energy"] = {
+      {"stored", end.stored}, {"sources", end.sources}, {"boundaries", end.boundaries}, {"balance", transient.balance}};
+}
+
 }  // namespace
 
 json solveReport(const std::string &study, const nimbo::SolveResult &result, const std::string &drawing, double seconds,
@@ -131,23 +166,26 @@ json solveReport(const std::string &study, const nimbo::SolveResult &result, con
     boundaries.push_back(
         {{"name", boundary.name}, {"faces", boundary.faces}, {"area", boundary.area}, {"flow", boundary.flow}});
   }
-  const auto [mesh, files] = meshAndFiles(result, "problem", "field", drawing, page);
-  return {{"study", study},
-          {"physics", nimbo::toString(result.physics)},
-          {"unit", nimbo::unitOf(result.physics)},
-          {"parts", parts},
-          {"boundaries", boundaries},
-          {"sources", result.sources},
-          {"balance", result.balance},
-          {"mesh", mesh},
-          {"solver", solverEntry(result)},
-          {"times",
-           {{"setup", result.setupSeconds},
-            {"mesh", result.meshSeconds},
-            {"write", result.writeSeconds},
-            {"getdp", result.getdpSeconds},
-            {"read", result.readSeconds},
-            {"solve", result.solveSeconds},
-            {"total", seconds}}},
-          {"files", files}};
+  auto [mesh, files] = meshAndFiles(result, "problem", "field", drawing, page);
+  if (result.transient) files["series"] = result.transient->seriesFile;
+  json report = {{"study", study},
+                 {"physics", nimbo::toString(result.physics)},
+                 {"unit", nimbo::unitOf(result.physics)},
+                 {"parts", parts},
+                 {"boundaries", boundaries},
+                 {"sources", result.sources},
+                 {"balance", result.balance},
+                 {"mesh", mesh},
+                 {"solver", solverEntry(result)},
+                 {"times",
+                  {{"setup", result.setupSeconds},
+                   {"mesh", result.meshSeconds},
+                   {"write", result.writeSeconds},
+                   {"getdp", result.getdpSeconds},
+                   {"read", result.readSeconds},
+                   {"solve", result.solveSeconds},
+                   {"total", seconds}}},
+                 {"files", files}};
+  if (result.transient) addTransient(*result.transient, report);
+  return report;
 }

@@ -196,8 +196,9 @@ MeshSummary mesh(const Imprint &imprinted, const std::string &output, const Mesh
   if (options.order == 2) {
     gmsh::model::mesh::setOrder(2);
     if (const std::size_t moved = detail::straightenInvertedQuadratics()) {
-      summary.retries.push_back("quadratic elements: " + std::to_string(moved) +
-                                " mid-edge nodes put back on straight edges, where curved ones turned elements inside out");
+      summary.retries.push_back(
+          "quadratic elements: " + std::to_string(moved) +
+          " mid-edge nodes put back on straight edges, where curved ones turned elements inside out");
     }
   }
   // What the mesh holds is counted before it is written: a mesh without elements in some part is
@@ -220,11 +221,20 @@ MeshSummary mesh(const Imprint &imprinted, const std::string &output, const Mesh
     summary.surfaces[k].nodes = surfaceNodes(options.surfaces[k].faces);
   }
   // Gmsh picks the format by the extension, which the temporary keeps.
-  if (!write_atomically(output, [](const std::string &temporary) {
-        gmsh::write(temporary);
-        return true;
-      })) {
-    throw nimbo_exception("Cannot write " + output);
+  const auto write = [](const std::string &path) {
+    if (!write_atomically(path, [](const std::string &temporary) {
+          gmsh::write(temporary);
+          return true;
+        })) {
+      throw nimbo_exception("Cannot write " + path);
+    }
+  };
+  write(output);
+  if (!options.copy.empty()) {
+    gmsh::option::setNumber("Mesh.MshFileVersion", options.copyFormat == MeshFormat::msh22 ? 2.2 : 4.1);
+    gmsh::option::setNumber("Mesh.ScalingFactor", options.copyScale);
+    write(options.copy);
+    gmsh::option::setNumber("Mesh.ScalingFactor", options.scale);
   }
   if (options.keepData) summary.data = std::make_shared<const MeshData>(meshData(options.scale));
   session.flush();

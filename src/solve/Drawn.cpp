@@ -31,53 +31,98 @@ std::map<std::size_t, std::array<double, 3>> readDisplacements(const std::string
   return moved;
 }
 
+// Each solid part's boundary as the mesh holds it: its nodes' rows, renumbered from 0 in the order
+// its triangles meet them, and the triangles in that numbering.
+struct BoundaryRows {
+  std::string path;
+  std::vector<std::size_t> rows;
+  std::vector<std::array<std::size_t, 3>> triangles;
+};
+
+std::vector<BoundaryRows> boundariesOf(const SolveResult &result, const MeshData &mesh) {
+  std::vector<std::string> paths;
+  for (const PartResult &part : result.parts) paths.push_back(part.path);
+  if (result.structural) {
+    for (const StructuralPartResult &part : result.structural->parts) paths.push_back(part.path);
+  }
+  std::vector<BoundaryRows> boundaries;
+  for (const std::string &path : paths) {
+    const auto triangles = mesh.surfaces.find(path);
+    if (triangles == mesh.surfaces.end()) continue;
+    BoundaryRows boundary{path, {}, {}};
+    std::map<std::size_t, std::size_t> rowOf;
+    for (const auto &triangle : triangles->second) {
+      std::array<std::size_t, 3> rows{};
+      for (int c = 0; c < 3; ++c) {
+        const auto [at, fresh] = rowOf.emplace(triangle[c], boundary.rows.size());
+        if (fresh) boundary.rows.push_back(triangle[c]);
+        rows[c] = at->second;
+      }
+      boundary.triangles.push_back(rows);
+    }
+    boundaries.push_back(std::move(boundary));
+  }
+  return boundaries;
+}
+
+// A nodes file's values at a boundary's nodes.
+std::vector<double> valuesAt(const BoundaryRows &boundary, const MeshData &mesh,
+                             const std::map<std::size_t, double> &valueOf, const std::string &file) {
+  std::vector<double> values;
+  for (const std::size_t row : boundary.rows) {
+    const auto found = valueOf.find(mesh.nodeTags[row]);
+    if (found == valueOf.end())
+      throw nimbo_exception(file + " has no value at node " + std::to_string(mesh.nodeTags[row]));
+    values.push_back(found->second);
+  }
+  return values;
+}
+
 }  // namespace
 
 std::vector<PartSurface> solvedPartSurfaces(const SolveResult &result, double deformation) {
   const MeshData mesh = readMesh(result.meshFile);
   const std::map<std::size_t, double> valueOf = detail::readNodeValues(result.nodesFile);
   const bool deformed = deformation != 0 && !result.displacementFile.empty();
-  const auto movedBy = deformed ? readDisplacements(result.displacementFile) : std::map<std::size_t, std::array<double, 3>>();
-  // Only the nodes of each part's boundary, renumbered; GetDP's mesh is in metres.
+  const auto movedBy =
+      deformed ? readDisplacements(result.displacementFile) : std::map<std::size_t, std::array<double, 3>>();
+  // GetDP's mesh is in metres.
   const double scale = isStructural(result.physics) ? 1.0 : 1000.0;
-  std::vector<std::string> paths;
-  for (const PartResult &part : result.parts) paths.push_back(part.path);
-  if (result.structural) {
-    for (const StructuralPartResult &part : result.structural->parts) paths.push_back(part.path);
-  }
   std::vector<PartSurface> surfaces;
-  for (const std::string &path : paths) {
-    const auto triangles = mesh.surfaces.find(path);
-    if (triangles == mesh.surfaces.end()) continue;
+  for (BoundaryRows &boundary : boundariesOf(result, mesh)) {
     FieldSurface surface;
-    std::map<std::size_t, std::size_t> rowOf;
-    for (const auto &triangle : triangles->second) {
-      std::array<std::size_t, 3> rows{};
-      for (int c = 0; c < 3; ++c) {
-        const auto [at, fresh] = rowOf.emplace(triangle[c], surface.nodes.size());
-        if (fresh) {
-          const std::size_t tag = mesh.nodeTags[triangle[c]];
-          const auto found = valueOf.find(tag);
-          if (found == valueOf.end()) throw nimbo_exception(result.nodesFile + " has no value at node " + std::to_string(tag));
-          std::array<double, 3> p = mesh.nodes[triangle[c]];
-          for (double &x : p) x *= scale;
-          if (deformed) {
-            const auto moved = movedBy.find(tag);
-            if (moved == movedBy.end()) {
-              throw nimbo_exception(result.displacementFile + " has no displacement at node " + std::to_string(tag));
-            }
-            for (int d = 0; d < 3; ++d) p[d] += deformation * moved->second[d];
-          }
-          surface.nodes.emplace_back(p[0], p[1], p[2]);
-          surface.values.push_back(found->second);
+    surface.values = valuesAt(boundary, mesh, valueOf, result.nodesFile);
+    for (const std::size_t row : boundary.rows) {
+      std::array<double, 3> p = mesh.nodes[row];
+      for (double &x : p) x *= scale;
+      if (deformed) {
+        const auto moved = movedBy.find(mesh.nodeTags[row]);
+        if (moved == movedBy.end()) {
+          throw nimbo_exception(result.displacementFile + " has no displacement at node " +
+                                std::to_string(mesh.nodeTags[row]));
         }
-        rows[c] = at->second;
+        for (int d = 0; d < 3; ++d) p[d] += deformation * moved->second[d];
       }
-      surface.triangles.push_back(rows);
+      surface.nodes.emplace_back(p[0], p[1], p[2]);
     }
-    surfaces.push_back({path, std::move(surface)});
+    surface.triangles = std::move(boundary.triangles);
+    surfaces.push_back({boundary.path, std::move(surface)});
   }
   return surfaces;
+}
+
+std::vector<std::vector<std::vector<double>>> solvedSteps(const SolveResult &result) {
+  std::vector<std::vector<std::vector<double>>> steps;
+  if (!result.transient) return steps;
+  const MeshData mesh = readMesh(result.meshFile);
+  const std::vector<BoundaryRows> boundaries = boundariesOf(result, mesh);
+  for (const TransientStep &step : result.transient->outputs) {
+    const std::map<std::size_t, double> valueOf = detail::readNodeValues(step.nodesFile);
+    steps.emplace_back();
+    for (const BoundaryRows &boundary : boundaries)
+      steps.back().push_back(valuesAt(boundary, mesh, valueOf, step.nodesFile));
+  }
+  return steps;
 }
 
 FieldSurface solvedSurface(const SolveResult &result, double deformation) {

@@ -6,6 +6,7 @@
 #include <nimbo/nimbo_exception.h>
 #include <nimbo/pipeline/Pipeline.h>
 
+#include "Fields.h"
 #include "Solver.h"
 
 #include <BRepClass3d_SolidClassifier.hxx>
@@ -26,9 +27,12 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <map>
+#include <memory>
 
 namespace nimbo {
 namespace {
@@ -145,13 +149,14 @@ SetUpParts setUpParts(const Study &study, const Imprint &imprinted) {
       }
     }
     if (!material) refuse(study, "part " + quoted(part.path) + " has no material: no glob under materials matches it");
-    setUp.parts.push_back({0, part.path, material, 0.0, 0.0});
+    setUp.parts.push_back({0, part.path, material, 0.0, 0.0, {}});
   }
   for (std::size_t s = 0; s < study.sources.size(); ++s) {
     bool any = false;
     for (detail::SolvePart &part : setUp.parts) {
       if (!matches(study.sources[s].parts, part.path)) continue;
       part.power += study.sources[s].power;
+      part.sources.push_back(study.sources[s]);
       any = true;
     }
     if (!any)
@@ -181,6 +186,89 @@ std::string moveInto(const fs::path &from, const fs::path &folder) {
 
 }  // namespace
 
+namespace {
+
+// The heat study whose temperatures a structural study takes: read, on the same geometry, and ended at
+// the time asked.
+Study heatStudyOf(const Study &study) {
+  const TemperatureLoad &load = *study.temperature;
+  Study heat;
+  try {
+    heat = readStudy(load.study);
+  } catch (const nimbo_exception &error) {
+    refuse(study, std::string("temperature: study: ") + error.what());
+  }
+  if (heat.physics != Physics::heat) refuse(study, "temperature: study: " + load.study + " is not a heat study");
+  const auto files = [](const Study &of) {
+    std::vector<fs::path> paths;
+    for (const std::string &file : of.geometry) paths.push_back(fs::weakly_canonical(file));
+    return paths;
+  };
+  if (files(heat) != files(study)) {
+    refuse(study, "temperature: study: " + load.study +
+                      " reads other geometry than this study; the temperatures go "
+                      "node by node onto the same mesh");
+  }
+  if (load.at) {
+    if (!heat.time) refuse(study, "temperature: at: " + load.study + " is steady: it has no times");
+    if (*load.at > heat.time->end * (1 + 1e-9) || detail::stepsIn(*load.at, heat.time->step) < 1) {
+      refuse(study, "temperature: at: " + std::to_string(*load.at) + " s is not one of the steps of " + load.study +
+                        " (every " + std::to_string(heat.time->step) + " s up to " + std::to_string(heat.time->end) +
+                        " s)");
+    }
+    heat.time->end = *load.at;
+    heat.time->every = 0;
+  }
+  return heat;
+}
+
+// Moves what a solver wrote in `scratch` into `folder`, and names it in the result.
+void moveSolution(const detail::Solution &solution, const fs::path &scratch, const fs::path &folder,
+                  SolveResult &result) {
+  result.problemFile = moveInto(scratch / solution.problemFile, folder);
+  if (!solution.fieldFile.empty()) result.fieldFile = moveInto(scratch / solution.fieldFile, folder);
+  result.nodesFile = moveInto(scratch / solution.nodesFile, folder);
+  for (const std::string &file : solution.otherFiles) {
+    std::error_code ignored;
+    fs::remove_all(folder / file, ignored);  // a folder of an earlier run is not replaced by a rename
+    moveInto(scratch / file, folder);
+  }
+  if (!solution.vtuFile.empty()) result.vtuFile = moveInto(scratch / solution.vtuFile, folder);
+  if (!solution.displacementFile.empty()) {
+    result.displacementFile = moveInto(scratch / solution.displacementFile, folder);
+  }
+  if (solution.transient) {
+    result.transient = solution.transient;
+    for (TransientStep &step : result.transient->outputs) {
+      step.nodesFile = (folder / step.nodesFile).string();
+      step.vtuFile = (folder / step.vtuFile).string();
+    }
+    result.transient->seriesFile = (folder / "results.pvd").string();
+  }
+}
+
+// A part's solver data on the mesh: its region and volume as meshed.
+void placeParts(std::vector<detail::SolvePart> &parts, const MeshSummary &meshed) {
+  for (std::size_t k = 0; k < parts.size(); ++k) {
+    parts[k].physical = meshed.parts[k].physical;
+    parts[k].volume = meshed.parts[k].volume;
+  }
+}
+
+TemperatureResult temperatureRange(const std::vector<double> &temperatures) {
+  TemperatureResult range;
+  range.min = std::numeric_limits<double>::infinity();
+  range.max = -range.min;
+  for (const double t : temperatures) {
+    if (std::isnan(t)) continue;
+    range.min = std::min(range.min, t);
+    range.max = std::max(range.max, t);
+  }
+  return range;
+}
+
+}  // namespace
+
 SolveResult solveStudy(const Study &study, const std::string &folder, const SolveOptions &options,
                        const Message_ProgressRange &progress) {
   Message_ProgressScope scope(progress, "Solving", 100);
@@ -188,15 +276,23 @@ SolveResult solveStudy(const Study &study, const std::string &folder, const Solv
   if (study.materials.empty()) refuse(study, "no material is given");
   const detail::Solver &solver = detail::solverFor(study.physics);
   const std::string program = solver.find(options);
+  // A structural study under a heat study's temperatures solves that study first, on its own mesh.
+  const bool chained = study.temperature && !study.temperature->study.empty();
+  const std::optional<Study> heat = chained ? std::optional<Study>(heatStudyOf(study)) : std::nullopt;
+  const detail::Solver &heatSolver = detail::solverFor(Physics::heat);
+  const std::string getdp = chained ? heatSolver.find(options) : "";
 
   const Assembly assembly = readAssemblies(study.geometry, scope.Next(10));
   const double readSeconds = secondsSince(started);
   const std::string stem = study.file.empty() ? "study" : fs::path(study.file).stem().string();
+  const std::string heatStem = chained ? fs::path(heat->file).stem().string() : "";
   // The work happens in a scratch folder beside the results, so that they appear only complete.
   // Named by the process (which clearScratch asks after) and a count, for threads solving at once.
   static std::atomic<unsigned> runs{0};
   const fs::path scratch = fs::path(folder) / (scratchPrefix + std::to_string(getpid()) + "-" + std::to_string(++runs));
+  const fs::path heatScratch = scratch / "heat";
   const fs::path meshFile = scratch / (stem + ".msh");
+  const fs::path heatMeshFile = heatScratch / (heatStem + ".msh");
 
   RouteOptions route;
   route.heal = study.heal;
@@ -209,8 +305,16 @@ SolveResult solveStudy(const Study &study, const std::string &folder, const Solv
   route.mesh.maxElements = options.maxElements;
   route.mesh.binary = true;  // only the solvers and nimbo read it
   route.mesh.keepData = true;
+  if (chained) {
+    // One mesh, in the heat solver's file first and in this solver's as its copy.
+    route.mesh.format = heatSolver.format;
+    route.mesh.scale = heatSolver.scale;
+    route.mesh.copy = meshFile.string();
+    route.mesh.copyFormat = solver.format;
+    route.mesh.copyScale = solver.scale;
+  }
   // Set up again on each imprint the route meshes: healing may renumber the faces.
-  SetUpParts setUp;
+  SetUpParts setUp, heatSetUp;
   const auto surfacesOf = [&](const Prepared &prepared) {
     if (scope.UserBreak()) throw nimbo_exception("Solving stopped");
     setUp = setUpParts(study, prepared.imprint);
@@ -218,23 +322,35 @@ SolveResult solveStudy(const Study &study, const std::string &folder, const Solv
     for (std::size_t b = 0; b < study.boundaries.size(); ++b) {
       surfaces.push_back({study.boundaries[b].name, setUp.selected[b]});
     }
+    std::vector<Refinement> refinements = study.refinements;
+    if (heat) {
+      heatSetUp = setUpParts(*heat, prepared.imprint);
+      for (std::size_t b = 0; b < heat->boundaries.size(); ++b) {
+        surfaces.push_back({"heat: " + heat->boundaries[b].name, heatSetUp.selected[b]});
+      }
+      refinements.insert(refinements.end(), heat->refinements.begin(), heat->refinements.end());
+    }
     // After the boundaries, whose meshed surfaces go by their place.
     std::vector<FaceSelector> refined;
-    for (const Refinement &refinement : study.refinements) refined.push_back(refinement.faces);
+    for (const Refinement &refinement : refinements) refined.push_back(refinement.faces);
     const std::vector<std::vector<int>> faces = selectFaces(prepared.imprint, refined);
     for (std::size_t k = 0; k < faces.size(); ++k) {
-      if (faces[k].empty()) refuse(study, "mesh: refine " + std::to_string(k + 1) + " selects no face of the outer boundary");
-      surfaces.push_back({"refine " + std::to_string(k + 1), faces[k], study.refinements[k].size});
+      if (faces[k].empty()) {
+        const bool own = k < study.refinements.size();
+        refuse(own ? study : *heat, "mesh: refine " + std::to_string(own ? k + 1 : k + 1 - study.refinements.size()) +
+                                        " selects no face of the outer boundary");
+      }
+      surfaces.push_back({"refine " + std::to_string(k + 1), faces[k], refinements[k].size});
     }
     // Folders only for a study that was not refused.
     fs::create_directories(folder);
     clearScratch(folder);
-    fs::create_directories(scratch);
+    fs::create_directories(chained ? heatScratch : scratch);
     return surfaces;
   };
   Routed routed;
   try {
-    routed = meshParts(assembly.parts, meshFile.string(), route, surfacesOf, scope.Next(50));
+    routed = meshParts(assembly.parts, (chained ? heatMeshFile : meshFile).string(), route, surfacesOf, scope.Next(50));
   } catch (...) {
     std::error_code ignored;
     fs::remove_all(scratch, ignored);
@@ -253,15 +369,48 @@ SolveResult solveStudy(const Study &study, const std::string &folder, const Solv
   result.retries = meshed.retries;
 
   const auto solving = Clock::now();
-  detail::SetUp handed{study, std::move(setUp.parts), {}, scratch, meshFile.filename().string(), stem, meshed.data};
-  for (std::size_t k = 0; k < handed.parts.size(); ++k) {
-    handed.parts[k].physical = meshed.parts[k].physical;
-    handed.parts[k].volume = meshed.parts[k].volume;
-  }
+  detail::SetUp handed{study, std::move(setUp.parts), {}, scratch, meshFile.filename().string(), stem, meshed.data, {}};
+  placeParts(handed.parts, meshed);
   for (std::size_t b = 0; b < study.boundaries.size(); ++b) {
     handed.boundaries.push_back({meshed.surfaces[b].physical, &study.boundaries[b]});
   }
-  const detail::Solution solution = solver.solve(handed, program, options, scope.Next(40));
+  std::optional<TemperatureResult> temperature;
+  if (chained) {
+    detail::SetUp heated{
+        *heat, std::move(heatSetUp.parts), {}, heatScratch, heatMeshFile.filename().string(), heatStem, meshed.data,
+        {}};
+    placeParts(heated.parts, meshed);
+    for (std::size_t b = 0; b < heat->boundaries.size(); ++b) {
+      heated.boundaries.push_back({meshed.surfaces[study.boundaries.size() + b].physical, &heat->boundaries[b]});
+    }
+    SolveOptions heatOptions = options;
+    heatOptions.pos = false;
+    const detail::Solution solved = heatSolver.solve(heated, getdp, heatOptions, scope.Next(20));
+    handed.temperatures = detail::nodeField(*meshed.data, (heatScratch / solved.nodesFile).string());
+    // This solver's coordinates from the heat solver's.
+    auto scaled = std::make_shared<MeshData>(*meshed.data);
+    for (auto &node : scaled->nodes) {
+      for (double &c : node) c *= solver.scale / heatSolver.scale;
+    }
+    handed.mesh = scaled;
+    const fs::path heatFolder = fs::path(folder) / "heat";
+    std::error_code ignored;
+    fs::remove_all(heatFolder, ignored);
+    fs::create_directories(heatFolder);
+    SolveResult heatResult;
+    moveInto(heatMeshFile, heatFolder);
+    moveSolution(solved, heatScratch, heatFolder, heatResult);
+    temperature = temperatureRange(handed.temperatures);
+    temperature->source = study.temperature->study;
+    if (heat->time) temperature->time = heat->time->end;
+    temperature->folder = heatFolder.string();
+  } else if (study.temperature) {
+    handed.temperatures.assign(meshed.data->nodes.size(), *study.temperature->uniform);
+    temperature = temperatureRange(handed.temperatures);
+    temperature->source = "uniform";
+  }
+  if (temperature) temperature->reference = study.temperature->reference;
+  const detail::Solution solution = solver.solve(handed, program, options, scope.Next(chained ? 20 : 40));
   result.writeSeconds = solution.writeSeconds;
   result.getdpSeconds = solution.solverSeconds;
   result.readSeconds = solution.readSeconds;
@@ -271,7 +420,8 @@ SolveResult solveStudy(const Study &study, const std::string &folder, const Solv
 
   const CompoundFaces faces = compoundFacesOf(routed.prepared.imprint);
   const auto areaOf = [&](std::size_t b) {
-    return measurePart(Part{study.boundaries[b].name, study.boundaries[b].name, compoundOf(faces, setUp.selected[b]), {}})
+    return measurePart(
+               Part{study.boundaries[b].name, study.boundaries[b].name, compoundOf(faces, setUp.selected[b]), {}})
         .area.value_or(0.0);
   };
   result.structural = solution.structural;
@@ -282,6 +432,7 @@ SolveResult solveStudy(const Study &study, const std::string &folder, const Solv
       boundary.faces = setUp.selected[b].size();
       boundary.area = areaOf(b);
     }
+    result.structural->temperature = temperature;
   }
   for (std::size_t k = 0; k < solution.parts.size(); ++k) {
     const detail::SolvePart &part = handed.parts[k];
@@ -303,14 +454,9 @@ SolveResult solveStudy(const Study &study, const std::string &folder, const Solv
   result.balance = inflow > 0 ? sum / inflow : 0.0;
 
   result.meshFile = moveInto(meshFile, folder);
-  result.problemFile = moveInto(scratch / solution.problemFile, folder);
-  if (!solution.fieldFile.empty()) result.fieldFile = moveInto(scratch / solution.fieldFile, folder);
-  result.nodesFile = moveInto(scratch / solution.nodesFile, folder);
-  for (const std::string &file : solution.otherFiles) moveInto(scratch / file, folder);
-  if (!solution.vtuFile.empty()) result.vtuFile = moveInto(scratch / solution.vtuFile, folder);
-  if (!solution.displacementFile.empty()) {
-    result.displacementFile = moveInto(scratch / solution.displacementFile, folder);
-  }
+  moveSolution(solution, scratch, folder, result);
+  // Over time, the flows need not balance: the parts store heat, which the energy balance counts.
+  if (result.transient) result.balance = result.transient->balance;
   fs::remove_all(scratch);
   result.solveSeconds = secondsSince(solving);
   return result;

@@ -8,6 +8,7 @@
 
 #include <Message_ProgressRange.hxx>
 
+#include <cmath>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -19,13 +20,21 @@ namespace nimbo::detail {
 /// A material as reports and problems name it: its name, else its glob.
 inline std::string nameOf(const Material &material) { return material.name.empty() ? material.parts : material.name; }
 
+/// How many steps make `duration`: -1 when it is not a whole number of them (to 1e-9).
+inline long stepsIn(double duration, double step) {
+  const double steps = std::round(duration / step);
+  return steps >= 1 && steps < 1e9 && std::abs(steps * step - duration) <= 1e-9 * duration ? static_cast<long>(steps)
+                                                                                           : -1;
+}
+
 /// A solid part as a solver sees it.
 struct SolvePart {
   int physical;  ///< its physical volume in the mesh
   std::string path;
   const Material *material;
-  double power;   ///< of the sources it holds, in W
-  double volume;  ///< as meshed, in mm^3
+  double power;                 ///< of the sources it holds, in W
+  double volume;                ///< as meshed, in mm^3
+  std::vector<Source> sources;  ///< those it holds
 };
 
 /// A boundary as a solver sees it.
@@ -37,12 +46,14 @@ struct SolveBoundary {
 /// The study on its mesh, in the scratch folder where the solver works.
 struct SetUp {
   const Study &study;
-  std::vector<SolvePart> parts;  ///< in assembly order
+  std::vector<SolvePart> parts;           ///< in assembly order
   std::vector<SolveBoundary> boundaries;  ///< in the study's order
   std::filesystem::path scratch;
-  std::string meshName;  ///< the mesh's file name in `scratch`
-  std::string stem;      ///< what the problem's own files are named by
+  std::string meshName;                  ///< the mesh's file name in `scratch`
+  std::string stem;                      ///< what the problem's own files are named by
   std::shared_ptr<const MeshData> mesh;  ///< as its file holds it
+  /// Structural: each node row's temperature in degC, from which the parts expand (empty for none).
+  std::vector<double> temperatures;
 };
 
 /// Whether the study's linear system is solved iteratively: when it asks, or when it leaves the
@@ -59,21 +70,23 @@ struct Solution {
     double max;
     double mean;  ///< over the part's volume
   };
-  std::vector<Field> parts;    ///< in the order of SetUp::parts (conduction)
-  std::vector<double> flows;   ///< into the model, in the order of SetUp::boundaries (conduction)
+  std::vector<Field> parts;   ///< in the order of SetUp::parts (conduction)
+  std::vector<double> flows;  ///< into the model, in the order of SetUp::boundaries (conduction)
   /// A structural solver's figures; its boundaries' names, faces and areas are the caller's to fill.
   std::optional<StructuralResult> structural;
   std::optional<double> power;  ///< the sources' power the solver applied, when there are sources
-  double writeSeconds = 0.0;    ///< writing its input
-  double solverSeconds = 0.0;   ///< the solver's own run
-  double readSeconds = 0.0;     ///< reading its answer
-  std::string method;           ///< how the linear system was solved (SolveResult::solver)
-  int iterations = 0;           ///< of an iterative method
+  /// Over time: the steps' figures, with the files (relative to the scratch folder) of the snapshots.
+  std::optional<TransientResult> transient;
+  double writeSeconds = 0.0;   ///< writing its input
+  double solverSeconds = 0.0;  ///< the solver's own run
+  double readSeconds = 0.0;    ///< reading its answer
+  std::string method;          ///< how the linear system was solved (SolveResult::solver)
+  int iterations = 0;          ///< of an iterative method
   /// What it wrote in the scratch folder, by file name: moved into the results when all went well.
   std::string problemFile;
   std::string fieldFile;
-  std::string nodesFile;  ///< the field at the nodes, which solvedPartSurfaces reads
-  std::string vtuFile;    ///< the solver's own grid of its results, when it writes one
+  std::string nodesFile;         ///< the field at the nodes, which solvedPartSurfaces reads
+  std::string vtuFile;           ///< the solver's own grid of its results, when it writes one
   std::string displacementFile;  ///< the displacement at the nodes, when there is one
   std::vector<std::string> otherFiles;
 };

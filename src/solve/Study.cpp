@@ -2,6 +2,8 @@
 // is one line naming the file and the entry, never a default that quietly takes its place.
 #include <nimbo/solve/Solve.h>
 
+#include "Solver.h"
+
 #include <nimbo/environment.h>
 #include <nimbo/nimbo_exception.h>
 
@@ -11,6 +13,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <set>
 
 namespace nimbo {
@@ -99,8 +102,8 @@ FaceSelector selectorFrom(const YAML::Node &node, const Entry &entry) {
   if (const YAML::Node plane = node["plane"]) {
     onlyKeys(plane, entry / "plane", {"point", "normal"});
     if (!plane["point"] || !plane["normal"]) (entry / "plane").fail("needs both point and normal");
-    selector.plane =
-        FacePlane{point(plane["point"], entry / "plane" / "point"), direction(plane["normal"], entry / "plane" / "normal")};
+    selector.plane = FacePlane{point(plane["point"], entry / "plane" / "point"),
+                               direction(plane["normal"], entry / "plane" / "normal")};
   }
   if (const YAML::Node rest = node["rest"]) {
     if (!YAML::convert<bool>::decode(rest, selector.rest) || !selector.rest) (entry / "rest").fail("can only be true");
@@ -110,6 +113,63 @@ FaceSelector selectorFrom(const YAML::Node &node, const Entry &entry) {
     entry.fail("give at least one of part, normal, box, plane or rest");
   }
   return selector;
+}
+
+// A heat study over time: its steps, and the times its field is kept at.
+TimeStepping timeFrom(const YAML::Node &node, const YAML::Node &outputs, const Entry &top) {
+  const Entry entry = top / "time";
+  onlyKeys(node, entry, {"end", "step", "initial", "theta"});
+  for (const char *key : {"end", "step", "initial"}) {
+    if (!node[key]) entry.fail(std::string("needs \"") + key + "\"");
+  }
+  TimeStepping time;
+  time.end = positive(node["end"], entry / "end", "s");
+  time.step = positive(node["step"], entry / "step", "s");
+  time.initial = number(node["initial"], entry / "initial", "degC");
+  if (node["theta"]) {
+    time.theta = number(node["theta"], entry / "theta", "");
+    if (time.theta < 0.5 || time.theta > 1) {
+      (entry / "theta")
+          .fail("must lie between 0.5 (Crank-Nicolson) and 1 (implicit Euler), not " + node["theta"].Scalar());
+    }
+  }
+  const long steps = detail::stepsIn(time.end, time.step);
+  if (steps < 1) (entry / "end").fail("must be a whole number of steps of " + node["step"].Scalar());
+  if (steps > 1000000) (entry / "step").fail("makes " + std::to_string(steps) + " steps, more than a million");
+  if (outputs) {
+    const Entry at = top / "outputs";
+    onlyKeys(outputs, at, {"every"});
+    if (!outputs["every"]) at.fail("needs \"every\", the time between snapshots of the field");
+    time.every = positive(outputs["every"], at / "every", "s");
+    if (detail::stepsIn(time.every, time.step) < 1) {
+      (at / "every").fail("must be a whole number of steps of " + node["step"].Scalar());
+    }
+  }
+  return time;
+}
+
+// A structural study's temperatures: from a heat study, or uniform.
+TemperatureLoad temperatureFrom(const YAML::Node &node, const YAML::Node &reference, const Entry &top,
+                                const std::function<std::string(const std::string &)> &resolve) {
+  const Entry entry = top / "temperature";
+  onlyKeys(node, entry, {"study", "uniform", "at"});
+  if (!node["study"] == !node["uniform"]) {
+    entry.fail("give one of \"study\" (a heat study's file) or \"uniform\" (a temperature)");
+  }
+  TemperatureLoad load;
+  if (node["study"]) {
+    load.study = resolve(text(node["study"], entry / "study"));
+  } else {
+    load.uniform = number(node["uniform"], entry / "uniform", "degC");
+  }
+  if (node["at"]) {
+    if (!node["study"]) (entry / "at").fail("only a heat study over time has times");
+    load.at = positive(node["at"], entry / "at", "s");
+  }
+  if (!reference)
+    (top / "reference_temperature").fail("missing: the temperature at which the parts are free of stress");
+  load.reference = number(reference, top / "reference_temperature", "degC");
+  return load;
 }
 
 std::vector<YAML::Node> listOf(const YAML::Node &node, const Entry &entry) {
@@ -127,7 +187,8 @@ struct ConditionKey {
 std::vector<ConditionKey> conditionKeys(Physics physics) {
   switch (physics) {
     case Physics::heat:
-      return {{"temperature", Condition::fixed, "degC"}, {"flux", Condition::flux, "W/m^2"},
+      return {{"temperature", Condition::fixed, "degC"},
+              {"flux", Condition::flux, "W/m^2"},
               {"convection", Condition::convection, ""}};
     case Physics::electrostatic:
       return {{"potential", Condition::fixed, "V"}, {"flux", Condition::flux, "C/m^2"}};
@@ -239,6 +300,13 @@ constexpr Unit units[] = {
     {"C/m^2", "surface charge", "C/m^2", 1, 0},
     {"Hz", "frequency", "Hz", 1, 0},
     {"m/s^2", "acceleration", "m/s^2", 1, 0},
+    {"s", "time", "s", 1, 0},
+    {"ms", "time", "s", 1e-3, 0},
+    {"min", "time", "s", 60, 0},
+    {"h", "time", "s", 3600, 0},
+    {"J/(kg K)", "specific heat", "J/(kg K)", 1, 0},
+    {"kJ/(kg K)", "specific heat", "J/(kg K)", 1e3, 0},
+    {"1/K", "expansion coefficient", "1/K", 1, 0},
 };
 
 const Unit *unitNamed(const std::string &name) {
@@ -268,7 +336,9 @@ std::optional<double> quantityIn(const std::string &text, const std::string &bas
   if (base != unit->base) {
     const Unit *wanted = unitNamed(base);
     throw input_error("\"" + text + "\" is a " + unit->kind + ", not a " +
-                      (wanted ? std::string(wanted->kind) + " (" + base + ")" : base.empty() ? "plain number" : base));
+                      (wanted         ? std::string(wanted->kind) + " (" + base + ")"
+                       : base.empty() ? "plain number"
+                                      : base));
   }
   return value * unit->factor + unit->offset;
 }
@@ -299,22 +369,23 @@ std::optional<Physics> physicsNamed(const std::string &name) {
   return std::nullopt;
 }
 
-const char *unitOf(Physics physics) {
-  return physics == Physics::heat ? "degC" : isStructural(physics) ? "mm" : "V";
-}
+const char *unitOf(Physics physics) { return physics == Physics::heat ? "degC" : isStructural(physics) ? "mm" : "V"; }
 
 Study studyFrom(const YAML::Node &node, const std::string &file, const std::string &folder) {
   const Entry top(file, "");
   if (!node || node.IsNull()) top.fail("the study is empty");
-  onlyKeys(node, top, {"geometry", "physics", "mesh", "materials", "sources", "boundaries", "gravity", "modes", "probes", "solver"});
+  onlyKeys(node, top,
+           {"geometry", "physics", "mesh", "materials", "sources", "boundaries", "gravity", "modes", "probes", "solver",
+            "time", "outputs", "temperature", "reference_temperature"});
   Study study;
   study.file = file;
 
   const Entry geometry = top / "geometry";
   if (!node["geometry"]) geometry.fail("missing: give the shape file, or a list of them");
   const auto resolve = [&](const std::string &path) {
-    return std::filesystem::path(path).is_absolute() || folder.empty() ? path
-                                                                        : (std::filesystem::path(folder) / path).string();
+    return std::filesystem::path(path).is_absolute() || folder.empty()
+               ? path
+               : (std::filesystem::path(folder) / path).string();
   };
   if (node["geometry"].IsSequence()) {
     for (const YAML::Node &item : node["geometry"]) study.geometry.push_back(resolve(text(item, geometry)));
@@ -339,7 +410,8 @@ Study studyFrom(const YAML::Node &node, const std::string &file, const std::stri
       if (order != 1 && order != 2) (top / "mesh" / "order").fail("must be 1 or 2, not " + mesh["order"].Scalar());
       study.order = static_cast<int>(order);
     }
-    for (const auto &[key, flag] : {std::pair<const char *, bool *>{"heal", &study.heal}, {"assign_overlaps", &study.assignOverlaps}}) {
+    for (const auto &[key, flag] :
+         {std::pair<const char *, bool *>{"heal", &study.heal}, {"assign_overlaps", &study.assignOverlaps}}) {
       if (const YAML::Node given = mesh[key]; given && !YAML::convert<bool>::decode(given, *flag)) {
         (top / "mesh" / key).fail("must be true or false, not " + given.Scalar());
       }
@@ -356,10 +428,24 @@ Study studyFrom(const YAML::Node &node, const std::string &file, const std::stri
     }
   }
 
+  if (node["time"]) {
+    if (study.physics != Physics::heat) (top / "time").fail("only heat studies go over time");
+    study.time = timeFrom(node["time"], node["outputs"], top);
+  } else if (node["outputs"]) {
+    (top / "outputs").fail("only a study over time (\"time\") has snapshots");
+  }
+  if (node["temperature"]) {
+    if (study.physics != Physics::elasticity) (top / "temperature").fail("only elasticity studies take a temperature");
+    study.temperature = temperatureFrom(node["temperature"], node["reference_temperature"], top, resolve);
+  } else if (node["reference_temperature"]) {
+    (top / "reference_temperature").fail("only a study with a \"temperature\" has one");
+  }
+
   if (node["gravity"]) {
     if (!structural) (top / "gravity").fail("only elasticity and modal studies have gravity");
     const YAML::Node gravity = node["gravity"];
-    if (!gravity.IsSequence() || gravity.size() != 3) (top / "gravity").fail("expected three numbers [x, y, z] in m/s^2");
+    if (!gravity.IsSequence() || gravity.size() != 3)
+      (top / "gravity").fail("expected three numbers [x, y, z] in m/s^2");
     study.gravity = gp_Vec(number(gravity[0], top / "gravity", "m/s^2"), number(gravity[1], top / "gravity", "m/s^2"),
                            number(gravity[2], top / "gravity", "m/s^2"));
   }
@@ -372,9 +458,10 @@ Study studyFrom(const YAML::Node &node, const std::string &file, const std::stri
 
   const char *valueKey = study.physics == Physics::electrostatic ? "permittivity" : "conductivity";
   const char *valueUnit = study.physics == Physics::heat ? "W/(m K)" : study.physics == Physics::current ? "S/m" : "";
-  const std::set<std::string> materialKeys = structural
-                                                 ? std::set<std::string>{"name", "parts", "youngs_modulus", "poissons_ratio", "density"}
-                                                 : std::set<std::string>{"name", "parts", valueKey};
+  std::set<std::string> materialKeys =
+      structural ? std::set<std::string>{"name", "parts", "youngs_modulus", "poissons_ratio", "density", "expansion"}
+                 : std::set<std::string>{"name", "parts", valueKey};
+  if (study.physics == Physics::heat) materialKeys.insert({"density", "specific_heat"});
   if (!node["materials"]) (top / "materials").fail("missing: every solid part needs a material");
   const std::vector<YAML::Node> materials = listOf(node["materials"], top / "materials");
   for (std::size_t k = 0; k < materials.size(); ++k) {
@@ -400,9 +487,18 @@ Study studyFrom(const YAML::Node &node, const std::string &file, const std::stri
       if (!material.density && (study.physics == Physics::modal || study.gravity)) {
         entry.fail(std::string("needs \"density\" for ") + (study.gravity ? "gravity" : "a modal study"));
       }
+      if (materials[k]["expansion"]) material.expansion = number(materials[k]["expansion"], entry / "expansion", "1/K");
+      if (!material.expansion && study.temperature) entry.fail("needs \"expansion\" for a study under a temperature");
     } else {
       if (!materials[k][valueKey]) entry.fail(std::string("needs \"") + valueKey + "\"");
       material.value = positive(materials[k][valueKey], entry / valueKey, valueUnit);
+      if (materials[k]["density"]) material.density = positive(materials[k]["density"], entry / "density", "kg/m^3");
+      if (materials[k]["specific_heat"]) {
+        material.specificHeat = positive(materials[k]["specific_heat"], entry / "specific_heat", "J/(kg K)");
+      }
+      if (study.time && (!material.density || !material.specificHeat)) {
+        entry.fail("needs \"density\" and \"specific_heat\" for a study over time");
+      }
     }
     study.materials.push_back(material);
   }
@@ -412,9 +508,14 @@ Study studyFrom(const YAML::Node &node, const std::string &file, const std::stri
     const std::vector<YAML::Node> sources = listOf(node["sources"], top / "sources");
     for (std::size_t k = 0; k < sources.size(); ++k) {
       const Entry entry(file, "source " + std::to_string(k + 1));
-      onlyKeys(sources[k], entry, {"parts", "power"});
+      onlyKeys(sources[k], entry, {"parts", "power", "until"});
       if (!sources[k]["parts"] || !sources[k]["power"]) entry.fail("needs both \"parts\" and \"power\"");
-      study.sources.push_back({text(sources[k]["parts"], entry / "parts"), number(sources[k]["power"], entry / "power", "W")});
+      study.sources.push_back({text(sources[k]["parts"], entry / "parts"),
+                               number(sources[k]["power"], entry / "power", "W"), std::nullopt});
+      if (sources[k]["until"]) {
+        if (!study.time) (entry / "until").fail("only a study over time (\"time\") has sources that stop");
+        study.sources.back().until = positive(sources[k]["until"], entry / "until", "s");
+      }
     }
   }
 
@@ -425,8 +526,8 @@ Study studyFrom(const YAML::Node &node, const std::string &file, const std::stri
       // Boundaries are reported, and named in the mesh, by their names.
       for (std::size_t other = 0; other < k; ++other) {
         if (study.boundaries[other].name == study.boundaries[k].name) {
-          Entry(file, "boundary " + std::to_string(k + 1)).fail("the name \"" + study.boundaries[k].name +
-                                                               "\" is taken by boundary " + std::to_string(other + 1));
+          Entry(file, "boundary " + std::to_string(k + 1))
+              .fail("the name \"" + study.boundaries[k].name + "\" is taken by boundary " + std::to_string(other + 1));
         }
       }
     }
@@ -434,8 +535,10 @@ Study studyFrom(const YAML::Node &node, const std::string &file, const std::stri
   if (study.physics == Physics::elasticity &&
       std::none_of(study.boundaries.begin(), study.boundaries.end(),
                    [](const Boundary &b) { return b.condition == Condition::displacement; })) {
-    (top / "boundaries").fail("nothing is held, so the structure can move freely: give a boundary \"fixed: true\" or a "
-                              "\"displacement\"");
+    (top / "boundaries")
+        .fail(
+            "nothing is held, so the structure can move freely: give a boundary \"fixed: true\" or a "
+            "\"displacement\"");
   }
 
   if (node["probes"]) {
@@ -478,7 +581,7 @@ Study readStudy(const std::string &path) {
     node = read_yaml_file(path);
   } catch (const YAML::Exception &error) {
     throw input_error(path + ": line " + std::to_string(error.mark.line + 1) + ", column " +
-                          std::to_string(error.mark.column + 1) + ": " + error.msg);
+                      std::to_string(error.mark.column + 1) + ": " + error.msg);
   }
   return studyFrom(node, path, std::filesystem::path(path).parent_path().string());
 }

@@ -163,4 +163,16 @@ void writeVtu(const std::string &path, const MeshData &mesh, double scale, const
   });
 }
 
+void writePvd(const std::string &path, const std::vector<std::pair<double, std::string>> &grids) {
+  writeOrThrow(path, [&](std::ostream &out) {
+    out << "<?xml version=\"1.0\"?>\n<VTKFile type=\"Collection\" version=\"1.0\">\n  <Collection>\n";
+    char time[32];
+    for (const auto &[seconds, file] : grids) {
+      std::snprintf(time, sizeof time, "%.17g", seconds);
+      out << "    <DataSet timestep=\"" << time << "\" part=\"0\" file=\"" << escaped(file) << "\"/>\n";
+    }
+    out << "  </Collection>\n</VTKFile>\n";
+  });
+}
+
 }  // namespace nimbo::detail

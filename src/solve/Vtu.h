@@ -5,6 +5,7 @@
 #include <nimbo/mesh/Mesh.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace nimbo::detail {
@@ -24,5 +25,9 @@ struct VtuArray {
 /// Throws nimbo_exception naming the file when it cannot be written, or an array of the wrong size.
 void writeVtu(const std::string &path, const MeshData &mesh, double scale, const std::vector<std::string> &parts,
               const std::vector<VtuArray> &pointData);
+
+/// Writes a collection (.pvd) of grids in time, which ParaView plays as a series: (time in s, the
+/// grid's file relative to the collection) in order. Throws nimbo_exception when it cannot be written.
+void writePvd(const std::string &path, const std::vector<std::pair<double, std::string>> &grids);
 
 }  // namespace nimbo::detail

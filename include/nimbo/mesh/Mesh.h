@@ -44,10 +44,15 @@ struct MeshOptions {
   double scale = 1.0;
   std::vector<SurfaceGroup> surfaces;  ///< physical surfaces besides the interfaces and boundaries
   bool verbose = false;                ///< Gmsh's messages to standard error, a stage at a time
-  bool keepData = false;  ///< MeshSummary::data holds the mesh as written, for a caller that reads it next
+  bool keepData = false;               ///< MeshSummary::data holds the mesh as written, for a caller that reads it next
   bool binary = false;  ///< the file in Gmsh's binary form of the format: a third of the size, read far faster
   /// Refused before meshing above this many elements (checkElementCount); 0 for defaultMaxElements(order).
   double maxElements = 0.0;
+  /// A second file of the same mesh in another format or scale (two solvers reading one mesh); empty
+  /// for none.
+  std::string copy;
+  MeshFormat copyFormat = MeshFormat::msh41;
+  double copyScale = 1.0;
 };
 
 /// One part's region of the mesh.

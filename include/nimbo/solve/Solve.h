@@ -82,7 +82,8 @@ const char *unitOf(Physics physics);
 bool isStructural(Physics physics);
 
 /// A scalar of a study given as "number unit": its value in the unit `base` names ("Pa", "N",
-/// "kg/m^3", "mm", "W", "W/(m K)", "W/(m^2 K)", "degC", "V", "S/m", "Hz", "m/s^2", ...), or none when
+/// "kg/m^3", "mm", "W", "W/(m K)", "W/(m^2 K)", "degC", "V", "S/m", "Hz", "m/s^2", "s", "J/(kg K)", "1/K",
+/// ...), or none when
 /// the text is a plain number. Throws input_error for a unit outside the table, or of another kind
 /// than `base` ("7850 kg/m^3" where "Pa" is asked), naming the unit and both kinds.
 std::optional<double> quantityIn(const std::string &text, const std::string &base);
@@ -90,18 +91,43 @@ std::optional<double> quantityIn(const std::string &text, const std::string &bas
 /// A material, given to the solid parts whose paths match its glob (the first material that
 /// matches a part wins).
 struct Material {
-  std::string name;   ///< empty when the study gives none
-  std::string parts;  ///< a glob (fnmatch) on part paths
-  double value = 0.0;  ///< the conductivity, or for electrostatics the relative permittivity
-  double youngsModulus = 0.0;     ///< structural: in Pa
-  double poissonsRatio = 0.0;     ///< structural: in (-1, 0.5)
-  std::optional<double> density;  ///< in kg/m^3: modal studies and gravity need it
+  std::string name;                    ///< empty when the study gives none
+  std::string parts;                   ///< a glob (fnmatch) on part paths
+  double value = 0.0;                  ///< the conductivity, or for electrostatics the relative permittivity
+  double youngsModulus = 0.0;          ///< structural: in Pa
+  double poissonsRatio = 0.0;          ///< structural: in (-1, 0.5)
+  std::optional<double> density;       ///< in kg/m^3: modal studies, gravity and heat over time need it
+  std::optional<double> specificHeat;  ///< heat over time: in J/(kg K)
+  std::optional<double> expansion;     ///< structural under a temperature: the linear expansion in 1/K
 };
 
 /// Heat, in W, spread evenly over the meshed volume of the parts whose paths match.
 struct Source {
   std::string parts;
   double power;
+  std::optional<double> until;  ///< heat over time: the source stops after this time, in s
+};
+
+/// How a heat study goes over time (implicit steps of the theta method from a uniform temperature).
+struct TimeStepping {
+  double end = 0.0;      ///< s
+  double step = 0.0;     ///< s; `end` is a whole number of steps
+  double initial = 0.0;  ///< the temperature everywhere at time 0, in degC
+  double theta = 1.0;    ///< 1: implicit Euler; 0.5: Crank-Nicolson
+  /// The field is kept every this many seconds (a whole number of steps) and at the end; 0 for
+  /// about ten snapshots.
+  double every = 0.0;
+};
+
+/// Where a structural study's temperatures come from: a heat study solved on the same mesh, or one
+/// temperature everywhere.
+struct TemperatureLoad {
+  std::string study;              ///< the heat study's file; empty for a uniform temperature
+  std::optional<double> uniform;  ///< in degC
+  /// Of a heat study over time: the time whose field is taken, a whole number of its steps; none
+  /// for its end.
+  std::optional<double> at;
+  double reference = 0.0;  ///< the temperature at which the parts are free of stress, in degC
 };
 
 /// What a boundary holds.
@@ -153,7 +179,8 @@ struct Study {
   double size = 0.0;  ///< the largest element size in mm; 0 leaves it to Gmsh
   int order = 1;      ///< 1 or 2; structural studies default to 2, as linear tetrahedra lock in bending
   bool heal = false;  ///< the parts healed for the element size before they are imprinted
-  bool assignOverlaps = false;  ///< overlapping parts' common regions given to the earlier part, as imprintAssembly does
+  bool assignOverlaps =
+      false;  ///< overlapping parts' common regions given to the earlier part, as imprintAssembly does
   std::vector<Refinement> refinements;
   std::vector<Material> materials;
   std::vector<Source> sources;  ///< heat only
@@ -162,6 +189,8 @@ struct Study {
   int modes = 10;                 ///< modal: how many eigenmodes
   std::vector<Probe> probes;
   LinearSolver solver = LinearSolver::automatic;
+  std::optional<TimeStepping> time;            ///< heat: over time rather than steady
+  std::optional<TemperatureLoad> temperature;  ///< elasticity: the parts heated (or cooled) from the reference
 };
 
 /// Reads a study from its YAML file; geometry paths are relative to the file's folder. Throws
@@ -194,8 +223,8 @@ struct SolveOptions {
   /// Refuse before meshing when the mesh would have more elements (estimateElements); 0 for what
   /// fits in the memory at hand (defaultMaxElements).
   double maxElements = 0.0;
-  double seconds = 0.0;         ///< the solver's time limit; 0 for none
-  bool verbose = false;         ///< Gmsh's and the solver's messages to standard error
+  double seconds = 0.0;  ///< the solver's time limit; 0 for none
+  bool verbose = false;  ///< Gmsh's and the solver's messages to standard error
 };
 
 /// The field over one solid part.
@@ -243,7 +272,7 @@ struct StructuralBoundaryResult {
 struct ProbeResult {
   std::string name;
   gp_Pnt point;
-  std::string part;                    ///< the part whose element holds it
+  std::string part;                      ///< the part whose element holds it
   std::array<double, 3> displacement{};  ///< mm
   std::array<double, 6> stress{};        ///< MPa: xx, yy, zz, xy, yz, zx
   double vonMises = 0.0;
@@ -253,32 +282,73 @@ struct ProbeResult {
 /// One vibration mode.
 struct ModeResult {
   int mode = 0;
-  double frequency = 0.0;                ///< Hz
+  double frequency = 0.0;                 ///< Hz
   std::array<double, 3> effectiveMass{};  ///< x, y, z: fractions of the total mass
+};
+
+/// Where a structural study's temperatures came from.
+struct TemperatureResult {
+  std::string source;          ///< the heat study's file, or "uniform"
+  std::optional<double> time;  ///< of a heat study over time: the time taken, in s
+  double reference = 0.0;      ///< degC
+  double min = 0.0;            ///< over the nodes, degC
+  double max = 0.0;
+  std::string folder;  ///< the heat study's own results (its mesh is this study's); empty for a uniform one
 };
 
 /// What a structural study gives beyond the mesh and the times.
 struct StructuralResult {
-  std::vector<StructuralPartResult> parts;  ///< the solid parts, in assembly order
+  std::vector<StructuralPartResult> parts;           ///< the solid parts, in assembly order
   std::vector<StructuralBoundaryResult> boundaries;  ///< in the study's order
-  std::array<double, 3> weight{};  ///< the gravity load applied, in N
-  double mass = 0.0;               ///< of the meshed parts, in kg
+  std::array<double, 3> weight{};                    ///< the gravity load applied, in N
+  double mass = 0.0;                                 ///< of the meshed parts, in kg
   /// The sum of reactions, applied loads and weight over the largest of them: about 0 when the
   /// solution balances.
   double balance = 0.0;
   std::vector<ProbeResult> probes;
-  std::vector<ModeResult> modes;  ///< a modal study's, lowest first
+  std::vector<ModeResult> modes;                 ///< a modal study's, lowest first
+  std::optional<TemperatureResult> temperature;  ///< when the study heats its parts
+};
+
+/// A heat study over time at one of its output times.
+struct TransientStep {
+  double time = 0.0;              ///< s
+  std::vector<PartResult> parts;  ///< in assembly order: min and max at the nodes, mean over the volume
+  double stored = 0.0;            ///< J: the heat the parts hold over what they held at time 0
+  double sources = 0.0;           ///< J: the sources' heat since time 0
+  double boundaries = 0.0;        ///< J: the heat that came in through the boundaries since time 0
+  std::string nodesFile;          ///< the field at the nodes, as SolveResult::nodesFile holds the last
+  std::string vtuFile;            ///< the snapshot's grid
+};
+
+/// A part's highest temperature over the output times, and when.
+struct TransientPeak {
+  double value = 0.0;  ///< degC
+  double time = 0.0;   ///< s
+};
+
+/// What a heat study over time gives beyond its last step.
+struct TransientResult {
+  TimeStepping time;  ///< as solved: `every` is the one taken
+  int steps = 0;
+  std::vector<TransientStep> outputs;  ///< at the output times, the end last
+  std::vector<TransientPeak> peaks;    ///< per part, in assembly order
+  /// The worst, over the steps, of stored - sources - boundaries, over the largest of them: about 0
+  /// when the solution keeps the heat it is given.
+  double balance = 0.0;
+  std::string seriesFile;  ///< results.pvd: the snapshots' grids with their times
 };
 
 /// What a solved study gives.
 struct SolveResult {
   Physics physics = Physics::heat;
-  std::vector<PartResult> parts;  ///< the solid parts, in assembly order (conduction studies)
-  std::vector<BoundaryResult> boundaries;  ///< (conduction studies)
+  std::vector<PartResult> parts;               ///< the solid parts, in assembly order (conduction studies)
+  std::vector<BoundaryResult> boundaries;      ///< (conduction studies)
   std::optional<StructuralResult> structural;  ///< a structural study's figures
-  double sources = 0.0;  ///< the power applied, in W
+  std::optional<TransientResult> transient;    ///< a heat study's over time; parts and flows are its end's
+  double sources = 0.0;                        ///< the power applied, in W (over time: at the end)
   /// The sum of the boundaries' flows and the sources, over the total inflow: about 0 for a sound
-  /// solution.
+  /// solution (over time: TransientResult::balance).
   double balance = 0.0;
   std::size_t nodes = 0;
   std::size_t elements = 0;
@@ -295,9 +365,9 @@ struct SolveResult {
   /// What meshing took more than one try for, and how (MeshSummary::retries, with the healing of
   /// the route's last resort).
   std::vector<std::string> retries;
-  std::string meshFile;       ///< in the result folder: the mesh the solver read (GetDP's: .msh 2.2, metres)
-  std::string problemFile;    ///< the solver's input (.pro, .inp), to edit and run again by hand
-  std::string fieldFile;      ///< the solver's own results (a Gmsh view .pos; CalculiX's .frd)
+  std::string meshFile;     ///< in the result folder: the mesh the solver read (GetDP's: .msh 2.2, metres)
+  std::string problemFile;  ///< the solver's input (.pro, .inp), to edit and run again by hand
+  std::string fieldFile;    ///< the solver's own results (a Gmsh view .pos; CalculiX's .frd)
   /// The field drawn at each node of the mesh (temperature, potential, von Mises stress): a count,
   /// then "node value" lines
   std::string nodesFile;
@@ -309,12 +379,12 @@ struct SolveResult {
 
 /// Sets up the study on its geometry, meshes it by the route (meshParts, healed first when the
 /// study asks), writes the solver's problem and solves it in a scratch folder, then moves the mesh,
-/// the problem and the field into `folder` (created when missing) and reads the results. GetDP runs with the solver's environment and is ended when
-/// `progress` is stopped or its time runs out. Throws nimbo_exception with one line naming the
-/// study and the entry before meshing for a solid part that no material covers, a boundary that
-/// selects no face, a face that two boundaries select, two boundaries of fixed value that touch,
-/// or a heat or current problem with neither a fixed value nor convection anywhere; and with
-/// GetDP's own message when it fails (the scratch folder then kept and named).
+/// the problem and the field into `folder` (created when missing) and reads the results. GetDP runs with the solver's
+/// environment and is ended when `progress` is stopped or its time runs out. Throws nimbo_exception with one line
+/// naming the study and the entry before meshing for a solid part that no material covers, a boundary that selects no
+/// face, a face that two boundaries select, two boundaries of fixed value that touch, or a heat or current problem with
+/// neither a fixed value nor convection anywhere; and with GetDP's own message when it fails (the scratch folder then
+/// kept and named).
 SolveResult solveStudy(const Study &study, const std::string &folder, const SolveOptions &options = {},
                        const Message_ProgressRange &progress = Message_ProgressRange());
 
@@ -332,6 +402,11 @@ struct PartSurface {
 /// files; a structural study's nodes moved by `deformation` times their displacement. Throws
 /// nimbo_exception when they cannot be read.
 std::vector<PartSurface> solvedPartSurfaces(const SolveResult &result, double deformation = 0.0);
+
+/// A heat study over time: at each output time, earliest first, each part's values at the nodes of
+/// its surface as solvedPartSurfaces gives it (in its order of parts and nodes). Empty for a study
+/// that is not over time. Throws nimbo_exception when the result files cannot be read.
+std::vector<std::vector<std::vector<double>>> solvedSteps(const SolveResult &result);
 
 /// The outer surface of a solved study (every part's outer boundary, in mm) with the field at its
 /// nodes, read back from the result files: what renderFieldSvg draws. Throws nimbo_exception when

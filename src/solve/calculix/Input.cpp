@@ -135,8 +135,8 @@ Deck writeDeck(const SetUp &setUp, const MeshData &mesh) {
     if (!used[n]) continue;
     // All the digits ccx takes: a sliver's volume may be smaller than the last digit of a rounded
     // coordinate.
-    inp << n + 1 << ", " << exact(mesh.nodes[n][0]) << ", " << exact(mesh.nodes[n][1]) << ", " << exact(mesh.nodes[n][2])
-        << "\n";
+    inp << n + 1 << ", " << exact(mesh.nodes[n][0]) << ", " << exact(mesh.nodes[n][1]) << ", "
+        << exact(mesh.nodes[n][2]) << "\n";
   }
 
   // One element set per part; the materials each part takes.
@@ -174,6 +174,7 @@ Deck writeDeck(const SetUp &setUp, const MeshData &mesh) {
         << "*MATERIAL, NAME=M" << m + 1 << "\n*ELASTIC\n"
         << number(material.youngsModulus * 1e-6) << ", " << number(material.poissonsRatio) << "\n";
     if (material.density) inp << "*DENSITY\n" << number(*material.density * 1e-12) << "\n";
+    if (!setUp.temperatures.empty()) inp << "*EXPANSION\n" << number(material.expansion.value_or(0)) << "\n";
   }
   for (std::size_t k = 0; k < setUp.parts.size(); ++k) {
     const auto m = std::find(materials.begin(), materials.end(), setUp.parts[k].material) - materials.begin();
@@ -279,7 +280,8 @@ Deck writeDeck(const SetUp &setUp, const MeshData &mesh) {
       const double density = part.material->density.value_or(0) * 1e-12;  // t/mm^3
       for (const std::size_t t : mesh.volumes.at(part.path)) {
         const auto &c = mesh.tetrahedra[t];
-        const gp_Vec a = vec(mesh.nodes[c[1]]) - vec(mesh.nodes[c[0]]), b = vec(mesh.nodes[c[2]]) - vec(mesh.nodes[c[0]]),
+        const gp_Vec a = vec(mesh.nodes[c[1]]) - vec(mesh.nodes[c[0]]),
+                     b = vec(mesh.nodes[c[2]]) - vec(mesh.nodes[c[0]]),
                      d = vec(mesh.nodes[c[3]]) - vec(mesh.nodes[c[0]]);
         const gp_Vec load = g * (density * std::abs(a.Crossed(b).Dot(d)) / 6);
         weight += load;
@@ -296,6 +298,16 @@ Deck writeDeck(const SetUp &setUp, const MeshData &mesh) {
         << number(study.gravity->Z()) << " m/s^2: " << number(weight.Magnitude()) << " N (nodal loads below)\n";
   }
 
+  // Strain-free at the reference temperature: the thermal strain is the expansion times the step's
+  // temperature less this one.
+  const bool heated = !setUp.temperatures.empty();
+  if (heated) {
+    inp << "*INITIAL CONDITIONS, TYPE=TEMPERATURE\n";
+    const std::string reference = exact(study.temperature->reference);
+    for (std::size_t n = 0; n < mesh.nodes.size(); ++n) {
+      if (used[n]) inp << n + 1 << ", " << reference << "\n";
+    }
+  }
   inp << "*STEP\n";
   if (study.physics == Physics::modal) {
     inp << "*FREQUENCY\n" << study.modes << "\n";
@@ -305,6 +317,12 @@ Deck writeDeck(const SetUp &setUp, const MeshData &mesh) {
     for (const auto &[node, load] : deck.loads) {
       for (int d = 0; d < 3; ++d) {
         if (load[d] != 0) inp << node + 1 << ", " << d + 1 << ", " << number(load[d]) << "\n";
+      }
+    }
+    if (heated) {
+      inp << "*TEMPERATURE\n";
+      for (std::size_t n = 0; n < mesh.nodes.size(); ++n) {
+        if (used[n]) inp << n + 1 << ", " << exact(setUp.temperatures.at(n)) << "\n";
       }
     }
     for (const std::string &set : deck.heldSets) {

@@ -2,9 +2,10 @@
 // read back and checked against what was asked.
 #include "Getdp.h"
 
-#include "Problem.h"
 #include "../Fields.h"
 #include "../Process.h"
+#include "../Vtu.h"
+#include "Problem.h"
 
 #include <nimbo/nimbo_exception.h>
 
@@ -14,7 +15,9 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <limits>
 #include <map>
 #include <memory>
@@ -80,11 +83,29 @@ struct Method {
 // unknowns took 1.7 s instead of 8.8 s.
 Method methodFor(const SetUp &setUp) {
   if (!solvedIteratively(setUp, iterativeFrom)) return {"direct (MUMPS LU)", false, {}};
-  return {"iterative (GMRES, BoomerAMG)", true,
-          {"-ksp_monitor", "-ksp_type", "gmres", "-ksp_gmres_restart", "100", "-ksp_rtol", "1e-10", "-ksp_max_it", "2000",
-           "-pc_type", "hypre", "-pc_hypre_type", "boomeramg", "-pc_hypre_boomeramg_coarsen_type", "HMIS",
-           "-pc_hypre_boomeramg_interp_type", "ext+i", "-pc_hypre_boomeramg_P_max", "4",
-           "-pc_hypre_boomeramg_agg_nl", "1"}};
+  return {"iterative (GMRES, BoomerAMG)",
+          true,
+          {"-ksp_monitor",
+           "-ksp_type",
+           "gmres",
+           "-ksp_gmres_restart",
+           "100",
+           "-ksp_rtol",
+           "1e-10",
+           "-ksp_max_it",
+           "2000",
+           "-pc_type",
+           "hypre",
+           "-pc_hypre_type",
+           "boomeramg",
+           "-pc_hypre_boomeramg_coarsen_type",
+           "HMIS",
+           "-pc_hypre_boomeramg_interp_type",
+           "ext+i",
+           "-pc_hypre_boomeramg_P_max",
+           "4",
+           "-pc_hypre_boomeramg_agg_nl",
+           "1"}};
 }
 
 // PETSc's last "Linear solve converged due to REASON iterations N" (or "did not converge"): its
@@ -98,7 +119,8 @@ std::pair<int, std::string> iterationsIn(const std::string &output) {
   const std::string line = output.substr(at, output.find('\n', at) - at);
   const std::size_t count = line.rfind(' ');
   const int iterations = std::atoi(line.c_str() + count + 1);
-  return {failing ? -1 : iterations, line.substr(0, line.find(' ')) + " after " + std::to_string(iterations) + " iterations"};
+  return {failing ? -1 : iterations,
+          line.substr(0, line.find(' ')) + " after " + std::to_string(iterations) + " iterations"};
 }
 
 // GetDP itself, or under MPI: "mpirun -np N getdp ...", or the launcher's words before it. Open MPI
@@ -113,17 +135,20 @@ std::pair<Program, std::vector<std::string>> launch(const std::string &getdp, co
     std::istringstream split(options.launcher);
     for (std::string word; split >> word;) words.push_back(word);
   }
-  Program program = findProgram({"GetDP", words.front(), words.front() == "mpirun" ? "openmpi-bin" : words.front(),
-                                 errorIn,
-                                 {"OMPI_ALLOW_RUN_AS_ROOT=1", "OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1",
-                                  "OMPI_MCA_rmaps_base_oversubscribe=1"}});
+  Program program = findProgram(
+      {"GetDP",
+       words.front(),
+       words.front() == "mpirun" ? "openmpi-bin" : words.front(),
+       errorIn,
+       {"OMPI_ALLOW_RUN_AS_ROOT=1", "OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1", "OMPI_MCA_rmaps_base_oversubscribe=1"}});
   words.erase(words.begin());
   words.push_back(getdp);
   return {program, words};
 }
 
 // The least and greatest value at the corners of a physical volume's tetrahedra.
-std::pair<double, double> extremesOver(const MeshData &mesh, const std::vector<double> &field, const std::string &volume) {
+std::pair<double, double> extremesOver(const MeshData &mesh, const std::vector<double> &field,
+                                       const std::string &volume) {
   double least = std::numeric_limits<double>::infinity(), greatest = -least;
   const auto rows = mesh.volumes.find(volume);
   if (rows == mesh.volumes.end()) return {least, greatest};
@@ -134,6 +159,118 @@ std::pair<double, double> extremesOver(const MeshData &mesh, const std::vector<d
     }
   }
   return {least, greatest};
+}
+
+using Series = std::vector<std::pair<double, double>>;
+using Figures = std::map<std::string, Series>;
+
+constexpr const char *stepsFolder = "steps";
+constexpr const char *seriesName = "results.pvd";
+
+// The next nodes table of the snapshots, copied to a file of its own (nodesName's format).
+void copySnapshot(std::istream &in, const std::filesystem::path &to, const std::string &kept) {
+  std::size_t count = 0;
+  if (!(in >> count)) throw nimbo_exception("GetDP printed fewer snapshots of the field than asked" + kept);
+  std::ofstream out(to);
+  out << count << "\n";
+  std::string node, value;
+  for (std::size_t k = 0; k < count && in >> node >> value; ++k) out << node << " " << value << "\n";
+  if (!out.flush()) throw nimbo_exception("Cannot write " + to.string());
+}
+
+// Over time: the flows at every step (GetDP printed them at time 0 and after each step), summed by
+// the steps' own theta rule so that the energy balance closes to the solver's rounding; and at each
+// output step the heat stored, the parts' figures and the grid, from the snapshots of the field.
+TransientResult transientOf(const SetUp &setUp, const std::function<const Series &(const std::string &)> &series,
+                            const std::vector<std::string> &paths, const std::string &kept) {
+  const TimeStepping &time = *setUp.study.time;
+  const long steps = stepsIn(time.end, time.step), stride = outputStride(time);
+  TransientResult result;
+  result.time = time;
+  result.time.every = stride * time.step;
+  result.steps = static_cast<int>(steps);
+  std::vector<long> outputs;
+  for (long i = 1; i <= steps; ++i) {
+    if (i % stride == 0 || i == steps) outputs.push_back(i);
+  }
+  // A figure at time 0 and at every step, or at each output step.
+  const auto values = [&](const std::string &key, std::size_t count) {
+    const Series &printed = series(key);
+    if (printed.size() != count + 1) {
+      throw nimbo_exception("GetDP printed " + std::to_string(printed.size()) + " values of \"" + key + "\" where " +
+                            std::to_string(count + 1) + " were asked" + kept);
+    }
+    std::vector<double> at;
+    for (const auto &[t, value] : printed) at.push_back(value);
+    return at;
+  };
+  std::vector<double> inflow(steps + 1, 0.0), power(steps + 1, 0.0);
+  for (std::size_t b = 0; b < setUp.boundaries.size(); ++b) {
+    const std::vector<double> flow = values("boundary " + std::to_string(b + 1) + " flow", steps);
+    for (long i = 0; i <= steps; ++i) inflow[i] += flow[i];
+  }
+  bool heated = false;
+  for (const SolvePart &part : setUp.parts) heated |= part.power != 0;
+  if (heated) power = values("power", steps);
+  const std::vector<double> stored = values("stored", outputs.size());
+  std::vector<std::vector<double>> integrals;
+  for (std::size_t k = 0; k < setUp.parts.size(); ++k) {
+    integrals.push_back(values("part " + std::to_string(k + 1) + " integral", outputs.size()));
+  }
+
+  const MeshData &mesh = *setUp.mesh;
+  std::ifstream snapshots(setUp.scratch / snapshotsName);
+  std::filesystem::create_directories(setUp.scratch / stepsFolder);
+  std::vector<std::pair<double, std::string>> grids;
+  double sources = 0, boundaries = 0, worst = 0, largest = 0;
+  const int digits = static_cast<int>(std::to_string(steps).size());
+  for (long i = 1, j = 0; i <= steps; ++i) {
+    sources += time.step * (time.theta * power[i] + (1 - time.theta) * power[i - 1]);
+    boundaries += time.step * (time.theta * inflow[i] + (1 - time.theta) * inflow[i - 1]);
+    if (i != outputs[j]) continue;
+    const double held = stored[++j] - stored[0];
+    worst = std::max(worst, std::abs(held - sources - boundaries));
+    largest = std::max({largest, std::abs(held), std::abs(sources), std::abs(boundaries)});
+    std::string number = std::to_string(i);
+    number.insert(0, digits - number.size(), '0');
+    TransientStep step;
+    step.time = static_cast<double>(i) * time.step;
+    step.stored = held;
+    step.sources = sources;
+    step.boundaries = boundaries;
+    step.nodesFile = std::string(stepsFolder) + "/nodes_" + number + ".txt";
+    step.vtuFile = std::string(stepsFolder) + "/results_" + number + ".vtu";
+    copySnapshot(snapshots, setUp.scratch / step.nodesFile, kept);
+    const std::vector<double> field = nodeField(mesh, (setUp.scratch / step.nodesFile).string());
+    writeFieldVtu((setUp.scratch / step.vtuFile).string(), mesh, field, "temperature", paths);
+    for (std::size_t k = 0; k < setUp.parts.size(); ++k) {
+      const auto [least, greatest] = extremesOver(mesh, field, setUp.parts[k].path);
+      step.parts.push_back({setUp.parts[k].path, nameOf(*setUp.parts[k].material), least, greatest,
+                            integrals[k][j] / (setUp.parts[k].volume * 1e-9)});
+    }
+    grids.emplace_back(step.time, step.vtuFile);
+    result.outputs.push_back(std::move(step));
+  }
+  result.balance = largest > 0 ? worst / largest : 0.0;
+  writePvd((setUp.scratch / seriesName).string(), grids);
+  // The end is the study's field, as a steady study's is.
+  std::filesystem::copy_file(setUp.scratch / result.outputs.back().nodesFile, setUp.scratch / nodesName);
+  writeFieldVtu((setUp.scratch / vtuName).string(), mesh, nodeField(mesh, (setUp.scratch / nodesName).string()),
+                "temperature", paths);
+  for (std::size_t k = 0; k < setUp.parts.size(); ++k) {
+    TransientPeak peak{-std::numeric_limits<double>::infinity(), 0.0};
+    for (const TransientStep &step : result.outputs) {
+      if (step.parts[k].max > peak.value) peak = {step.parts[k].max, step.time};
+    }
+    result.peaks.push_back(peak);
+  }
+  return result;
+}
+
+std::vector<Solution::Field> partsAt(const TransientStep &step) {
+  std::vector<Solution::Field> parts;
+  for (const PartResult &part : step.parts) parts.push_back({part.min, part.max, part.mean});
+  return parts;
 }
 
 Solution solve(const SetUp &setUp, const std::string &getdp, const SolveOptions &options,
@@ -153,8 +290,10 @@ Solution solve(const SetUp &setUp, const std::string &getdp, const SolveOptions 
   const Method method = methodFor(setUp);
   auto [program, words] = launch(getdp, options);
   if (method.iterative) program.progressIn = iterationProgress();
-  words.insert(words.end(), {solution.problemFile, "-solve", "Solve", "-pos", "Post", "-v", options.verbose ? "4" : "2",
-                             "-ksp_converged_reason"});
+  words.insert(words.end(), {solution.problemFile, "-solve", "Solve"});
+  // Over time, the resolution prints as it goes.
+  if (!setUp.study.time) words.insert(words.end(), {"-pos", "Post"});
+  words.insert(words.end(), {"-v", options.verbose ? "4" : "2", "-ksp_converged_reason"});
   words.insert(words.end(), method.options.begin(), method.options.end());
   const auto running = Clock::now();
   std::string output;
@@ -173,50 +312,64 @@ Solution solve(const SetUp &setUp, const std::string &getdp, const SolveOptions 
   if (method.iterative) solution.iterations = iterations;
 
   const auto reading = Clock::now();
-  const std::map<std::string, double> figures = readFigures((setUp.scratch / figuresName).string());
-  const auto figure = [&](const std::string &key) {
+  const Figures figures = readFigures((setUp.scratch / figuresName).string());
+  const auto series = [&](const std::string &key) -> const Series & {
     const auto found = figures.find(key);
-    if (found == figures.end()) throw nimbo_exception("GetDP did not print \"" + key + "\"" + kept);
+    if (found == figures.end() || found->second.empty()) {
+      throw nimbo_exception("GetDP did not print \"" + key + "\"" + kept);
+    }
     return found->second;
   };
-  // Each part's extremes at its nodes, and the grid, from the field printed once at the nodes.
+  // Steady, or at the end.
+  const auto figure = [&](const std::string &key) { return series(key).back().second; };
   const MeshData &mesh = *setUp.mesh;
-  const std::vector<double> field = nodeField(mesh, (setUp.scratch / nodesName).string());
   std::vector<std::string> paths;
   for (const SolvePart &part : setUp.parts) paths.push_back(part.path);
-  writeFieldVtu((setUp.scratch / vtuName).string(), mesh, field,
-                setUp.study.physics == Physics::heat ? "temperature" : "potential", paths);
   for (std::size_t k = 0; k < setUp.parts.size(); ++k) {
-    const std::string key = "part " + std::to_string(k + 1);
     // GetDP integrates wrongly on elements far below a millimetre, without a word: its volume of
     // each part must be the mesh's, or every integral (flows, sources, means) is wrong too.
-    const double volume = figure(key + " volume") * 1e9;
+    const double volume = figure("part " + std::to_string(k + 1) + " volume") * 1e9;
     const double meshed = setUp.parts[k].volume;
     if (std::abs(volume - meshed) > 1e-6 * meshed) {
       throw nimbo_exception("GetDP measured " + setUp.parts[k].path + " as " + std::to_string(volume) +
                             " mm^3 where its mesh holds " + std::to_string(meshed) +
                             " mm^3, so its results would be wrong; a model this small may be in metres" + kept);
     }
-    const auto [least, greatest] = extremesOver(mesh, field, setUp.parts[k].path);
-    solution.parts.push_back({least, greatest, figure(key + " integral") / figure(key + " volume")});
+  }
+  if (setUp.study.time) {
+    solution.transient = transientOf(setUp, series, paths, kept);
+    solution.parts = partsAt(solution.transient->outputs.back());
+  } else {
+    // Each part's extremes at its nodes, and the grid, from the field printed once at the nodes.
+    const std::vector<double> field = nodeField(mesh, (setUp.scratch / nodesName).string());
+    writeFieldVtu((setUp.scratch / vtuName).string(), mesh, field,
+                  setUp.study.physics == Physics::heat ? "temperature" : "potential", paths);
+    for (std::size_t k = 0; k < setUp.parts.size(); ++k) {
+      const std::string key = "part " + std::to_string(k + 1);
+      const auto [least, greatest] = extremesOver(mesh, field, setUp.parts[k].path);
+      solution.parts.push_back({least, greatest, figure(key + " integral") / figure(key + " volume")});
+    }
   }
   for (std::size_t b = 0; b < setUp.boundaries.size(); ++b) {
     solution.flows.push_back(figure("boundary " + std::to_string(b + 1) + " flow"));
   }
   if (figures.count("power")) {
-    solution.power = figure("power");
+    // Sources that stop are all on at time 0.
+    const double applied = series("power").front().second;
     double asked = 0;
     for (const SolvePart &part : setUp.parts) asked += part.power;
-    if (std::abs(*solution.power - asked) > 1e-6 * std::abs(asked)) {
-      throw nimbo_exception("GetDP applied " + std::to_string(*solution.power) + " W of the " + std::to_string(asked) +
+    if (std::abs(applied - asked) > 1e-6 * std::abs(asked)) {
+      throw nimbo_exception("GetDP applied " + std::to_string(applied) + " W of the " + std::to_string(asked) +
                             " W of sources asked" + kept);
     }
+    solution.power = figure("power");
   }
   solution.readSeconds = secondsSince(reading);
   if (options.pos) solution.fieldFile = fieldName;
   solution.nodesFile = nodesName;
   solution.vtuFile = vtuName;
   solution.otherFiles = {figuresName, "results.json"};
+  if (solution.transient) solution.otherFiles.insert(solution.otherFiles.end(), {stepsFolder, seriesName});
   return solution;
 }
 

@@ -43,7 +43,9 @@ const char *conditionText(Physics physics, const Boundary &boundary) {
     case Condition::fixed:
       return physics == Physics::heat ? "temperature, degC" : "potential, V";
     case Condition::flux:
-      return physics == Physics::heat ? "inflow, W/m^2" : physics == Physics::current ? "inflow, A/m^2" : "surface charge, C/m^2";
+      return physics == Physics::heat      ? "inflow, W/m^2"
+             : physics == Physics::current ? "inflow, A/m^2"
+                                           : "surface charge, C/m^2";
     case Condition::convection:
       return "convection: h in W/(m^2 K), ambient in degC";
     case Condition::displacement:
@@ -58,6 +60,20 @@ const char *conditionText(Physics physics, const Boundary &boundary) {
 // 0 for none.
 double densityOf(const SolvePart &part) { return part.power != 0 ? part.power / (part.volume * 1e-9) : 0.0; }
 
+// The heat sources' density, of which a source that stops is on up to its time (and the rounding of
+// the steps' sum) and off after.
+std::string sourceDensity(const SolvePart &part) {
+  bool stops = false;
+  for (const Source &source : part.sources) stops |= source.until.has_value();
+  if (!stops) return number(densityOf(part));
+  std::string sum;
+  for (const Source &source : part.sources) {
+    sum += (sum.empty() ? "" : " + ") + number(source.power / (part.volume * 1e-9));
+    if (source.until) sum += " * ($Time <= " + number(*source.until * (1 + 1e-9)) + " ? 1 : 0)";
+  }
+  return sum;
+}
+
 }  // namespace
 
 std::string problemText(const SetUp &setUp, bool pos) {
@@ -67,12 +83,14 @@ std::string problemText(const SetUp &setUp, bool pos) {
   const std::string &meshName = setUp.meshName;
   const Physics physics = study.physics;
   const char *field = physics == Physics::heat ? "temperature (degC)" : "electric potential (V)";
+  const std::optional<TimeStepping> &time = study.time;
   std::ostringstream pro;
-  pro << "// " << plain(study.file) << ": " << toString(physics) << ", steady state; the field is the " << field
-      << ".\n"
+  pro << "// " << plain(study.file) << ": " << toString(physics)
+      << (time ? ", over time (theta " + number(time->theta) + ")" : std::string(", steady state"))
+      << "; the field is the " << field << ".\n"
       << "// Written by nimbo. The mesh (" << meshName << ") is in metres, every other figure in SI units.\n"
-      << "// To solve again, in this folder:  getdp " << meshName.substr(0, meshName.rfind('.'))
-      << ".pro -solve Solve -pos Post\n\n";
+      << "// To solve again, in this folder:  getdp " << meshName.substr(0, meshName.rfind('.')) << ".pro -solve Solve"
+      << (time ? "" : " -pos Post") << "\n\n";
 
   std::vector<std::string> domain, heated, fixed, flux, convection;
   pro << "Group {\n";
@@ -104,11 +122,20 @@ std::string problemText(const SetUp &setUp, bool pos) {
   for (std::size_t k = 0; k < parts.size(); ++k) {
     pro << "  k[" << partRegion(k) << "] = ";
     if (physics == Physics::electrostatic) {
-      pro << "eps0 * " << number(parts[k].material->value) << ";  // relative permittivity " << number(parts[k].material->value) << "\n";
+      pro << "eps0 * " << number(parts[k].material->value) << ";  // relative permittivity "
+          << number(parts[k].material->value) << "\n";
     } else {
       pro << number(parts[k].material->value) << ";  // " << (physics == Physics::heat ? "W/(m K)" : "S/m") << "\n";
     }
-    if (densityOf(parts[k]) != 0) pro << "  q[" << partRegion(k) << "] = " << number(densityOf(parts[k])) << ";  // W/m^3\n";
+    if (densityOf(parts[k]) != 0) {
+      pro << "  q[" << partRegion(k) << "] = " << sourceDensity(parts[k]) << ";  // W/m^3\n";
+    }
+    if (time) {
+      const Material &material = *parts[k].material;
+      pro << "  rc[" << partRegion(k)
+          << "] = " << number(material.density.value_or(0) * material.specificHeat.value_or(0))
+          << ";  // density times specific heat, J/(m^3 K)\n";
+    }
   }
   for (std::size_t k = 0; k < boundaries.size(); ++k) {
     const Boundary &boundary = *boundaries[k].boundary;
@@ -126,7 +153,12 @@ std::string problemText(const SetUp &setUp, bool pos) {
     if (boundaries[k].boundary->condition != Condition::fixed) continue;
     pro << "      { Region " << boundaryRegion(k) << "; Value " << number(boundaries[k].boundary->value) << "; }\n";
   }
-  pro << "    }\n  }\n}\n\n";
+  pro << "    }\n  }\n";
+  if (time) {
+    pro << "  { Name Initial;  // the temperature at time 0\n"
+        << "    Case { { Region Domain; Type Init; Value " << number(time->initial) << "; } }\n  }\n";
+  }
+  pro << "}\n\n";
 
   // On a second-order mesh the nodal functions are GetDP's quadratic ones, mid-edge nodes included.
   pro << "FunctionSpace {\n"
@@ -140,8 +172,9 @@ std::string problemText(const SetUp &setUp, bool pos) {
          "      { Name Reaction; Type AssociatedWith; NameOfCoef uf; }  // what flows in through it\n"
          "    }\n"
          "    Constraint {\n"
-         "      { NameOfCoef Level; EntityType GroupsOfNodesOf; NameOfConstraint FixedValue; }\n"
-         "    }\n"
+         "      { NameOfCoef Level; EntityType GroupsOfNodesOf; NameOfConstraint FixedValue; }\n";
+  if (time) pro << "      { NameOfCoef un; EntityType NodesOf; NameOfConstraint Initial; }\n";
+  pro << "    }\n"
          "  }\n"
          "}\n\n"
          "Jacobian {\n"
@@ -153,8 +186,15 @@ std::string problemText(const SetUp &setUp, bool pos) {
          "Integration {\n"
          "  { Name Int; Case { { Type Gauss; Case {\n"
          "    { GeoElement Triangle; NumberOfPoints 3; }  { GeoElement Tetrahedron; NumberOfPoints 1; }\n"
-         "    { GeoElement Triangle2; NumberOfPoints 6; } { GeoElement Tetrahedron2; NumberOfPoints 15; } } } } }\n"
-         "}\n\n";
+         "    { GeoElement Triangle2; NumberOfPoints 6; } { GeoElement Tetrahedron2; NumberOfPoints 15; } } } } }\n";
+  // The heat capacity's integrand is quadratic even on linear elements: exact, its rows sum to the
+  // stored heat, and the energy balance closes.
+  if (time) {
+    pro << "  { Name Mass; Case { { Type Gauss; Case {\n"
+           "    { GeoElement Tetrahedron; NumberOfPoints 4; } { GeoElement Tetrahedron2; NumberOfPoints 15; } } } } "
+           "}\n";
+  }
+  pro << "}\n\n";
 
   // Inflow through the outer surface is k grad(u).n: the weak form's boundary term. Terms whose
   // regions are empty are left out, and with them the constants they would name.
@@ -167,6 +207,7 @@ std::string problemText(const SetUp &setUp, bool pos) {
          "    }\n"
          "    Equation {\n"
          "      Integral { [ k[] * Dof{d u}, {d u} ]; In Domain; Jacobian Vol; Integration Int; }\n";
+  if (time) pro << "      Integral { DtDof[ rc[] * Dof{u}, {u} ]; In Domain; Jacobian Vol; Integration Mass; }\n";
   if (!heated.empty()) pro << "      Integral { [ -q[], {u} ]; In Heated; Jacobian Vol; Integration Int; }\n";
   if (!flux.empty()) pro << "      Integral { [ -g[], {u} ]; In Flux; Jacobian Sur; Integration Int; }\n";
   if (!convection.empty()) {
@@ -178,9 +219,26 @@ std::string problemText(const SetUp &setUp, bool pos) {
          "  }\n"
          "}\n\n"
          "Resolution {\n"
-         "  { Name Solve; System { { Name A; NameOfFormulation Conduction; } }\n"
-         "    Operation { Generate[A]; Solve[A]; SaveSolution[A]; } }\n"
-         "}\n\n"
+         "  { Name Solve; System { { Name A; NameOfFormulation Conduction; } }\n";
+  if (time) {
+    // The flows at every step (the energy balance sums them), the field at the output steps; each
+    // step's solution is printed as it is found rather than kept.
+    const long steps = stepsIn(time->end, time->step), every = outputStride(*time);
+    pro << "    Operation {\n"
+           "      InitSolution[A]; PostOperation[Start];\n"
+           "      TimeLoopTheta[0, "
+        << number(time->end) << ", " << number(time->step) << ", " << number(time->theta)
+        << "] {\n"
+           "        Generate[A]; Solve[A]; PostOperation[Flows];\n"
+           "        Test[ Fmod[$TimeStep, "
+        << every << "] == 0 || $TimeStep == " << steps
+        << " ] { PostOperation[Snapshot]; }\n"
+           "      }\n"
+           "    }\n  }\n";
+  } else {
+    pro << "    Operation { Generate[A]; Solve[A]; SaveSolution[A]; } }\n";
+  }
+  pro << "}\n\n"
          "PostProcessing {\n"
          "  { Name Field; NameOfFormulation Conduction;\n"
          "    Quantity {\n"
@@ -198,39 +256,38 @@ std::string problemText(const SetUp &setUp, bool pos) {
   if (!heated.empty()) {
     pro << "      { Name power; Value { Integral { [ q[] ]; In Heated; Jacobian Vol; Integration Int; } } }\n";
   }
+  if (time) {
+    pro << "      { Name stored; Value { Integral { [ rc[] * ({u} - " << number(time->initial)
+        << ") ]; In Domain; Jacobian Vol; Integration Int; } } }\n";
+  }
   pro << "    }\n"
          "  }\n"
          "}\n\n";
 
-  // Each figure is a label line and a "time value" line.
-  const auto figure = [&pro](const std::string &label, const std::string &print) {
-    pro << "      Echo[ \"" << label << "\", Format Table, File > \"" << figuresName << "\" ];\n"
-        << "      Print[ " << print << ", Format Table, File > \"" << figuresName << "\" ];\n";
+  // Each figure is a label line and a "time value" line; over time, the step's only.
+  const std::string now = time ? ", LastTimeStepOnly" : "";
+  const auto figure = [&now](const std::string &label, const std::string &print) {
+    return "      Echo[ \"" + label + "\", Format Table, File > \"" + figuresName + "\" ];\n" + "      Print[ " +
+           print + ", Format Table" + now + ", File > \"" + figuresName + "\" ];\n";
   };
-  // The field is printed once, at the nodes: nimbo takes each part's extremes and the grid from it.
-  pro << "PostOperation {\n"
-         "  { Name Post; NameOfPostProcessing Field;\n"
-         "    Operation {\n";
-  if (pos) pro << "      Print[ u, OnElementsOf Domain, File \"" << fieldName << "\", Name \"" << field << "\" ];\n";
-  pro << "      Print[ u, OnElementsOf Domain, Format NodeTable, File \"" << nodesName << "\" ];\n"
-      << "      Echo[ \"figures of " << plain(study.file) << "\", Format Table, File \"" << figuresName << "\" ];\n";
+  std::string volumes, integrals, flows;
   for (std::size_t k = 0; k < parts.size(); ++k) {
     const std::string region = partRegion(k);
-    figure("part " + std::to_string(k + 1) + " volume", "volume[" + region + "], OnGlobal");
-    figure("part " + std::to_string(k + 1) + " integral", "integral[" + region + "], OnGlobal");
+    volumes += figure("part " + std::to_string(k + 1) + " volume", "volume[" + region + "], OnGlobal");
+    integrals += figure("part " + std::to_string(k + 1) + " integral", "integral[" + region + "], OnGlobal");
   }
   for (std::size_t k = 0; k < boundaries.size(); ++k) {
     const std::string region = boundaryRegion(k);
     const std::string label = "boundary " + std::to_string(k + 1) + " flow";
     switch (boundaries[k].boundary->condition) {
       case Condition::fixed:
-        figure(label, "fixedFlow, OnRegion " + region);
+        flows += figure(label, "fixedFlow, OnRegion " + region);
         break;
       case Condition::flux:
-        figure(label, "fluxFlow[" + region + "], OnGlobal");
+        flows += figure(label, "fluxFlow[" + region + "], OnGlobal");
         break;
       case Condition::convection:
-        figure(label, "convectionFlow[" + region + "], OnGlobal");
+        flows += figure(label, "convectionFlow[" + region + "], OnGlobal");
         break;
       case Condition::displacement:
       case Condition::force:
@@ -238,8 +295,37 @@ std::string problemText(const SetUp &setUp, bool pos) {
         break;
     }
   }
-  if (!heated.empty()) figure("power", "power[Heated], OnGlobal");
-  pro << "    }\n  }\n}\n";
+  if (!heated.empty()) flows += figure("power", "power[Heated], OnGlobal");
+  const std::string stored = time ? figure("stored", "stored[Domain], OnGlobal") : "";
+  const auto operation = [&pro](const char *name, const std::string &operations) {
+    pro << "  { Name " << name << "; NameOfPostProcessing Field;\n    Operation {\n" << operations << "    }\n  }\n";
+  };
+  // The field is printed once, at the nodes: nimbo takes each part's extremes and the grid from it.
+  pro << "PostOperation {\n";
+  if (time) {
+    // Every step's flows, which the energy balance sums, cost little; the field, the means and the
+    // stored heat (a pass over every element each) only at the output steps. Each snapshot is
+    // appended to one file.
+    std::string snapshot;
+    if (pos) {
+      snapshot += "      Print[ u, OnElementsOf Domain, LastTimeStepOnly, File > \"" + std::string(fieldName) +
+                  "\", Name \"" + field + "\" ];\n";
+    }
+    snapshot += "      Print[ u, OnElementsOf Domain, Format NodeTable, LastTimeStepOnly, File > \"" +
+                std::string(snapshotsName) + "\" ];\n";
+    operation("Start", volumes + integrals + stored + flows);
+    operation("Flows", flows);
+    operation("Snapshot", snapshot + integrals + stored);
+  } else {
+    std::string post;
+    if (pos)
+      post +=
+          "      Print[ u, OnElementsOf Domain, File \"" + std::string(fieldName) + "\", Name \"" + field + "\" ];\n";
+    post += "      Print[ u, OnElementsOf Domain, Format NodeTable, File \"" + std::string(nodesName) + "\" ];\n" +
+            "      Echo[ \"figures of " + plain(study.file) + "\", Format Table, File \"" + figuresName + "\" ];\n";
+    operation("Post", post + volumes + integrals + flows);
+  }
+  pro << "}\n";
   return pro.str();
 }
 

@@ -15,11 +15,18 @@ namespace nimbo::detail {
 std::string problemText(const SetUp &setUp, bool pos);
 
 /// Files the problem writes.
-inline const char *const fieldName = "field.pos";     ///< the field as a Gmsh view, when asked for
-inline const char *const nodesName = "nodes.txt";     ///< the field at the nodes, for drawing
+inline const char *const fieldName = "field.pos";      ///< the field as a Gmsh view, when asked for
+inline const char *const nodesName = "nodes.txt";      ///< the field at the nodes, for drawing
 inline const char *const figuresName = "figures.txt";  ///< one "key value..." line per figure
+/// Over time: the field at the nodes at each output step, one nodes table after the other.
+inline const char *const snapshotsName = "snapshots.txt";
 
-/// The figures GetDP printed, by key ("part 3 mean", "boundary 2 flow", ...).
-std::map<std::string, double> readFigures(const std::string &path);
+/// The figures GetDP printed, by key ("part 3 integral", "boundary 2 flow", ...): each a series of
+/// (time, value), one per time it was printed.
+std::map<std::string, std::vector<std::pair<double, double>>> readFigures(const std::string &path);
+
+/// Over time: every how many steps the field is kept (TimeStepping::every, or about ten snapshots
+/// when it is 0).
+long outputStride(const TimeStepping &time);
 
 }  // namespace nimbo::detail

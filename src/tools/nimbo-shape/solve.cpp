@@ -38,8 +38,8 @@ std::string fieldTitle(nimbo::Physics physics, int mode, double deformation) {
   const std::string shape = deformation > 0 ? ", deformed x" + figure(deformation) : "";
   return physics == nimbo::Physics::heat         ? "temperature (degC)"
          : physics == nimbo::Physics::elasticity ? "von Mises stress (MPa)" + shape
-         : physics == nimbo::Physics::modal      ? "mode " + std::to_string(mode) + " displacement (mass-normalised)" + shape
-                                                 : "potential (V)";
+         : physics == nimbo::Physics::modal ? "mode " + std::to_string(mode) + " displacement (mass-normalised)" + shape
+                                            : "potential (V)";
 }
 
 std::string vector3(const json &v) {
@@ -88,7 +88,8 @@ Rows structuralModes(const json &report) {
   std::array<double, 3> sum{};
   for (const json &mode : report["modes"]) {
     const json &mass = mode["effective_mass"];
-    rows.push_back({textOf(mode["mode"]), figure(mode["frequency"]), figure(mass[0]), figure(mass[1]), figure(mass[2])});
+    rows.push_back(
+        {textOf(mode["mode"]), figure(mode["frequency"]), figure(mass[0]), figure(mass[1]), figure(mass[2])});
     for (int d = 0; d < 3; ++d) sum[d] += mass[d].get<double>();
   }
   rows.push_back({"sum", "", figure(sum[0]), figure(sum[1]), figure(sum[2])});
@@ -102,6 +103,44 @@ std::string solverLine(const json &solver) {
   if (solver.contains("iterations")) line += ", " + textOf(solver["iterations"]) + " iterations";
   if (solver["processes"].get<int>() > 1) line += ", " + textOf(solver["processes"]) + " processes";
   return line;
+}
+
+// "temperatures from joint_heat.yaml at 60 s, 20 to 41.2 degC, strain-free at 20 degC; its results in
+// joint_thermal_stress_results/heat"
+std::string temperatureLine(const json &temperature) {
+  const bool uniform = temperature["source"] == "uniform";
+  std::string line = uniform ? "temperature uniform " + figure(temperature["max"]) + " degC"
+                             : "temperatures from " + temperature["source"].get<std::string>();
+  if (!temperature["time"].is_null()) line += " at " + figure(temperature["time"]) + " s";
+  if (!uniform) line += ", " + figure(temperature["min"]) + " to " + figure(temperature["max"]) + " degC";
+  line += ", strain-free at " + figure(temperature["reference"]) + " degC";
+  if (!uniform) line += "; its results in " + temperature["folder"].get<std::string>();
+  return line;
+}
+
+// A heat study over time: each part at the output times, the peaks, and the energy balance.
+void printTransient(const json &report, std::ostream &out) {
+  Rows rows = {{"time (s)", "part", "min (degC)", "max (degC)", "mean (degC)"}};
+  for (const json &step : report["steps"]) {
+    for (const json &part : step["parts"]) {
+      rows.push_back(
+          {figure(step["time"]), textOf(part["path"]), figure(part["min"]), figure(part["max"]), figure(part["mean"])});
+    }
+  }
+  printRows(rows, out);
+  out << '\n';
+  rows = {{"part", "peak (degC)", "at (s)"}};
+  for (const json &peak : report["peaks"]) {
+    rows.push_back({textOf(peak["path"]), figure(peak["max"]), figure(peak["time"])});
+  }
+  printRows(rows, out);
+  out << '\n';
+  rows = {{"time (s)", "stored (J)", "sources (J)", "boundaries (J)"}};
+  for (const json &step : report["steps"]) {
+    rows.push_back({figure(step["time"]), figure(step["stored"]), figure(step["sources"]), figure(step["boundaries"])});
+  }
+  printRows(rows, out);
+  out << '\n';
 }
 
 void printStructural(const json &report, std::ostream &out) {
@@ -124,8 +163,8 @@ void printStructural(const json &report, std::ostream &out) {
     }
     for (const json &boundary : report["boundaries"]) {
       if (boundary.contains("reaction")) {
-        reactions += (reactions.empty() ? "" : ", ") + boundary["name"].get<std::string>() + " " +
-                     vector3(boundary["reaction"]);
+        reactions +=
+            (reactions.empty() ? "" : ", ") + boundary["name"].get<std::string>() + " " + vector3(boundary["reaction"]);
       }
     }
   }
@@ -154,6 +193,7 @@ void printStructural(const json &report, std::ostream &out) {
                 times["calculix"].get<double>(), times["read"].get<double>());
   out << line << '\n' << solverLine(report["solver"]) << '\n';
   printWritten(report["files"], {"mesh", "input", "results", "vtu", "drawing", "page"}, out);
+  if (report.contains("temperature")) out << temperatureLine(report["temperature"]) << '\n';
   out << "solved " << report["study"].get<std::string>() << ": ";
   if (modal) {
     const json &modes = report["modes"];
@@ -162,8 +202,8 @@ void printStructural(const json &report, std::ostream &out) {
         << figure(modes.back()["frequency"]) << " Hz; effective mass x " << sum[2] << ", y " << sum[3] << ", z "
         << sum[4] << " of " << figure(report["mass"]) << " kg\n";
   } else {
-    out << "von Mises up to " << figure(greatest) << " MPa in " << worst << "; reactions " << reactions << " N; balance "
-        << figure(report["balance"]) << '\n';
+    out << "von Mises up to " << figure(greatest) << " MPa in " << worst << "; reactions " << reactions
+        << " N; balance " << figure(report["balance"]) << '\n';
   }
 }
 
@@ -244,6 +284,8 @@ void printSolve(const json &report, std::ostream &out) {
   }
   printRows(rows, out);
   out << '\n';
+  const bool transient = report.contains("steps");
+  if (transient) printTransient(report, out);
   for (const json &retry : report["mesh"].value("retries", json::array())) out << "retried " << textOf(retry) << '\n';
   const json &times = report["times"];
   char line[512];
@@ -253,9 +295,24 @@ void printSolve(const json &report, std::ostream &out) {
                 times["setup"].get<double>(), times["mesh"].get<double>(), times["solve"].get<double>(),
                 times["getdp"].get<double>(), times["read"].get<double>());
   out << line << '\n' << solverLine(report["solver"]) << '\n';
-  printWritten(report["files"], {"mesh", "problem", "field", "vtu", "drawing", "page"}, out);
-  out << "solved " << report["study"].get<std::string>() << ": " << figure(least) << " to " << figure(greatest) << " "
-      << unit << " over " << report["parts"].size() << " parts; " << flows;
+  printWritten(report["files"], {"mesh", "problem", "field", "vtu", "series", "drawing", "page"}, out);
+  out << "solved " << report["study"].get<std::string>() << ": ";
+  if (transient) {
+    const json &energy = report["energy"];
+    const json *hottest = &report["peaks"].front();
+    for (const json &peak : report["peaks"]) {
+      if (peak["max"].get<double>() > (*hottest)["max"].get<double>()) hottest = &peak;
+    }
+    out << report["time"]["steps"] << " steps to " << figure(report["time"]["end"]) << " s, " << figure(least) << " to "
+        << figure(greatest) << " degC at the end over " << report["parts"].size() << " parts; peak "
+        << figure((*hottest)["max"]) << " degC in " << (*hottest)["path"].get<std::string>() << " at "
+        << figure((*hottest)["time"]) << " s; stored " << figure(energy["stored"]) << " J of sources "
+        << figure(energy["sources"]) << " J and boundaries " << figure(energy["boundaries"]) << " J; balance "
+        << figure(energy["balance"]) << '\n';
+    return;
+  }
+  out << figure(least) << " to " << figure(greatest) << " " << unit << " over " << report["parts"].size() << " parts; "
+      << flows;
   if (report["sources"].get<double>() != 0) out << "; sources " << figure(report["sources"]) << " W";
   out << "; balance " << figure(report["balance"]) << '\n';
 }
@@ -295,20 +352,19 @@ Outcome solveFile(const Options &options) {
     }
   }
   const std::string folder = resultFolder(options);
-  const nimbo::SolveResult result = aboutStudy(
-      options.study, [&] { return nimbo::solveStudy(study, folder, options.solve, OnTerminal("Solving")); });
+  const nimbo::SolveResult result =
+      aboutStudy(options.study, [&] { return nimbo::solveStudy(study, folder, options.solve, OnTerminal("Solving")); });
   const bool drawn = !options.svg.empty() || !options.html.empty();
   const double deformation = drawn ? aboutStudy(options.study, [&] { return nimbo::deformationScale(result); }) : 0.0;
 
   if (!options.svg.empty()) {
-    writeTextFile(
-        aboutStudy(
-            options.study,
-            [&] {
-              return nimbo::renderFieldSvg(nimbo::solvedSurface(result, deformation),
-                                           fieldTitle(study.physics, options.solve.mode, deformation), seen);
-            }),
-        options.svg);
+    writeTextFile(aboutStudy(options.study,
+                             [&] {
+                               return nimbo::renderFieldSvg(nimbo::solvedSurface(result, deformation),
+                                                            fieldTitle(study.physics, options.solve.mode, deformation),
+                                                            seen);
+                             }),
+                  options.svg);
   }
   json report = solveReport(options.study, result, options.svg, 0.0, options.html);
   if (!options.html.empty()) {
@@ -335,14 +391,16 @@ std::function<Plan()> defineSolve(CLI::App &command, const CommonOptions &common
   command.add_option("--ccx", options->solve.ccx, "The CalculiX executable (default: ccx on PATH)");
   command.add_option("--threads", options->solve.threads, "CalculiX's threads (default: one per core)")
       ->check(CLI::PositiveNumber);
-  command.add_option("--processes", options->solve.processes,
-                     "GetDP's MPI processes, started by mpirun (default: 1, no MPI)")
+  command
+      .add_option("--processes", options->solve.processes,
+                  "GetDP's MPI processes, started by mpirun (default: 1, no MPI)")
       ->check(CLI::PositiveNumber);
   command.add_option("--launcher", options->solve.launcher,
                      "What starts GetDP's MPI processes in place of \"mpirun -np N\", as \"srun\" in a Slurm job");
   command.add_flag("--pos", options->solve.pos, "GetDP studies: also write the field as a Gmsh view (field.pos)");
-  command.add_option("--max-elements", options->solve.maxElements,
-                     "Refuse before meshing a mesh of more elements (default: what fits in the memory at hand)")
+  command
+      .add_option("--max-elements", options->solve.maxElements,
+                  "Refuse before meshing a mesh of more elements (default: what fits in the memory at hand)")
       ->check(CLI::PositiveNumber);
   command.add_option("--mode", options->solve.mode, "Modal studies: the mode drawn by --svg and --html (default: 1)")
       ->check(CLI::PositiveNumber);
