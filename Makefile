@@ -1,7 +1,7 @@
 # make run: install what is missing, build Release, run the topology test driver, then nimbo-shape on
 #   the bundled samples: the statistics of the STEP part, the verdict on the two shaft faces, and
-#   the parts of the bolted-joint assembly, how they meet, its mesh (one line), and its heat study
-#   solved by GetDP (one line).
+#   the parts of the bolted-joint assembly, how they meet, its mesh (one line), its heat study solved
+#   by GetDP, its stress by CalculiX, and the stress its heat causes (one line each).
 # make test: install what is missing, build with tests, run every test through ctest.
 # make test-sanitize: the same tests on a build of nimbo's code with AddressSanitizer and
 #   UndefinedBehaviorSanitizer, in $(SANITIZE_DIR).
@@ -28,6 +28,8 @@ run: deps
 		> $(BUILD_DIR)/joint_heat.txt && tail -n 1 $(BUILD_DIR)/joint_heat.txt
 	$(BUILD_DIR)/src/tools/nimbo-shape/nimbo-shape solve samples/joint_stress.yaml -o $(BUILD_DIR)/joint_stress \
 		> $(BUILD_DIR)/joint_stress.txt && tail -n 1 $(BUILD_DIR)/joint_stress.txt
+	$(BUILD_DIR)/src/tools/nimbo-shape/nimbo-shape solve samples/joint_thermal_stress.yaml -o $(BUILD_DIR)/joint_thermal_stress \
+		> $(BUILD_DIR)/joint_thermal_stress.txt && tail -n 1 $(BUILD_DIR)/joint_thermal_stress.txt
 
 test: deps
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release -DNIMBO_BUILD_TESTS=ON

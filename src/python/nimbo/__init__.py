@@ -45,7 +45,18 @@ def read_results(path):
     """A solved study's results.vtu as numpy arrays: {"points": (n, 3) in mm, "cells": (m, 4 or 10)
     node indices in VTK's order, "cell_type": "tetra" or "tetra10", "point_data": {name: array},
     "cell_data": {"part": array}, "parts": part paths, numbered from 1 by "part"}. The part names come
-    from the JSON file of the same stem beside it, when there is one."""
+    from the JSON file of the same stem beside it, when there is one.
+
+    A study over time's results.pvd gives the same for its last snapshot, with "times": the output
+    times in s, and "snapshots": the field at the points at each of them, a list of arrays."""
+    if _os.fspath(path).endswith(".pvd"):
+        folder = _os.path.dirname(_os.fspath(path))
+        sets = _ElementTree.parse(_os.fspath(path)).getroot().findall("Collection/DataSet")
+        if not sets:
+            raise ValueError(f"{path}: the collection holds no grid")
+        grids = [read_results(_os.path.join(folder, item.get("file"))) for item in sets]
+        return dict(grids[-1], times=[float(item.get("timestep")) for item in sets],
+                    snapshots=[next(iter(grid["point_data"].values())) for grid in grids])
     piece = _ElementTree.parse(_os.fspath(path)).getroot().find("UnstructuredGrid/Piece")
     arrays = {section: {a.get("Name"): _vtu_array(a) for a in piece.findall(section + "/DataArray")}
               for section in ("PointData", "CellData", "Points", "Cells")}

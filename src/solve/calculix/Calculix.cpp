@@ -44,7 +44,10 @@ Program calculixProgram(const std::string &path, int threads = 0) {
   const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
   const std::string count = std::to_string(threads > 0 ? static_cast<unsigned>(threads) : cores);
   // Its matrix set-up, solver and stresses each read their own count.
-  return {"CalculiX", path, "calculix-ccx", errorIn,
+  return {"CalculiX",
+          path,
+          "calculix-ccx",
+          errorIn,
           {"OMP_NUM_THREADS=" + count, "CCX_NPROC_EQUATION_SOLVER=" + count, "CCX_NPROC_STIFFNESS=" + count,
            "CCX_NPROC_RESULTS=" + count}};
 }
@@ -75,7 +78,9 @@ Stress stressAt(const std::vector<double> &row) {
   return s;
 }
 
-gp_Pnt pointOf(const MeshData &mesh, std::size_t row) { return {mesh.nodes[row][0], mesh.nodes[row][1], mesh.nodes[row][2]}; }
+gp_Pnt pointOf(const MeshData &mesh, std::size_t row) {
+  return {mesh.nodes[row][0], mesh.nodes[row][1], mesh.nodes[row][2]};
+}
 
 // The tetrahedron that holds the point, and the point's barycentric coordinates in it: of the
 // tetrahedra of any part, the one where the point lies deepest (a point on a curved face may fall
@@ -94,7 +99,8 @@ Located locate(const MeshData &mesh, const gp_Pnt &point) {
         d(pointOf(mesh, c[0]), pointOf(mesh, c[3])), p(pointOf(mesh, c[0]), point);
     const double volume = a.Crossed(b).Dot(d);
     if (std::abs(volume) < 1e-300) continue;
-    const double l1 = p.Crossed(b).Dot(d) / volume, l2 = a.Crossed(p).Dot(d) / volume, l3 = a.Crossed(b).Dot(p) / volume;
+    const double l1 = p.Crossed(b).Dot(d) / volume, l2 = a.Crossed(p).Dot(d) / volume,
+                 l3 = a.Crossed(b).Dot(p) / volume;
     const std::array<double, 4> weights{1 - l1 - l2 - l3, l1, l2, l3};
     const double depth = *std::min_element(weights.begin(), weights.end());
     if (depth > deepest) {
@@ -106,7 +112,8 @@ Located locate(const MeshData &mesh, const gp_Pnt &point) {
 }
 
 // A nodal field at a located point, by the element's own shape functions.
-std::vector<double> interpolate(const MeshData &mesh, const Located &at, const std::vector<std::vector<double>> &field) {
+std::vector<double> interpolate(const MeshData &mesh, const Located &at,
+                                const std::vector<std::vector<double>> &field) {
   static constexpr int edge[6][2] = {{0, 1}, {1, 2}, {2, 0}, {3, 0}, {3, 2}, {3, 1}};  // Gmsh's order
   const auto &c = mesh.tetrahedra[at.tetrahedron];
   const auto &L = at.weights;
@@ -186,6 +193,7 @@ void readStatic(const SetUp &setUp, const MeshData &mesh, const Deck &deck, cons
   // in the directions the boundary holds.
   std::array<double, 3> sum = deck.weight;
   double largest = std::hypot(deck.weight[0], deck.weight[1], deck.weight[2]);
+  double nodal = 0;  // the held nodes' reactions' sizes, summed
   const Study &study = setUp.study;
   for (std::size_t b = 0; b < study.boundaries.size(); ++b) {
     StructuralBoundaryResult boundary;
@@ -195,15 +203,19 @@ void readStatic(const SetUp &setUp, const MeshData &mesh, const Deck &deck, cons
       for (const DatForces &forces : dat.forces) {
         if (forces.set == deck.heldSets[b]) table = &forces;  // the last: the step's end
       }
-      if (!table) throw nimbo_exception("CalculiX printed no reactions of boundary \"" + study.boundaries[b].name + "\"" + kept);
+      if (!table)
+        throw nimbo_exception("CalculiX printed no reactions of boundary \"" + study.boundaries[b].name + "\"" + kept);
       for (std::size_t k = 0; k < table->nodes.size(); ++k) {
         const std::size_t row = table->nodes[k] - 1;
         const auto held = deck.holds[b].find(row);
         if (held == deck.holds[b].end()) continue;
         const auto load = deck.loads.find(row);
+        std::array<double, 3> reaction{};
         for (int d = 0; d < 3; ++d) {
-          if (held->second[d]) boundary.force[d] += table->forces[k][d] - (load == deck.loads.end() ? 0.0 : load->second[d]);
+          if (held->second[d]) reaction[d] = table->forces[k][d] - (load == deck.loads.end() ? 0.0 : load->second[d]);
+          boundary.force[d] += reaction[d];
         }
+        nodal += std::hypot(reaction[0], reaction[1], reaction[2]);
       }
     } else {
       boundary.force = deck.applied[b];
@@ -213,6 +225,9 @@ void readStatic(const SetUp &setUp, const MeshData &mesh, const Deck &deck, cons
     result.boundaries.push_back(boundary);
   }
   result.weight = deck.weight;
+  // Heat loads nothing from outside: the reactions sum to nothing, and their nodes' own sizes are
+  // what their sum is measured against.
+  if (!setUp.temperatures.empty()) largest = std::max(largest, nodal);
   result.balance = largest > 0 ? std::hypot(sum[0], sum[1], sum[2]) / largest : 0.0;
 
   for (const Probe &probe : study.probes) {
@@ -279,9 +294,9 @@ void writeGrid(const std::filesystem::path &path, const SetUp &setUp, const Mesh
   std::vector<VtuArray> arrays;
   for (const FrdBlock &block : blocks) {
     if (block.name == "DISP") {
-      arrays.push_back(arrayOf(block, setUp.study.physics == Physics::modal ? "mode " + std::to_string(arrays.size() + 1)
-                                                                             : "displacement",
-                               3));
+      arrays.push_back(arrayOf(
+          block, setUp.study.physics == Physics::modal ? "mode " + std::to_string(arrays.size() + 1) : "displacement",
+          3));
     } else if (block.name == "STRESS") {
       VtuArray stress = arrayOf(block, "stress", 6);
       VtuArray equivalent{"von_mises", 1, std::vector<double>(rows, 0.0)};
@@ -318,7 +333,8 @@ Solution solve(const SetUp &setUp, const std::string &ccx, const SolveOptions &o
   const auto running = Clock::now();
   std::string printed;
   try {
-    printed = runProgram(calculixProgram(ccx, options.threads), {"-i", stem}, setUp.scratch.string(), options, progress);
+    printed =
+        runProgram(calculixProgram(ccx, options.threads), {"-i", stem}, setUp.scratch.string(), options, progress);
   } catch (const nimbo_exception &error) {
     throw nimbo_exception(error.what() + kept);
   }
@@ -333,7 +349,8 @@ Solution solve(const SetUp &setUp, const std::string &ccx, const SolveOptions &o
     for (const DatMode &mode : dat.modes) {
       ModeResult figures{mode.mode, mode.frequency, {}};
       // CalculiX's masses are in tonnes.
-      for (int d = 0; d < 3; ++d) figures.effectiveMass[d] = result.mass > 0 ? mode.effectiveMass[d] * 1000 / result.mass : 0;
+      for (int d = 0; d < 3; ++d)
+        figures.effectiveMass[d] = result.mass > 0 ? mode.effectiveMass[d] * 1000 / result.mass : 0;
       result.modes.push_back(figures);
     }
     if (result.modes.empty()) throw nimbo_exception("CalculiX found no vibration modes" + kept);

@@ -157,6 +157,21 @@ def test_the_results_grid_reads_alike_here_and_in_meshio(tmp_path):
     assert numpy.array_equal(theirs.point_data["temperature"], temperature)
 
 
+def test_a_study_over_time_gives_its_snapshots_with_their_times(tmp_path):
+    """The bar from 20 degC, its hot end at 30 degC: it warms towards the steady line, the snapshots
+    are the report's steps, and the heat it stores is what came in."""
+    if shutil.which("getdp") is None:
+        pytest.skip("getdp is not installed")
+    study = dict(bar_study(), time={"end": "20 s", "step": "1 s", "initial": "20 degC"}, outputs={"every": "5 s"},
+                 materials=[{"parts": "*", "conductivity": 50, "density": 7850, "specific_heat": 460}])
+    solved = nimbo.solve(study, str(tmp_path / "study"))
+    grid = nimbo.read_results(solved["files"]["series"])
+    assert grid["times"] == [step["time"] for step in solved["steps"]] == [5, 10, 15, 20]
+    means = [numpy.mean(snapshot) for snapshot in grid["snapshots"]]
+    assert means == sorted(means) and numpy.array_equal(grid["snapshots"][-1], grid["point_data"]["temperature"])
+    assert solved["energy"]["stored"] == pytest.approx(solved["energy"]["boundaries"], rel=1e-6)
+
+
 def test_a_structural_study_gives_its_reactions_and_a_quadratic_grid(tmp_path):
     """The same bar held at one end and pulled by 1 kN at the other: the reaction takes the whole
     pull, and results.vtu holds the report's largest displacement and von Mises stress."""

@@ -34,9 +34,11 @@ std::string flowUnitOf(const json &report) {
 }
 
 // The drawing's title; a structural one says how much its shape is deformed.
-std::string fieldTitle(nimbo::Physics physics, int mode, double deformation) {
+std::string fieldTitle(const nimbo::SolveResult &result, int mode, double deformation) {
+  const nimbo::Physics physics = result.physics;
   const std::string shape = deformation > 0 ? ", deformed x" + figure(deformation) : "";
-  return physics == nimbo::Physics::heat         ? "temperature (degC)"
+  const std::string at = result.transient ? " at " + figure(result.transient->time.end) + " s" : "";
+  return physics == nimbo::Physics::heat         ? "temperature (degC)" + at
          : physics == nimbo::Physics::elasticity ? "von Mises stress (MPa)" + shape
          : physics == nimbo::Physics::modal ? "mode " + std::to_string(mode) + " displacement (mass-normalised)" + shape
                                             : "potential (V)";
@@ -211,7 +213,7 @@ void printStructural(const json &report, std::ostream &out) {
 nimbo::Page solvePage(const nimbo::SolveResult &result, const json &report, int mode, double deformation) {
   nimbo::Page page;
   page.title = "solve " + report["study"].get<std::string>();
-  page.field.title = fieldTitle(result.physics, mode, deformation);
+  page.field.title = fieldTitle(result, mode, deformation);
   for (nimbo::PartSurface &part : nimbo::solvedPartSurfaces(result, deformation)) {
     page.field.pieces.push_back({part.path, std::move(part.surface)});
   }
@@ -256,6 +258,26 @@ nimbo::Page solvePage(const nimbo::SolveResult &result, const json &report, int 
   page.tables = {parts, boundaries};
   page.summary = std::to_string(result.nodes) + " nodes, " + std::to_string(result.elements) + " elements; balance " +
                  figure(result.balance);
+  if (result.transient) {
+    // Each output time, on the slider; the last is the pieces' own.
+    const std::vector<std::vector<std::vector<double>>> steps = nimbo::solvedSteps(result);
+    std::size_t values = 0;
+    for (const auto &piece : steps.empty() ? std::vector<std::vector<double>>() : steps.front()) values += piece.size();
+    if (values * steps.size() <= nimbo::pageFrameValues) {
+      for (std::size_t k = 0; k < steps.size(); ++k) {
+        page.field.frames.push_back({"t = " + figure(result.transient->outputs[k].time) + " s", steps[k]});
+      }
+      page.field.title = "temperature (degC)";  // the slider says when
+    }
+    nimbo::PageTable peaks{"peaks", "Peaks", {"part", "peak (degC)", "at (s)"}, {}};
+    for (const json &peak : report["peaks"]) {
+      peaks.rows.push_back({{textOf(peak["path"]), figure(peak["max"]), figure(peak["time"])}, {textOf(peak["path"])}});
+    }
+    page.tables.push_back(peaks);
+    page.summary = std::to_string(result.nodes) + " nodes, " + std::to_string(result.elements) + " elements; " +
+                   std::to_string(result.transient->steps) + " steps to " + figure(result.transient->time.end) +
+                   " s; energy balance " + figure(result.transient->balance);
+  }
   return page;
 }
 
@@ -361,8 +383,7 @@ Outcome solveFile(const Options &options) {
     writeTextFile(aboutStudy(options.study,
                              [&] {
                                return nimbo::renderFieldSvg(nimbo::solvedSurface(result, deformation),
-                                                            fieldTitle(study.physics, options.solve.mode, deformation),
-                                                            seen);
+                                                            fieldTitle(result, options.solve.mode, deformation), seen);
                              }),
                   options.svg);
   }
