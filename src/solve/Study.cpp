@@ -515,6 +515,10 @@ Study studyFrom(const YAML::Node &node, const std::string &file, const std::stri
       if (sources[k]["until"]) {
         if (!study.time) (entry / "until").fail("only a study over time (\"time\") has sources that stop");
         study.sources.back().until = positive(sources[k]["until"], entry / "until", "s");
+        // A source stops at a step: GetDP takes each step's source at the step's end.
+        if (detail::stepsIn(*study.sources.back().until, study.time->step) < 1) {
+          (entry / "until").fail("must be a whole number of steps of " + node["time"]["step"].Scalar());
+        }
       }
     }
   }

@@ -60,6 +60,14 @@ std::function<double(const std::string &)> iterationProgress() {
   };
 }
 
+// A study over time's progress from its "step 12 of 120" lines.
+std::function<double(const std::string &)> stepProgress(long steps) {
+  return [steps](const std::string &line) {
+    if (line.rfind("step ", 0) != 0) return -1.0;
+    return static_cast<double>(std::atol(line.c_str() + 5)) / static_cast<double>(steps);
+  };
+}
+
 Program getdpProgram(const std::string &path) { return {"GetDP", path, "getdp", errorIn}; }
 
 std::string find(const SolveOptions &options) { return findProgram(getdpProgram(options.getdp)).path; }
@@ -179,7 +187,8 @@ void copySnapshot(std::istream &in, const std::filesystem::path &to, const std::
 }
 
 // Over time: the flows at every step (GetDP printed them at time 0 and after each step), summed by
-// the steps' own theta rule so that the energy balance closes to the solver's rounding; and at each
+// the rule GetDP steps by (theta for what depends on the field, the step's end for the sources) so
+// that the energy balance closes to the solver's rounding; and at each
 // output step the heat stored, the parts' figures and the grid, from the snapshots of the field.
 TransientResult transientOf(const SetUp &setUp, const std::function<const Series &(const std::string &)> &series,
                             const std::vector<std::string> &paths, const std::string &kept) {
@@ -225,7 +234,7 @@ TransientResult transientOf(const SetUp &setUp, const std::function<const Series
   double sources = 0, boundaries = 0, worst = 0, largest = 0;
   const int digits = static_cast<int>(std::to_string(steps).size());
   for (long i = 1, j = 0; i <= steps; ++i) {
-    sources += time.step * (time.theta * power[i] + (1 - time.theta) * power[i - 1]);
+    sources += time.step * power[i];  // GetDP takes a source at the step's end, whatever theta
     boundaries += time.step * (time.theta * inflow[i] + (1 - time.theta) * inflow[i - 1]);
     if (i != outputs[j]) continue;
     const double held = stored[++j] - stored[0];
@@ -289,11 +298,16 @@ Solution solve(const SetUp &setUp, const std::string &getdp, const SolveOptions 
   const std::string kept = " (the problem is kept in " + setUp.scratch.string() + ")";
   const Method method = methodFor(setUp);
   auto [program, words] = launch(getdp, options);
-  if (method.iterative) program.progressIn = iterationProgress();
+  if (setUp.study.time) {
+    program.progressIn = stepProgress(stepsIn(setUp.study.time->end, setUp.study.time->step));
+  } else if (method.iterative) {
+    program.progressIn = iterationProgress();
+  }
   words.insert(words.end(), {solution.problemFile, "-solve", "Solve"});
   // Over time, the resolution prints as it goes.
   if (!setUp.study.time) words.insert(words.end(), {"-pos", "Post"});
-  words.insert(words.end(), {"-v", options.verbose ? "4" : "2", "-ksp_converged_reason"});
+  // Its Print of each step needs the third level of messages.
+  words.insert(words.end(), {"-v", options.verbose ? "4" : setUp.study.time ? "3" : "2", "-ksp_converged_reason"});
   words.insert(words.end(), method.options.begin(), method.options.end());
   const auto running = Clock::now();
   std::string output;

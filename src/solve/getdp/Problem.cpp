@@ -230,6 +230,8 @@ std::string problemText(const SetUp &setUp, bool pos) {
         << number(time->end) << ", " << number(time->step) << ", " << number(time->theta)
         << "] {\n"
            "        Generate[A]; Solve[A]; PostOperation[Flows];\n"
+           "        Print[ {$TimeStep}, Format \"step %g of "
+        << steps << "\" ];  // the progress, read by nimbo\n"
            "        Test[ Fmod[$TimeStep, "
         << every << "] == 0 || $TimeStep == " << steps
         << " ] { PostOperation[Snapshot]; }\n"
