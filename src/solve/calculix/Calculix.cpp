@@ -44,10 +44,7 @@ Program calculixProgram(const std::string &path, int threads = 0) {
   const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
   const std::string count = std::to_string(threads > 0 ? static_cast<unsigned>(threads) : cores);
   // Its matrix set-up, solver and stresses each read their own count.
-  return {"CalculiX",
-          path,
-          "calculix-ccx",
-          errorIn,
+  return {"CalculiX", path, "calculix-ccx", errorIn,
           {"OMP_NUM_THREADS=" + count, "CCX_NPROC_EQUATION_SOLVER=" + count, "CCX_NPROC_STIFFNESS=" + count,
            "CCX_NPROC_RESULTS=" + count}};
 }
@@ -78,9 +75,7 @@ Stress stressAt(const std::vector<double> &row) {
   return s;
 }
 
-gp_Pnt pointOf(const MeshData &mesh, std::size_t row) {
-  return {mesh.nodes[row][0], mesh.nodes[row][1], mesh.nodes[row][2]};
-}
+gp_Pnt pointOf(const MeshData &mesh, std::size_t row) { return {mesh.nodes[row][0], mesh.nodes[row][1], mesh.nodes[row][2]}; }
 
 // The tetrahedron that holds the point, and the point's barycentric coordinates in it: of the
 // tetrahedra of any part, the one where the point lies deepest (a point on a curved face may fall
@@ -99,8 +94,7 @@ Located locate(const MeshData &mesh, const gp_Pnt &point) {
         d(pointOf(mesh, c[0]), pointOf(mesh, c[3])), p(pointOf(mesh, c[0]), point);
     const double volume = a.Crossed(b).Dot(d);
     if (std::abs(volume) < 1e-300) continue;
-    const double l1 = p.Crossed(b).Dot(d) / volume, l2 = a.Crossed(p).Dot(d) / volume,
-                 l3 = a.Crossed(b).Dot(p) / volume;
+    const double l1 = p.Crossed(b).Dot(d) / volume, l2 = a.Crossed(p).Dot(d) / volume, l3 = a.Crossed(b).Dot(p) / volume;
     const std::array<double, 4> weights{1 - l1 - l2 - l3, l1, l2, l3};
     const double depth = *std::min_element(weights.begin(), weights.end());
     if (depth > deepest) {
@@ -112,8 +106,7 @@ Located locate(const MeshData &mesh, const gp_Pnt &point) {
 }
 
 // A nodal field at a located point, by the element's own shape functions.
-std::vector<double> interpolate(const MeshData &mesh, const Located &at,
-                                const std::vector<std::vector<double>> &field) {
+std::vector<double> interpolate(const MeshData &mesh, const Located &at, const std::vector<std::vector<double>> &field) {
   static constexpr int edge[6][2] = {{0, 1}, {1, 2}, {2, 0}, {3, 0}, {3, 2}, {3, 1}};  // Gmsh's order
   const auto &c = mesh.tetrahedra[at.tetrahedron];
   const auto &L = at.weights;
@@ -203,8 +196,7 @@ void readStatic(const SetUp &setUp, const MeshData &mesh, const Deck &deck, cons
       for (const DatForces &forces : dat.forces) {
         if (forces.set == deck.heldSets[b]) table = &forces;  // the last: the step's end
       }
-      if (!table)
-        throw nimbo_exception("CalculiX printed no reactions of boundary \"" + study.boundaries[b].name + "\"" + kept);
+      if (!table) throw nimbo_exception("CalculiX printed no reactions of boundary \"" + study.boundaries[b].name + "\"" + kept);
       for (std::size_t k = 0; k < table->nodes.size(); ++k) {
         const std::size_t row = table->nodes[k] - 1;
         const auto held = deck.holds[b].find(row);
@@ -294,9 +286,9 @@ void writeGrid(const std::filesystem::path &path, const SetUp &setUp, const Mesh
   std::vector<VtuArray> arrays;
   for (const FrdBlock &block : blocks) {
     if (block.name == "DISP") {
-      arrays.push_back(arrayOf(
-          block, setUp.study.physics == Physics::modal ? "mode " + std::to_string(arrays.size() + 1) : "displacement",
-          3));
+      arrays.push_back(arrayOf(block, setUp.study.physics == Physics::modal ? "mode " + std::to_string(arrays.size() + 1)
+                                                                             : "displacement",
+                               3));
     } else if (block.name == "STRESS") {
       VtuArray stress = arrayOf(block, "stress", 6);
       VtuArray equivalent{"von_mises", 1, std::vector<double>(rows, 0.0)};
@@ -333,8 +325,7 @@ Solution solve(const SetUp &setUp, const std::string &ccx, const SolveOptions &o
   const auto running = Clock::now();
   std::string printed;
   try {
-    printed =
-        runProgram(calculixProgram(ccx, options.threads), {"-i", stem}, setUp.scratch.string(), options, progress);
+    printed = runProgram(calculixProgram(ccx, options.threads), {"-i", stem}, setUp.scratch.string(), options, progress);
   } catch (const nimbo_exception &error) {
     throw nimbo_exception(error.what() + kept);
   }
@@ -349,8 +340,7 @@ Solution solve(const SetUp &setUp, const std::string &ccx, const SolveOptions &o
     for (const DatMode &mode : dat.modes) {
       ModeResult figures{mode.mode, mode.frequency, {}};
       // CalculiX's masses are in tonnes.
-      for (int d = 0; d < 3; ++d)
-        figures.effectiveMass[d] = result.mass > 0 ? mode.effectiveMass[d] * 1000 / result.mass : 0;
+      for (int d = 0; d < 3; ++d) figures.effectiveMass[d] = result.mass > 0 ? mode.effectiveMass[d] * 1000 / result.mass : 0;
       result.modes.push_back(figures);
     }
     if (result.modes.empty()) throw nimbo_exception("CalculiX found no vibration modes" + kept);

@@ -91,29 +91,11 @@ struct Method {
 // unknowns took 1.7 s instead of 8.8 s.
 Method methodFor(const SetUp &setUp) {
   if (!solvedIteratively(setUp, iterativeFrom)) return {"direct (MUMPS LU)", false, {}};
-  return {"iterative (GMRES, BoomerAMG)",
-          true,
-          {"-ksp_monitor",
-           "-ksp_type",
-           "gmres",
-           "-ksp_gmres_restart",
-           "100",
-           "-ksp_rtol",
-           "1e-10",
-           "-ksp_max_it",
-           "2000",
-           "-pc_type",
-           "hypre",
-           "-pc_hypre_type",
-           "boomeramg",
-           "-pc_hypre_boomeramg_coarsen_type",
-           "HMIS",
-           "-pc_hypre_boomeramg_interp_type",
-           "ext+i",
-           "-pc_hypre_boomeramg_P_max",
-           "4",
-           "-pc_hypre_boomeramg_agg_nl",
-           "1"}};
+  return {"iterative (GMRES, BoomerAMG)", true,
+          {"-ksp_monitor", "-ksp_type", "gmres", "-ksp_gmres_restart", "100", "-ksp_rtol", "1e-10", "-ksp_max_it", "2000",
+           "-pc_type", "hypre", "-pc_hypre_type", "boomeramg", "-pc_hypre_boomeramg_coarsen_type", "HMIS",
+           "-pc_hypre_boomeramg_interp_type", "ext+i", "-pc_hypre_boomeramg_P_max", "4",
+           "-pc_hypre_boomeramg_agg_nl", "1"}};
 }
 
 // PETSc's last "Linear solve converged due to REASON iterations N" (or "did not converge"): its
@@ -127,8 +109,7 @@ std::pair<int, std::string> iterationsIn(const std::string &output) {
   const std::string line = output.substr(at, output.find('\n', at) - at);
   const std::size_t count = line.rfind(' ');
   const int iterations = std::atoi(line.c_str() + count + 1);
-  return {failing ? -1 : iterations,
-          line.substr(0, line.find(' ')) + " after " + std::to_string(iterations) + " iterations"};
+  return {failing ? -1 : iterations, line.substr(0, line.find(' ')) + " after " + std::to_string(iterations) + " iterations"};
 }
 
 // GetDP itself, or under MPI: "mpirun -np N getdp ...", or the launcher's words before it. Open MPI
@@ -143,20 +124,17 @@ std::pair<Program, std::vector<std::string>> launch(const std::string &getdp, co
     std::istringstream split(options.launcher);
     for (std::string word; split >> word;) words.push_back(word);
   }
-  Program program = findProgram(
-      {"GetDP",
-       words.front(),
-       words.front() == "mpirun" ? "openmpi-bin" : words.front(),
-       errorIn,
-       {"OMPI_ALLOW_RUN_AS_ROOT=1", "OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1", "OMPI_MCA_rmaps_base_oversubscribe=1"}});
+  Program program = findProgram({"GetDP", words.front(), words.front() == "mpirun" ? "openmpi-bin" : words.front(),
+                                 errorIn,
+                                 {"OMPI_ALLOW_RUN_AS_ROOT=1", "OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1",
+                                  "OMPI_MCA_rmaps_base_oversubscribe=1"}});
   words.erase(words.begin());
   words.push_back(getdp);
   return {program, words};
 }
 
 // The least and greatest value at the corners of a physical volume's tetrahedra.
-std::pair<double, double> extremesOver(const MeshData &mesh, const std::vector<double> &field,
-                                       const std::string &volume) {
+std::pair<double, double> extremesOver(const MeshData &mesh, const std::vector<double> &field, const std::string &volume) {
   double least = std::numeric_limits<double>::infinity(), greatest = -least;
   const auto rows = mesh.volumes.find(volume);
   if (rows == mesh.volumes.end()) return {least, greatest};

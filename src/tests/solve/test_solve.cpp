@@ -1,18 +1,18 @@
 // Studies solved by GetDP on problems whose answers are known in closed form, and the studies that
 // must be refused before any meshing, each with its message.
-#include <nimbo/nimbo_exception.h>
 #include <nimbo/solve/Solve.h>
+#include <nimbo/nimbo_exception.h>
 #include <nimbo/topology/ShapeAlgorithms.h>
 
 #include "solve/Vtu.h"
 #include "study_helpers.h"
 #include "test_helpers.h"
 
-#include <gtest/gtest.h>
-#include <yaml-cpp/yaml.h>
 #include <BRep_Builder.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopoDS_Compound.hxx>
+#include <gtest/gtest.h>
+#include <yaml-cpp/yaml.h>
 
 #include <BRepAlgoAPI_Cut.hxx>
 #include <BRepPrimAPI_MakeCylinder.hxx>
@@ -30,6 +30,7 @@ using nimbo::test::TempDir;
 namespace {
 
 bool haveGetdp() { return nimbo::test::onPath("getdp"); }
+
 
 nimbo::SolveResult solved(const TempDir &dir, const nimbo::Study &study, const nimbo::SolveOptions &options = {}) {
   return nimbo::solveStudy(study, (dir.path() / "results").string(), options);
@@ -155,8 +156,7 @@ TEST(SolveStudy, IterativeSolverOnTwoProcessesHoldsTheOneDimensionalSolution) {
                             factored = vtuArray(solved(direct, studyOn(direct, seriesBlocks(), seriesStudy)).vtuFile,
                                                 "temperature");
   ASSERT_EQ(iterated.size(), factored.size());
-  for (std::size_t k = 0; k < factored.size(); ++k)
-    EXPECT_NEAR(iterated[k], factored[k], 1e-8 * 100);  // from 0 to 100 degC
+  for (std::size_t k = 0; k < factored.size(); ++k) EXPECT_NEAR(iterated[k], factored[k], 1e-8 * 100);  // from 0 to 100 degC
 }
 
 // The sample study split over two processes answers as one process does.
@@ -218,8 +218,7 @@ TEST(SolveStudy, HealingMakesASolidOfLooseFaces) {
   TopoDS_Compound faces;
   BRep_Builder builder;
   builder.MakeCompound(faces);
-  for (TopExp_Explorer face(seriesBlocks()[1], TopAbs_FACE); face.More(); face.Next())
-    builder.Add(faces, face.Current());
+  for (TopExp_Explorer face(seriesBlocks()[1], TopAbs_FACE); face.More(); face.Next()) builder.Add(faces, face.Current());
   std::string study = seriesStudy;
   study.replace(study.find("{size: 4}"), 9, "{size: 4, heal: true}");
   const nimbo::SolveResult result = solved(dir, studyOn(dir, {seriesBlocks()[0], faces}, study));
@@ -232,8 +231,9 @@ TEST(SolveStudy, HealingMakesASolidOfLooseFaces) {
 TEST(SolveStudy, CoaxialCylinderConductsTheLogarithmicFlow) {
   if (!haveGetdp()) GTEST_SKIP() << "getdp is not installed";
   TempDir dir;
-  const TopoDS_Shape shell =
-      BRepAlgoAPI_Cut(BRepPrimAPI_MakeCylinder(20, 10).Shape(), BRepPrimAPI_MakeCylinder(5, 10).Shape()).Shape();
+  const TopoDS_Shape shell = BRepAlgoAPI_Cut(BRepPrimAPI_MakeCylinder(20, 10).Shape(),
+                                             BRepPrimAPI_MakeCylinder(5, 10).Shape())
+                                 .Shape();
   const nimbo::SolveResult result = solved(dir, studyOn(dir, {shell}, R"(
 physics: heat
 mesh: {size: 1}
@@ -284,10 +284,8 @@ TEST(SolveStudy, StudiesThatCannotBeSolvedAreRefusedWithTheirEntry) {
   EXPECT_EQ(refusal("physics: heat\nmaterials: [{parts: \"a.brep/*\", conductivity: 1}]\n"
                     "boundaries: [{name: hot, faces: {normal: [1, 0, 0]}, temperature: 1}]\n"),
             "study.yaml: part \"b.brep/solid_1\" has no material: no glob under materials matches it");
-  EXPECT_EQ(
-      refusal("physics: heat\n" + materials +
-              "boundaries: [{name: far, faces: {box: {min: [50, 50, 50], max: [60, 60, 60]}}, temperature: 1}]\n"),
-      "study.yaml: boundary \"far\" selects no face of the outer boundary");
+  EXPECT_EQ(refusal("physics: heat\n" + materials + "boundaries: [{name: far, faces: {box: {min: [50, 50, 50], max: [60, 60, 60]}}, temperature: 1}]\n"),
+            "study.yaml: boundary \"far\" selects no face of the outer boundary");
   EXPECT_EQ(refusal("physics: heat\n" + materials +
                     "boundaries:\n  - {name: ends, faces: {normal: [1, 0, 0]}, temperature: 1}\n"
                     "  - {name: right, faces: {part: \"b.brep/*\", normal: [1, 0, 0]}, flux: 5}\n"),
@@ -312,16 +310,14 @@ TEST(SolveStudy, StudiesThatCannotBeSolvedAreRefusedWithTheirEntry) {
     }
     return "accepted";
   };
-  EXPECT_EQ(misread("physics: magnetic\n"),
-            "study.yaml: physics: \"magnetic\" is not supported (heat, electrostatic, current, elasticity or modal)");
+  EXPECT_EQ(misread("physics: magnetic\n"), "study.yaml: physics: \"magnetic\" is not supported (heat, electrostatic, current, elasticity or modal)");
   EXPECT_EQ(misread("physics: heat\nmaterial: []\n"),
             "study.yaml: unknown key \"material\" (known here: boundaries, geometry, gravity, materials, mesh, modes, "
             "outputs, physics, probes, reference_temperature, solver, sources, temperature, time)");
-  EXPECT_EQ(
-      misread("physics: heat\nmaterials: [{name: steel, parts: \"*\", conductivity: 50 W/mK}]\n"),
-      "study.yaml: material \"steel\": conductivity: unknown unit \"W/mK\" (known: Pa, kPa, MPa, GPa, N, kN, kg/m^3, "
-      "g/cm^3, mm, m, W, W/(m K), W/(m^2 K), W/m^2, degC, K, V, S/m, A/m^2, C/m^2, Hz, m/s^2, s, ms, min, h, "
-      "J/(kg K), kJ/(kg K), 1/K)");
+  EXPECT_EQ(misread("physics: heat\nmaterials: [{name: steel, parts: \"*\", conductivity: 50 W/mK}]\n"),
+            "study.yaml: material \"steel\": conductivity: unknown unit \"W/mK\" (known: Pa, kPa, MPa, GPa, N, kN, kg/m^3, "
+            "g/cm^3, mm, m, W, W/(m K), W/(m^2 K), W/m^2, degC, K, V, S/m, A/m^2, C/m^2, Hz, m/s^2, s, ms, min, h, "
+            "J/(kg K), kJ/(kg K), 1/K)");
   EXPECT_EQ(misread("physics: electrostatic\nmaterials: [{parts: \"*\", permittivity: 2}]\n"
                     "boundaries: [{name: t, faces: {rest: true}, temperature: 3}]\n"),
             "study.yaml: boundary \"t\": \"temperature\" is not a condition of electrostatic problems");
@@ -340,11 +336,8 @@ TEST(SolveStudy, GetdpFailuresAreReportedNotSolved) {
   nimbo::SolveOptions options;
   options.getdp = (dir.path() / "no-such-getdp").string();
   EXPECT_THROW(
-      try {
-        nimbo::solveStudy(study, (dir.path() / "results").string(), options);
-      } catch (const nimbo_exception &error) {
-        EXPECT_NE(std::string(error.what())
-                      .find("is not installed or not on PATH: install Debian's getdp (\"sudo apt-get install getdp\")"),
+      try { nimbo::solveStudy(study, (dir.path() / "results").string(), options); } catch (const nimbo_exception &error) {
+        EXPECT_NE(std::string(error.what()).find("is not installed or not on PATH: install Debian's getdp (\"sudo apt-get install getdp\")"),
                   std::string::npos)
             << error.what();
         throw;

@@ -11,6 +11,7 @@
 #include <BRepPrimAPI_MakeSphere.hxx>
 
 #include <cmath>
+#include <cstdio>
 #include <fstream>
 
 using nimbo::test::box;
@@ -21,12 +22,20 @@ namespace {
 
 bool haveSolvers() { return nimbo::test::onPath("getdp") && nimbo::test::onPath("ccx"); }
 
+// A computed value for the test log (--gtest_output=xml), to its last digit.
+void record(const std::string &key, double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.9g", value);
+  ::testing::Test::RecordProperty(key, text);
+}
+
 // Every study over time keeps the heat it is given: what the parts store is what the sources gave
 // and the boundaries let in, at every output time.
 const nimbo::TransientResult &heatKept(const nimbo::SolveResult &result) {
   EXPECT_TRUE(result.transient);
   const nimbo::TransientResult &transient = *result.transient;
   EXPECT_LT(transient.balance, 1e-6);
+  record("energy_balance", transient.balance);
   for (const nimbo::TransientStep &step : transient.outputs) {
     const double scale = std::max({std::abs(step.stored), std::abs(step.sources), std::abs(step.boundaries)});
     EXPECT_NEAR(step.stored, step.sources + step.boundaries, 1e-6 * scale) << "at " << step.time << " s";
@@ -83,6 +92,8 @@ boundaries: [{name: air, faces: {rest: true}, convection: {h: 100, ambient: 20 d
   const double tau = 8960.0 * 385 * 0.010 / (3 * 100);
   for (const nimbo::TransientStep &step : transient.outputs) {
     const double expected = 20 + 80 * std::exp(-step.time / tau);
+    record("mean_at_" + std::to_string(static_cast<int>(step.time)), step.parts.at(0).mean);
+    record("lumped_at_" + std::to_string(static_cast<int>(step.time)), expected);
     EXPECT_NEAR(step.parts.at(0).mean, expected, 0.01 * (expected - 20)) << "at " << step.time << " s";
   }
   // The energy given up is the whole heat capacity's fall.
@@ -119,6 +130,10 @@ boundaries: [{name: end, faces: {plane: {point: [0, 0, 0], normal: [1, 0, 0]}}, 
     const double depth = 2 * std::sqrt(alpha * step.time);
     for (const auto &[part, from, to] : {std::tuple{1, 2.0, 3.0}, std::tuple{3, 6.0, 7.0}}) {
       const double rise = 100 * meanErfc(from / depth, to / depth);
+      const std::string at =
+          std::to_string(static_cast<int>(from)) + "mm_" + std::to_string(static_cast<int>(step.time)) + "s";
+      record("rise_" + at, step.parts.at(part).mean - 20);
+      record("erfc_" + at, rise);
       EXPECT_NEAR(step.parts.at(part).mean - 20, rise, 0.02 * rise) << "slice " << from << " at " << step.time << " s";
     }
   }
@@ -135,10 +150,13 @@ TEST(ThermalStress, HeatedBarGrowsFreeAndPushesHeld) {
   EXPECT_EQ(free.structural->temperature->source, "uniform");
   EXPECT_NEAR(free.structural->probes.at(0).displacement[0], strain * 100, 1e-6 * strain * 100);
   EXPECT_LT(free.structural->parts.at(0).vonMisesMax, 1e-6 * stress);
+  record("free_elongation", free.structural->probes.at(0).displacement[0]);
+  record("free_von_mises_max", free.structural->parts.at(0).vonMisesMax);
 
   const nimbo::SolveResult held = heatedBar(dir, true);
   const nimbo::ProbeResult &middle = held.structural->probes.at(1);
   EXPECT_NEAR(middle.stress[0], -stress, 1e-4 * stress);
+  record("held_stress", middle.stress[0]);
   EXPECT_NEAR(middle.stress[1], 0, 1e-4 * stress);
   EXPECT_NEAR(held.structural->boundaries.at(0).force[0], stress * 100, 1e-4 * stress * 100);
 }
@@ -177,6 +195,8 @@ boundaries:
   EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(temperature.folder) / "results.vtu"));
   const double reaction = 100 * 100 * (1.2e-5 * 100 + 2.3e-5 * 100) / (100 / 210000.0 + 100 / 70000.0);
   EXPECT_NEAR(result.structural->boundaries.at(0).force[0], reaction, 0.02 * reaction);
+  record("bonded_reaction", result.structural->boundaries.at(0).force[0]);
+  record("bonded_expected", reaction);
   EXPECT_NEAR(result.structural->boundaries.at(1).force[0], -reaction, 0.02 * reaction);
 }
 
