@@ -153,6 +153,9 @@ json solveReport(const std::string &study, const nimbo::SolveResult &result, con
                        {"read", result.readSeconds},
                        {"solve", result.solveSeconds},
                        {"total", seconds}};
+    if (const auto &heated = result.structural->temperature; heated && !heated->folder.empty()) {
+      report["times"]["heat"] = heated->seconds;
+    }
     report["files"] = files;
     return report;
   }

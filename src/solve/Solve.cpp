@@ -385,6 +385,7 @@ SolveResult solveStudy(const Study &study, const std::string &folder, const Solv
     }
     SolveOptions heatOptions = options;
     heatOptions.pos = false;
+    const auto heating = Clock::now();
     const detail::Solution solved = heatSolver.solve(heated, getdp, heatOptions, scope.Next(20));
     handed.temperatures = detail::nodeField(*meshed.data, (heatScratch / solved.nodesFile).string());
     // This solver's coordinates from the heat solver's.
@@ -404,6 +405,7 @@ SolveResult solveStudy(const Study &study, const std::string &folder, const Solv
     temperature->source = study.temperature->study;
     if (heat->time) temperature->time = heat->time->end;
     temperature->folder = heatFolder.string();
+    temperature->seconds = secondsSince(heating);
   } else if (study.temperature) {
     handed.temperatures.assign(meshed.data->nodes.size(), *study.temperature->uniform);
     temperature = temperatureRange(handed.temperatures);

@@ -294,6 +294,7 @@ struct TemperatureResult {
   double min = 0.0;            ///< over the nodes, degC
   double max = 0.0;
   std::string folder;  ///< the heat study's own results (its mesh is this study's); empty for a uniform one
+  double seconds = 0.0;  ///< solving the heat study (of SolveResult::solveSeconds)
 };
 
 /// What a structural study gives beyond the mesh and the times.

@@ -193,7 +193,12 @@ void printStructural(const json &report, std::ostream &out) {
                 report["mesh"]["nodes"].get<std::size_t>(), report["mesh"]["elements"].get<std::size_t>(),
                 times["setup"].get<double>(), times["mesh"].get<double>(), times["write"].get<double>(),
                 times["calculix"].get<double>(), times["read"].get<double>());
-  out << line << '\n' << solverLine(report["solver"]) << '\n';
+  out << line;
+  if (times.contains("heat")) {
+    std::snprintf(line, sizeof line, ", heat study %.2f s", times["heat"].get<double>());
+    out << line;
+  }
+  out << '\n' << solverLine(report["solver"]) << '\n';
   printWritten(report["files"], {"mesh", "input", "results", "vtu", "drawing", "page"}, out);
   if (report.contains("temperature")) out << temperatureLine(report["temperature"]) << '\n';
   out << "solved " << report["study"].get<std::string>() << ": ";
