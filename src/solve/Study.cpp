@@ -102,8 +102,8 @@ FaceSelector selectorFrom(const YAML::Node &node, const Entry &entry) {
   if (const YAML::Node plane = node["plane"]) {
     onlyKeys(plane, entry / "plane", {"point", "normal"});
     if (!plane["point"] || !plane["normal"]) (entry / "plane").fail("needs both point and normal");
-    selector.plane = FacePlane{point(plane["point"], entry / "plane" / "point"),
-                               direction(plane["normal"], entry / "plane" / "normal")};
+    selector.plane =
+        FacePlane{point(plane["point"], entry / "plane" / "point"), direction(plane["normal"], entry / "plane" / "normal")};
   }
   if (const YAML::Node rest = node["rest"]) {
     if (!YAML::convert<bool>::decode(rest, selector.rest) || !selector.rest) (entry / "rest").fail("can only be true");
@@ -187,8 +187,7 @@ struct ConditionKey {
 std::vector<ConditionKey> conditionKeys(Physics physics) {
   switch (physics) {
     case Physics::heat:
-      return {{"temperature", Condition::fixed, "degC"},
-              {"flux", Condition::flux, "W/m^2"},
+      return {{"temperature", Condition::fixed, "degC"}, {"flux", Condition::flux, "W/m^2"},
               {"convection", Condition::convection, ""}};
     case Physics::electrostatic:
       return {{"potential", Condition::fixed, "V"}, {"flux", Condition::flux, "C/m^2"}};
@@ -336,9 +335,7 @@ std::optional<double> quantityIn(const std::string &text, const std::string &bas
   if (base != unit->base) {
     const Unit *wanted = unitNamed(base);
     throw input_error("\"" + text + "\" is a " + unit->kind + ", not a " +
-                      (wanted         ? std::string(wanted->kind) + " (" + base + ")"
-                       : base.empty() ? "plain number"
-                                      : base));
+                      (wanted ? std::string(wanted->kind) + " (" + base + ")" : base.empty() ? "plain number" : base));
   }
   return value * unit->factor + unit->offset;
 }
@@ -369,7 +366,9 @@ std::optional<Physics> physicsNamed(const std::string &name) {
   return std::nullopt;
 }
 
-const char *unitOf(Physics physics) { return physics == Physics::heat ? "degC" : isStructural(physics) ? "mm" : "V"; }
+const char *unitOf(Physics physics) {
+  return physics == Physics::heat ? "degC" : isStructural(physics) ? "mm" : "V";
+}
 
 Study studyFrom(const YAML::Node &node, const std::string &file, const std::string &folder) {
   const Entry top(file, "");
@@ -444,8 +443,7 @@ Study studyFrom(const YAML::Node &node, const std::string &file, const std::stri
   if (node["gravity"]) {
     if (!structural) (top / "gravity").fail("only elasticity and modal studies have gravity");
     const YAML::Node gravity = node["gravity"];
-    if (!gravity.IsSequence() || gravity.size() != 3)
-      (top / "gravity").fail("expected three numbers [x, y, z] in m/s^2");
+    if (!gravity.IsSequence() || gravity.size() != 3) (top / "gravity").fail("expected three numbers [x, y, z] in m/s^2");
     study.gravity = gp_Vec(number(gravity[0], top / "gravity", "m/s^2"), number(gravity[1], top / "gravity", "m/s^2"),
                            number(gravity[2], top / "gravity", "m/s^2"));
   }
@@ -530,8 +528,8 @@ Study studyFrom(const YAML::Node &node, const std::string &file, const std::stri
       // Boundaries are reported, and named in the mesh, by their names.
       for (std::size_t other = 0; other < k; ++other) {
         if (study.boundaries[other].name == study.boundaries[k].name) {
-          Entry(file, "boundary " + std::to_string(k + 1))
-              .fail("the name \"" + study.boundaries[k].name + "\" is taken by boundary " + std::to_string(other + 1));
+          Entry(file, "boundary " + std::to_string(k + 1)).fail("the name \"" + study.boundaries[k].name +
+                                                               "\" is taken by boundary " + std::to_string(other + 1));
         }
       }
     }
@@ -539,10 +537,8 @@ Study studyFrom(const YAML::Node &node, const std::string &file, const std::stri
   if (study.physics == Physics::elasticity &&
       std::none_of(study.boundaries.begin(), study.boundaries.end(),
                    [](const Boundary &b) { return b.condition == Condition::displacement; })) {
-    (top / "boundaries")
-        .fail(
-            "nothing is held, so the structure can move freely: give a boundary \"fixed: true\" or a "
-            "\"displacement\"");
+    (top / "boundaries").fail("nothing is held, so the structure can move freely: give a boundary \"fixed: true\" or a "
+                              "\"displacement\"");
   }
 
   if (node["probes"]) {
@@ -585,7 +581,7 @@ Study readStudy(const std::string &path) {
     node = read_yaml_file(path);
   } catch (const YAML::Exception &error) {
     throw input_error(path + ": line " + std::to_string(error.mark.line + 1) + ", column " +
-                      std::to_string(error.mark.column + 1) + ": " + error.msg);
+                          std::to_string(error.mark.column + 1) + ": " + error.msg);
   }
   return studyFrom(node, path, std::filesystem::path(path).parent_path().string());
 }
