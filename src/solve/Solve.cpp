@@ -276,7 +276,7 @@ SolveResult solveStudy(const Study &study, const std::string &folder, const Solv
   if (study.materials.empty()) refuse(study, "no material is given");
   const detail::Solver &solver = detail::solverFor(study.physics);
   const std::string program = solver.find(options);
-  // A structural study under a heat study's temperatures solves that study first, on its own mesh.
+  // A structural study under a heat study's temperatures solves that study first, on this study's mesh.
   const bool chained = study.temperature && !study.temperature->study.empty();
   const std::optional<Study> heat = chained ? std::optional<Study>(heatStudyOf(study)) : std::nullopt;
   const detail::Solver &heatSolver = detail::solverFor(Physics::heat);
@@ -375,6 +375,7 @@ SolveResult solveStudy(const Study &study, const std::string &folder, const Solv
     handed.boundaries.push_back({meshed.surfaces[b].physical, &study.boundaries[b]});
   }
   std::optional<TemperatureResult> temperature;
+  std::optional<detail::Solution> heatSolution;  // moved into the results with this study's own
   if (chained) {
     detail::SetUp heated{
         *heat, std::move(heatSetUp.parts), {}, heatScratch, heatMeshFile.filename().string(), heatStem, meshed.data,
@@ -394,17 +395,11 @@ SolveResult solveStudy(const Study &study, const std::string &folder, const Solv
       for (double &c : node) c *= solver.scale / heatSolver.scale;
     }
     handed.mesh = scaled;
-    const fs::path heatFolder = fs::path(folder) / "heat";
-    std::error_code ignored;
-    fs::remove_all(heatFolder, ignored);
-    fs::create_directories(heatFolder);
-    SolveResult heatResult;
-    moveInto(heatMeshFile, heatFolder);
-    moveSolution(solved, heatScratch, heatFolder, heatResult);
+    heatSolution = solved;
     temperature = temperatureRange(handed.temperatures);
     temperature->source = study.temperature->study;
     if (heat->time) temperature->time = heat->time->end;
-    temperature->folder = heatFolder.string();
+    temperature->folder = (fs::path(folder) / "heat").string();
     temperature->seconds = secondsSince(heating);
   } else if (study.temperature) {
     handed.temperatures.assign(meshed.data->nodes.size(), *study.temperature->uniform);
@@ -457,6 +452,15 @@ SolveResult solveStudy(const Study &study, const std::string &folder, const Solv
 
   result.meshFile = moveInto(meshFile, folder);
   moveSolution(solution, scratch, folder, result);
+  if (heatSolution) {
+    const fs::path heatFolder = temperature->folder;
+    std::error_code ignored;
+    fs::remove_all(heatFolder, ignored);
+    fs::create_directories(heatFolder);
+    SolveResult heatResult;
+    moveInto(heatMeshFile, heatFolder);
+    moveSolution(*heatSolution, heatScratch, heatFolder, heatResult);
+  }
   // Over time, the flows need not balance: the parts store heat, which the energy balance counts.
   if (result.transient) result.balance = result.transient->balance;
   fs::remove_all(scratch);

@@ -209,7 +209,8 @@ TEST(NimboShapeSolve, JointStudyBalancesItsHeatAndARefusalNamesTheStudy) {
   EXPECT_EQ(readText(dir.path() / "out" / "joint_heat.msh").rfind("$MeshFormat\n2.2 ", 0), 0u);
   EXPECT_NE(readText(dir.path() / "joint.svg").find("temperature (degC)"), std::string::npos);
 
-  writeText(dir.path() / "bad.yaml", "geometry: " + joint + "\nphysics: heat\nmaterials: [{parts: \"*/bolt*\", conductivity: 1}]\n");
+  writeText(dir.path() / "bad.yaml",
+            "geometry: " + joint + "\nphysics: heat\nmaterials: [{parts: \"*/bolt*\", conductivity: 1}]\n");
   const ToolRun bad = runTool({"solve", "bad.yaml"}, dir.path());
   EXPECT_EQ(bad.status, 2);
   EXPECT_EQ(bad.err.rfind("nimbo-shape: bad.yaml: part \"bolted_joint/plate\" has no material: no glob under "
@@ -218,6 +219,39 @@ TEST(NimboShapeSolve, JointStudyBalancesItsHeatAndARefusalNamesTheStudy) {
             0u)
       << bad.err;
   EXPECT_EQ(std::count(bad.err.begin(), bad.err.end(), '\n'), 1);
+}
+
+// Heat over time in text: each part at the output times, the peaks and the energy, then the line;
+// the page carries every output time on its slider.
+TEST(NimboShapeSolve, StudyOverTimeReportsItsStepsAndPeaks) {
+#ifndef NIMBO_HAVE_MESH
+  GTEST_SKIP() << "built without Gmsh";
+#endif
+  if (heavy_skip != nullptr) GTEST_SKIP() << heavy_skip;
+  if (std::system("command -v getdp > /dev/null 2>&1") != 0) GTEST_SKIP() << "getdp is not installed";
+  TempDir dir;
+  writeText(dir.path() / "pulse.yaml", "geometry: " + joint + R"(
+physics: heat
+mesh: {size: 10}
+time: {end: 2 s, step: 0.5 s, initial: 20 degC}
+outputs: {every: 1 s}
+materials: [{parts: "*", conductivity: 50, density: 7850, specific_heat: 460}]
+sources: [{parts: "*/nut*", power: 2 W, until: 1 s}]
+boundaries: [{name: air, faces: {rest: true}, convection: {h: 10, ambient: 20}}]
+)");
+  const ToolRun run = runTool({"solve", "pulse.yaml", "-o", "out", "--html", "pulse.html"}, dir.path());
+  ASSERT_EQ(run.status, 0) << run.err;
+  for (const char *head :
+       {"time (s)  part", "part                        peak (degC)  at (s)", "stored (J)  sources (J)"}) {
+    EXPECT_NE(run.out.find(head), std::string::npos) << head << "\n" << run.out;
+  }
+  const std::string last = run.out.substr(run.out.rfind('\n', run.out.size() - 2) + 1);
+  EXPECT_EQ(last.rfind("solved pulse.yaml: 4 steps to 2 s, ", 0), 0u) << last;
+  EXPECT_NE(last.find(" at 1 s; stored "), std::string::npos) << last;
+  EXPECT_NE(last.find(" J of sources 8 J and boundaries "), std::string::npos) << last;
+  const std::string page = readText(dir.path() / "pulse.html");
+  EXPECT_NE(page.find("t = 1 s"), std::string::npos);
+  EXPECT_NE(page.find("t = 2 s"), std::string::npos);
 }
 
 // A study given up on takes its solver with it: the worker is killed, and what it started must not
@@ -231,8 +265,8 @@ TEST(NimboShapeSolve, AStudyGivenUpOnLeavesNoSolverRunning) {
   const std::filesystem::path fake = dir.path() / "getdp", pid = dir.path() / "getdp.pid";
   writeText(fake, "#!/bin/sh\necho $$ > " + pid.string() + "\nexec sleep 60\n");
   std::filesystem::permissions(fake, std::filesystem::perms::owner_all);
-  const ToolRun run =
-      runTool({"solve", samples + "/joint_heat.yaml", "-o", "out", "--getdp", fake.string(), "--timeout", "10"}, dir.path());
+  const ToolRun run = runTool(
+      {"solve", samples + "/joint_heat.yaml", "-o", "out", "--getdp", fake.string(), "--timeout", "10"}, dir.path());
   EXPECT_EQ(run.status, 2);
   EXPECT_NE(run.err.find("gave up after 10 s"), std::string::npos) << run.err;
   const pid_t solver = std::stoi(readText(pid));
