@@ -209,8 +209,7 @@ TEST(NimboShapeSolve, JointStudyBalancesItsHeatAndARefusalNamesTheStudy) {
   EXPECT_EQ(readText(dir.path() / "out" / "joint_heat.msh").rfind("$MeshFormat\n2.2 ", 0), 0u);
   EXPECT_NE(readText(dir.path() / "joint.svg").find("temperature (degC)"), std::string::npos);
 
-  writeText(dir.path() / "bad.yaml",
-            "geometry: " + joint + "\nphysics: heat\nmaterials: [{parts: \"*/bolt*\", conductivity: 1}]\n");
+  writeText(dir.path() / "bad.yaml", "geometry: " + joint + "\nphysics: heat\nmaterials: [{parts: \"*/bolt*\", conductivity: 1}]\n");
   const ToolRun bad = runTool({"solve", "bad.yaml"}, dir.path());
   EXPECT_EQ(bad.status, 2);
   EXPECT_EQ(bad.err.rfind("nimbo-shape: bad.yaml: part \"bolted_joint/plate\" has no material: no glob under "
@@ -265,8 +264,8 @@ TEST(NimboShapeSolve, AStudyGivenUpOnLeavesNoSolverRunning) {
   const std::filesystem::path fake = dir.path() / "getdp", pid = dir.path() / "getdp.pid";
   writeText(fake, "#!/bin/sh\necho $$ > " + pid.string() + "\nexec sleep 60\n");
   std::filesystem::permissions(fake, std::filesystem::perms::owner_all);
-  const ToolRun run = runTool(
-      {"solve", samples + "/joint_heat.yaml", "-o", "out", "--getdp", fake.string(), "--timeout", "10"}, dir.path());
+  const ToolRun run =
+      runTool({"solve", samples + "/joint_heat.yaml", "-o", "out", "--getdp", fake.string(), "--timeout", "10"}, dir.path());
   EXPECT_EQ(run.status, 2);
   EXPECT_NE(run.err.find("gave up after 10 s"), std::string::npos) << run.err;
   const pid_t solver = std::stoi(readText(pid));
