@@ -147,9 +147,6 @@ std::pair<double, double> extremesOver(const MeshData &mesh, const std::vector<d
   return {least, greatest};
 }
 
-using Series = std::vector<std::pair<double, double>>;
-using Figures = std::map<std::string, Series>;
-
 constexpr const char *stepsFolder = "steps";
 constexpr const char *seriesName = "results.pvd";
 
@@ -168,7 +165,7 @@ void copySnapshot(std::istream &in, const std::filesystem::path &to, const std::
 // the rule GetDP steps by (theta for what depends on the field, the step's end for the sources) so
 // that the energy balance closes to the solver's rounding; and at each
 // output step the heat stored, the parts' figures and the grid, from the snapshots of the field.
-TransientResult transientOf(const SetUp &setUp, const std::function<const Series &(const std::string &)> &series,
+TransientResult transientOf(const SetUp &setUp, const std::function<const FigureSeries &(const std::string &)> &series,
                             const std::vector<std::string> &paths, const std::string &kept) {
   const TimeStepping &time = *setUp.study.time;
   const long steps = stepsIn(time.end, time.step), stride = outputStride(time);
@@ -182,7 +179,7 @@ TransientResult transientOf(const SetUp &setUp, const std::function<const Series
   }
   // A figure at time 0 and at every step, or at each output step.
   const auto values = [&](const std::string &key, std::size_t count) {
-    const Series &printed = series(key);
+    const FigureSeries &printed = series(key);
     if (printed.size() != count + 1) {
       throw nimbo_exception("GetDP printed " + std::to_string(printed.size()) + " values of \"" + key + "\" where " +
                             std::to_string(count + 1) + " were asked" + kept);
@@ -209,6 +206,7 @@ TransientResult transientOf(const SetUp &setUp, const std::function<const Series
   std::ifstream snapshots(setUp.scratch / snapshotsName);
   std::filesystem::create_directories(setUp.scratch / stepsFolder);
   std::vector<std::pair<double, std::string>> grids;
+  std::vector<double> field;  // the latest snapshot's, at the end the study's
   double sources = 0, boundaries = 0, worst = 0, largest = 0;
   const int digits = static_cast<int>(std::to_string(steps).size());
   for (long i = 1, j = 0; i <= steps; ++i) {
@@ -228,7 +226,7 @@ TransientResult transientOf(const SetUp &setUp, const std::function<const Series
     step.nodesFile = std::string(stepsFolder) + "/nodes_" + number + ".txt";
     step.vtuFile = std::string(stepsFolder) + "/results_" + number + ".vtu";
     copySnapshot(snapshots, setUp.scratch / step.nodesFile, kept);
-    const std::vector<double> field = nodeField(mesh, (setUp.scratch / step.nodesFile).string());
+    field = nodeField(mesh, (setUp.scratch / step.nodesFile).string());
     writeFieldVtu((setUp.scratch / step.vtuFile).string(), mesh, field, "temperature", paths);
     for (std::size_t k = 0; k < setUp.parts.size(); ++k) {
       const auto [least, greatest] = extremesOver(mesh, field, setUp.parts[k].path);
@@ -242,8 +240,7 @@ TransientResult transientOf(const SetUp &setUp, const std::function<const Series
   writePvd((setUp.scratch / seriesName).string(), grids);
   // The end is the study's field, as a steady study's is.
   std::filesystem::copy_file(setUp.scratch / result.outputs.back().nodesFile, setUp.scratch / nodesName);
-  writeFieldVtu((setUp.scratch / vtuName).string(), mesh, nodeField(mesh, (setUp.scratch / nodesName).string()),
-                "temperature", paths);
+  writeFieldVtu((setUp.scratch / vtuName).string(), mesh, field, "temperature", paths);
   for (std::size_t k = 0; k < setUp.parts.size(); ++k) {
     TransientPeak peak{-std::numeric_limits<double>::infinity(), 0.0};
     for (const TransientStep &step : result.outputs) {
@@ -304,8 +301,8 @@ Solution solve(const SetUp &setUp, const std::string &getdp, const SolveOptions 
   if (method.iterative) solution.iterations = iterations;
 
   const auto reading = Clock::now();
-  const Figures figures = readFigures((setUp.scratch / figuresName).string());
-  const auto series = [&](const std::string &key) -> const Series & {
+  const std::map<std::string, FigureSeries> figures = readFigures((setUp.scratch / figuresName).string());
+  const auto series = [&](const std::string &key) -> const FigureSeries & {
     const auto found = figures.find(key);
     if (found == figures.end() || found->second.empty()) {
       throw nimbo_exception("GetDP did not print \"" + key + "\"" + kept);

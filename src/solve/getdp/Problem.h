@@ -21,9 +21,11 @@ inline const char *const figuresName = "figures.txt";  ///< one "key value..." l
 /// Over time: the field at the nodes at each output step, one nodes table after the other.
 inline const char *const snapshotsName = "snapshots.txt";
 
-/// The figures GetDP printed, by key ("part 3 integral", "boundary 2 flow", ...): each a series of
-/// (time, value), one per time it was printed.
-std::map<std::string, std::vector<std::pair<double, double>>> readFigures(const std::string &path);
+/// A figure's (time, value) each time GetDP printed it.
+using FigureSeries = std::vector<std::pair<double, double>>;
+
+/// The figures GetDP printed, by key ("part 3 integral", "boundary 2 flow", ...).
+std::map<std::string, FigureSeries> readFigures(const std::string &path);
 
 /// Over time: every how many steps the field is kept (TimeStepping::every, or about ten snapshots
 /// when it is 0).

@@ -11,10 +11,10 @@
 namespace nimbo {
 namespace detail {
 
-std::map<std::string, std::vector<std::pair<double, double>>> readFigures(const std::string &path) {
+std::map<std::string, FigureSeries> readFigures(const std::string &path) {
   std::ifstream in(path);
   if (!in) throw nimbo_exception("GetDP wrote no figures (" + path + " is missing)");
-  std::map<std::string, std::vector<std::pair<double, double>>> figures;
+  std::map<std::string, FigureSeries> figures;
   std::string label, line;
   while (std::getline(in, line)) {
     while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();

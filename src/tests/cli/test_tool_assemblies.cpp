@@ -127,11 +127,20 @@ constexpr const char *heavy_skip = "the release build runs this one";
 constexpr const char *heavy_skip = nullptr;
 #endif
 
-TEST(NimboShapeMesh, WritesTheMeshAndReportsEveryPartAndInterface) {
+// Why a whole-assembly run of the tool is skipped here (with `getdp`, one that solves), or nullptr.
+const char *skipped(bool getdp = false) {
 #ifndef NIMBO_HAVE_MESH
-  GTEST_SKIP() << "built without Gmsh";
+  (void)getdp;
+  return "built without Gmsh";
+#else
+  if (heavy_skip != nullptr) return heavy_skip;
+  if (getdp && std::system("command -v getdp > /dev/null 2>&1") != 0) return "getdp is not installed";
+  return nullptr;
 #endif
-  if (heavy_skip != nullptr) GTEST_SKIP() << heavy_skip;
+}
+
+TEST(NimboShapeMesh, WritesTheMeshAndReportsEveryPartAndInterface) {
+  if (const char *why = skipped()) GTEST_SKIP() << why;
   TempDir dir;
   const ToolRun run = runTool({"mesh", joint, "-o", "joint.msh", "--size", "8", "--json"}, dir.path());
   ASSERT_EQ(run.status, 0) << run.err;
@@ -191,11 +200,7 @@ TEST(NimboShapeHeal, KeepsThePartsAndMakesLooseFacesMesh) {
 // The sample study end to end: heat balances, GetDP read the 2.2 mesh, the drawing is written; a
 // refusal is the one error line, naming the study once.
 TEST(NimboShapeSolve, JointStudyBalancesItsHeatAndARefusalNamesTheStudy) {
-#ifndef NIMBO_HAVE_MESH
-  GTEST_SKIP() << "built without Gmsh";
-#endif
-  if (heavy_skip != nullptr) GTEST_SKIP() << heavy_skip;
-  if (std::system("command -v getdp > /dev/null 2>&1") != 0) GTEST_SKIP() << "getdp is not installed";
+  if (const char *why = skipped(true)) GTEST_SKIP() << why;
   TempDir dir;
   const ToolRun run =
       runTool({"solve", samples + "/joint_heat.yaml", "-o", "out", "--svg", "joint.svg", "--json"}, dir.path());
@@ -223,11 +228,7 @@ TEST(NimboShapeSolve, JointStudyBalancesItsHeatAndARefusalNamesTheStudy) {
 // Heat over time in text: each part at the output times, the peaks and the energy, then the line;
 // the page carries every output time on its slider.
 TEST(NimboShapeSolve, StudyOverTimeReportsItsStepsAndPeaks) {
-#ifndef NIMBO_HAVE_MESH
-  GTEST_SKIP() << "built without Gmsh";
-#endif
-  if (heavy_skip != nullptr) GTEST_SKIP() << heavy_skip;
-  if (std::system("command -v getdp > /dev/null 2>&1") != 0) GTEST_SKIP() << "getdp is not installed";
+  if (const char *why = skipped(true)) GTEST_SKIP() << why;
   TempDir dir;
   writeText(dir.path() / "pulse.yaml", "geometry: " + joint + R"(
 physics: heat
@@ -256,10 +257,7 @@ boundaries: [{name: air, faces: {rest: true}, convection: {h: 10, ambient: 20}}]
 // A study given up on takes its solver with it: the worker is killed, and what it started must not
 // run on (GetDP's MPI ranks did).
 TEST(NimboShapeSolve, AStudyGivenUpOnLeavesNoSolverRunning) {
-#ifndef NIMBO_HAVE_MESH
-  GTEST_SKIP() << "built without Gmsh";
-#endif
-  if (heavy_skip != nullptr) GTEST_SKIP() << heavy_skip;
+  if (const char *why = skipped()) GTEST_SKIP() << why;
   TempDir dir;
   const std::filesystem::path fake = dir.path() / "getdp", pid = dir.path() / "getdp.pid";
   writeText(fake, "#!/bin/sh\necho $$ > " + pid.string() + "\nexec sleep 60\n");

@@ -261,28 +261,24 @@ nimbo::Page solvePage(const nimbo::SolveResult &result, const json &report, int 
          {}});
   }
   page.tables = {parts, boundaries};
-  page.summary = std::to_string(result.nodes) + " nodes, " + std::to_string(result.elements) + " elements; balance " +
-                 figure(result.balance);
-  if (result.transient) {
-    // Each output time, on the slider; the last is the pieces' own.
-    const std::vector<std::vector<std::vector<double>>> steps = nimbo::solvedSteps(result);
-    std::size_t values = 0;
-    for (const auto &piece : steps.empty() ? std::vector<std::vector<double>>() : steps.front()) values += piece.size();
-    if (values * steps.size() <= nimbo::pageFrameValues) {
-      for (std::size_t k = 0; k < steps.size(); ++k) {
-        page.field.frames.push_back({"t = " + figure(result.transient->outputs[k].time) + " s", steps[k]});
-      }
-      page.field.title = "temperature (degC)";  // the slider says when
-    }
-    nimbo::PageTable peaks{"peaks", "Peaks", {"part", "peak (degC)", "at (s)"}, {}};
-    for (const json &peak : report["peaks"]) {
-      peaks.rows.push_back({{textOf(peak["path"]), figure(peak["max"]), figure(peak["time"])}, {textOf(peak["path"])}});
-    }
-    page.tables.push_back(peaks);
-    page.summary = std::to_string(result.nodes) + " nodes, " + std::to_string(result.elements) + " elements; " +
-                   std::to_string(result.transient->steps) + " steps to " + figure(result.transient->time.end) +
-                   " s; energy balance " + figure(result.transient->balance);
+  page.summary = std::to_string(result.nodes) + " nodes, " + std::to_string(result.elements) + " elements; ";
+  if (!result.transient) {
+    page.summary += "balance " + figure(result.balance);
+    return page;
   }
+  // Each output time on the slider (writePage keeps the last alone when they are too heavy).
+  const std::vector<std::vector<std::vector<double>>> steps = nimbo::solvedSteps(result);
+  for (std::size_t k = 0; k < steps.size(); ++k) {
+    page.field.frames.push_back({"t = " + figure(result.transient->outputs[k].time) + " s", steps[k]});
+  }
+  page.field.title = "temperature (degC)";  // the slider says when
+  nimbo::PageTable peaks{"peaks", "Peaks", {"part", "peak (degC)", "at (s)"}, {}};
+  for (const json &peak : report["peaks"]) {
+    peaks.rows.push_back({{textOf(peak["path"]), figure(peak["max"]), figure(peak["time"])}, {textOf(peak["path"])}});
+  }
+  page.tables.push_back(peaks);
+  page.summary += std::to_string(result.transient->steps) + " steps to " + figure(result.transient->time.end) +
+                  " s; energy balance " + figure(result.transient->balance);
   return page;
 }
 
